@@ -1,0 +1,270 @@
+#include "SetupCommands.h"
+
+#include "Commands.h"
+#include "Errors.h"
+#include "Setup.h"
+#include "SetupFile.h"
+
+#include <fnmatch.h>
+
+#include <cmath>
+#include <iomanip>
+#include <ostream>
+
+std::string SetupOption::Path() const { return path.empty() ? ReferenceSetupPath() : path; }
+
+void AddSetupOption(CLI::App& command, SetupOption& option)
+{
+    command.add_option("--setup", option.path, "Setup file (default: the reference setup)");
+}
+
+std::unique_ptr<CMC_Setup> LoadChosenSetup(const SetupOption& option, std::ostream& err)
+{
+    std::string error;
+    auto description = SetupDescription::Load(DataDirectory() + "/setup-description.json", error);
+    if (!description) {
+        err << "velmaro: " << error << '\n';
+        return nullptr;
+    }
+    SetupLoadResult loaded = LoadSetupFile(option.Path(), description);
+    if (!loaded.setup)
+        err << "velmaro: " << loaded.error << '\n';
+    return std::move(loaded.setup);
+}
+
+namespace {
+
+std::string ValueWithUnit(const CMC_Quantity& q)
+{
+    const std::string unit = q.GetUnitName();
+    return unit.empty() ? q.PrintValue() : q.PrintValue() + " " + unit;
+}
+
+// One summary line per group; names the setup lacks are left out.
+void PrintGroup(std::ostream& out, const CMC_Setup& setup, const char* title, std::initializer_list<const char*> names)
+{
+    QuietLookup quiet;
+    out << title << ':';
+    for (const char* name : names)
+        if (const CMC_Parameter* p = setup.FindParameter(name))
+            out << "  " << p->Name() << " = " << ValueWithUnit(*p);
+    out << '\n';
+}
+
+void PrintSummary(std::ostream& out, const CMC_Setup& setup, const std::string& path)
+{
+    out << "Setup:        " << path << '\n'
+        << "Drive:        " << setup.GetDescription() << "  (product " << setup.GetProductID() << ", firmware "
+        << setup.GetFirmwareID() << ", MC version " << setup.GetMCVersion() << ", E2ROM "
+        << (setup.GetE2ROMSize() >> 10) << " Kwords)\n"
+        << "Contents:     " << setup.GetParameters().size() << " parameters, " << setup.GetVariables().size()
+        << " drive variables, " << setup.GetOptions().size() << " options\n";
+    PrintGroup(out, setup, "Drive ratings", {"InPS", "ImaxPS", "VdcMaxMeasurable", "Vdc"});
+    PrintGroup(out, setup, "Motor", {"In", "ImaxM", "pp", "R", "L", "K", "Jm", "Resolution"});
+    PrintGroup(out, setup, "Loops", {"PWM_freq", "Ts_C", "Ts_S", "ControlMode", "PositionControlType"});
+    PrintGroup(out, setup, "Current loop", {"Kp_C_scl", "Ki_C_scl"});
+    PrintGroup(out, setup, "Speed loop", {"Kp_S_scl", "Ki_S_scl"});
+    PrintGroup(out, setup, "Position loop", {"Kp_P_scl", "Ki_P_scl", "Kd_P_scl"});
+}
+
+// Finds a parameter for a command, with a clear message when it is missing.
+CMC_Parameter* FindForCommand(const CMC_Setup& setup, const std::string& name, std::ostream& err)
+{
+    QuietLookup quiet;
+    CMC_Parameter* p = setup.FindParameter(name);
+    if (!p)
+        err << "velmaro: the setup has no parameter \"" << name << "\"\n";
+    return p;
+}
+
+// The factor of a display unit of the parameter's type, or 0 when it has none of that name.
+double UnitFactor(const CMC_Parameter& p, const std::string& unit, std::ostream& err)
+{
+    const int index = p.UnitType().FindUnit(unit);
+    if (index < 0) {
+        err << "velmaro: \"" << unit << "\" is not a unit of \"" << p.Name() << "\" (unit type \"" << p.GetUnitType()
+            << "\"; units:";
+        for (const auto& u : p.UnitType().GetUnits())
+            err << " \"" << u.name << '"';
+        err << ")\n";
+        return 0.0;
+    }
+    return p.UnitType().GetUnits()[index].toBase;
+}
+
+bool ParseNumber(const std::string& text, double& value)
+{
+    try {
+        std::size_t used = 0;
+        value = std::stod(text, &used);
+        return used == text.size() && std::isfinite(value);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string PrintNumber(double value)
+{
+    std::ostringstream s;
+    s << std::setprecision(15) << value;
+    return s.str();
+}
+
+} // namespace
+
+void AddInfoCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
+{
+    auto* command = app.add_subcommand("info", "Print a summary of the setup");
+    auto option = std::make_shared<SetupOption>();
+    AddSetupOption(*command, *option);
+    command->callback([&out, &err, &exitCode, option] {
+        auto setup = LoadChosenSetup(*option, err);
+        if (!setup) {
+            exitCode = 1;
+            return;
+        }
+        PrintSummary(out, *setup, option->Path());
+    });
+}
+
+void AddListCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
+{
+    auto* command = app.add_subcommand("list", "List the parameters whose names match a pattern (* and ?)");
+    auto option = std::make_shared<SetupOption>();
+    auto pattern = std::make_shared<std::string>("*");
+    command->add_option("PATTERN", *pattern, "Name pattern, letter case ignored");
+    AddSetupOption(*command, *option);
+    command->callback([&out, &err, &exitCode, option, pattern] {
+        auto setup = LoadChosenSetup(*option, err);
+        if (!setup) {
+            exitCode = 1;
+            return;
+        }
+        int shown = 0;
+        for (const auto& p : setup->GetParameters()) {
+            if (fnmatch(pattern->c_str(), p->GetName(), FNM_CASEFOLD) != 0)
+                continue;
+            out << std::left << std::setw(34) << p->Name() << ' ' << std::setw(24) << ValueWithUnit(*p)
+                << " [" << PrintNumber(p->GetMinInBaseUnit()) << ", " << PrintNumber(p->GetMaxInBaseUnit())
+                << "] type " << p->GetType() << '\n';
+            ++shown;
+        }
+        if (shown == 0) {
+            err << "velmaro: no parameter matches \"" << *pattern << "\"\n";
+            exitCode = 1;
+        }
+    });
+}
+
+void AddGetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
+{
+    struct Args {
+        SetupOption setup;
+        std::string name, unit;
+        bool internal = false;
+    };
+    auto args = std::make_shared<Args>();
+    auto* command = app.add_subcommand("get", "Print a parameter's value");
+    command->add_option("NAME", args->name, "Parameter name")->required();
+    command->add_option("--unit", args->unit, "Display unit (default: the parameter's own)");
+    command->add_flag("--internal", args->internal, "Print the value in the drive's internal units");
+    AddSetupOption(*command, args->setup);
+    command->callback([&out, &err, &exitCode, args] {
+        auto setup = LoadChosenSetup(args->setup, err);
+        CMC_Parameter* p = setup ? FindForCommand(*setup, args->name, err) : nullptr;
+        if (!p) {
+            exitCode = 1;
+            return;
+        }
+        if (args->internal) {
+            out << PrintNumber(p->GetValueInInternalUnit()) << '\n';
+            return;
+        }
+        if (args->unit.empty()) {
+            out << PrintNumber(p->GetValue()) << (*p->GetUnitName() ? " " : "") << p->GetUnitName() << '\n';
+            return;
+        }
+        const double factor = UnitFactor(*p, args->unit, err);
+        if (factor == 0.0) {
+            exitCode = 1;
+            return;
+        }
+        out << PrintNumber(p->GetValueInBaseUnit() / factor) << ' ' << args->unit << '\n';
+    });
+}
+
+void AddSetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
+{
+    struct Args {
+        SetupOption setup;
+        std::string name, value, unit, output;
+    };
+    auto args = std::make_shared<Args>();
+    auto* command = app.add_subcommand("set", "Change a parameter and save the setup");
+    command->add_option("NAME", args->name, "Parameter name")->required();
+    command->add_option("VALUE", args->value, "New value")->required();
+    command->add_option("--unit", args->unit, "Unit of VALUE (default: the parameter's own)");
+    command->add_option("-o,--output", args->output, "Save to this file (default: the --setup file)");
+    AddSetupOption(*command, args->setup);
+    command->callback([&out, &err, &exitCode, args] {
+        exitCode = 1;
+        if (args->output.empty() && args->setup.IsReference()) {
+            err << "velmaro: the reference setup is not changed; give --setup FILE or -o FILE\n";
+            return;
+        }
+        auto setup = LoadChosenSetup(args->setup, err);
+        CMC_Parameter* p = setup ? FindForCommand(*setup, args->name, err) : nullptr;
+        if (!p)
+            return;
+        double value = 0.0;
+        if (!ParseNumber(args->value, value)) {
+            err << "velmaro: \"" << args->value << "\" is not a finite number\n";
+            return;
+        }
+        const double factor = args->unit.empty() ? p->DisplayToBase(1.0) : UnitFactor(*p, args->unit, err);
+        if (factor == 0.0)
+            return;
+        const double base = value * factor;
+        if (!p->IsInRange(base)) {
+            err << "velmaro: " << args->value << ' ' << (args->unit.empty() ? p->GetUnitName() : args->unit)
+                << " is outside the range of \"" << p->Name() << "\" (" << PrintNumber(p->GetMinInBaseUnit()) << " to "
+                << PrintNumber(p->GetMaxInBaseUnit()) << " in base units); nothing was changed\n";
+            return;
+        }
+        if (!p->SetValueInBaseUnit(base))
+            return;
+        std::string error;
+        const std::string target = args->output.empty() ? args->setup.Path() : args->output;
+        if (!SaveSetupFile(*setup, target, error)) {
+            err << "velmaro: " << error << '\n';
+            return;
+        }
+        out << p->Name() << " = " << ValueWithUnit(*p) << "  (saved to " << target << ")\n";
+        exitCode = 0;
+    });
+}
+
+void AddValidateCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
+{
+    auto* command = app.add_subcommand("validate", "Check that a setup file reads and its values lie in their ranges");
+    auto option = std::make_shared<SetupOption>();
+    AddSetupOption(*command, *option);
+    command->callback([&out, &err, &exitCode, option] {
+        auto setup = LoadChosenSetup(*option, err);
+        if (!setup) {
+            exitCode = 1;
+            return;
+        }
+        int outside = 0;
+        for (const auto& p : setup->GetParameters()) {
+            const double value = p->GetValueInBaseUnit();
+            if (!std::isfinite(value) || p->IsInRange(value))
+                continue;
+            out << "warning: " << p->Name() << " = " << PrintNumber(value) << " lies outside ["
+                << PrintNumber(p->GetMinInBaseUnit()) << ", " << PrintNumber(p->GetMaxInBaseUnit()) << "]\n";
+            ++outside;
+        }
+        out << option->Path() << ": valid, " << setup->GetParameters().size() << " parameters, "
+            << setup->GetVariables().size() << " drive variables, " << outside << " values outside their ranges\n";
+    });
+}

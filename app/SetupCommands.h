@@ -1,0 +1,28 @@
+// Commands that read or change one setup file.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+class CMC_Setup;
+
+struct SetupOption {
+    std::string path;  // empty: the reference setup
+    std::string Path() const;
+    bool IsReference() const { return path.empty(); }
+};
+
+// Adds --setup FILE to a command.
+void AddSetupOption(CLI::App& command, SetupOption& option);
+// Loads the chosen setup; on failure writes the reason to err and returns null.
+std::unique_ptr<CMC_Setup> LoadChosenSetup(const SetupOption& option, std::ostream& err);
+
+// Each adds its subcommand to app; the callback stores the exit code.
+void AddInfoCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode);
+void AddListCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode);
+void AddGetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode);
+void AddSetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode);
+void AddValidateCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode);

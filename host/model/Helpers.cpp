@@ -1,0 +1,29 @@
+#include "Helpers.h"
+
+#include "Errors.h"
+#include "Setup.h"
+
+#include <cmath>
+
+std::uint32_t Compute_ADCMaxValue(const CMC_Setup* setup)
+{
+    int bits = 10;
+    if (setup) {
+        QuietLookup quiet;
+        if (const CMC_Parameter* p = setup->FindParameter("ADCbits"))
+            bits = static_cast<int>(p->GetValueInInternalUnit());
+    }
+    if (bits < 1 || bits > 16)
+        bits = 10;
+    return ((1u << bits) - 1u) << (16 - bits);
+}
+
+long TG_Round(double x) { return std::lround(x); }
+
+double TG_FRound(double x) { return std::round(x); }
+
+double RoundDecimalValue(double x, int digits)
+{
+    const double scale = std::pow(10.0, digits);
+    return std::round(x * scale) / scale;
+}

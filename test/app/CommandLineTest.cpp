@@ -1,0 +1,127 @@
+#include "Commands.h"
+
+#include "SetupDescription.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CliRun Velmaro(std::vector<std::string> args)
+{
+    std::ostringstream out, err;
+    const int code = RunCommandLine(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("velmaro-cli-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        copy = (dir / "setup.json").string();
+        fs::copy_file(ReferenceSetupPath(), copy, fs::copy_options::overwrite_existing);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    fs::path dir;
+    std::string copy;
+};
+
+TEST_F(CommandLine, InfoSummarisesTheReferenceSetup)
+{
+    CliRun run = Velmaro({"info"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("Drive ratings:"), std::string::npos);
+    EXPECT_NE(run.out.find("ImaxPS = 10 A"), std::string::npos) << run.out;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
+TEST_F(CommandLine, GetReadsInEveryUnit)
+{
+    EXPECT_EQ(Velmaro({"get", "imaxps"}).out, "10 A\n");
+    EXPECT_EQ(Velmaro({"get", "ImaxPS", "--unit", "mA"}).out, "10000 mA\n");
+    EXPECT_EQ(Velmaro({"get", "ImaxPS", "--internal"}).out, "10\n");
+    CliRun wrongUnit = Velmaro({"get", "ImaxPS", "--unit", "rpm"});
+    EXPECT_NE(wrongUnit.code, 0);
+    EXPECT_NE(wrongUnit.err.find("\"rpm\" is not a unit of \"ImaxPS\""), std::string::npos);
+    CliRun missing = Velmaro({"get", "NoSuchParameter"});
+    EXPECT_NE(missing.code, 0);
+    EXPECT_NE(missing.err.find("no parameter \"NoSuchParameter\""), std::string::npos);
+}
+
+TEST_F(CommandLine, SetSavesOnlyAValidValue)
+{
+    CliRun set = Velmaro({"set", "L", "1.5", "--unit", "mH", "--setup", copy});
+    ASSERT_EQ(set.code, 0) << set.err;
+    EXPECT_EQ(Velmaro({"get", "L", "--unit", "mH", "--setup", copy}).out, "1.5 mH\n");
+
+    const std::string before = ReadFile(copy);
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"set", "L", "nan", "--setup", copy},
+             {"set", "L", "1e999", "--setup", copy},
+             {"set", "L", "12abc", "--setup", copy},
+             {"set", "L", "-1", "--setup", copy},
+             {"set", "Nope", "1", "--setup", copy},
+         }) {
+        CliRun run = Velmaro(bad);
+        EXPECT_NE(run.code, 0) << bad[2];
+        EXPECT_FALSE(run.err.empty()) << bad[2];
+    }
+    EXPECT_EQ(ReadFile(copy), before);
+
+    CliRun reference = Velmaro({"set", "L", "0.001"});
+    EXPECT_NE(reference.code, 0);
+    EXPECT_NE(reference.err.find("reference setup is not changed"), std::string::npos);
+}
+
+TEST_F(CommandLine, ListMatchesPatternsIgnoringCase)
+{
+    CliRun run = Velmaro({"list", "kp_*_scl"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("Kp_C_scl"), std::string::npos);
+    EXPECT_NE(run.out.find("Kp_S_scl"), std::string::npos);
+    EXPECT_EQ(run.out.find("KPI "), std::string::npos);
+    EXPECT_NE(Velmaro({"list", "zzz*"}).code, 0);
+}
+
+TEST_F(CommandLine, ValidateRefusesADamagedFile)
+{
+    EXPECT_EQ(Velmaro({"validate", "--setup", copy}).code, 0);
+    std::string text = ReadFile(copy);
+    std::ofstream(copy, std::ios::binary) << text.substr(0, text.size() / 3);
+    CliRun run = Velmaro({"validate", "--setup", copy});
+    EXPECT_NE(run.code, 0);
+    EXPECT_NE(run.err.find(copy + ":"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("ends too early"), std::string::npos) << run.err;
+}
+
+TEST_F(CommandLine, UsageErrorsExitNonZero)
+{
+    EXPECT_NE(Velmaro({}).code, 0);
+    EXPECT_NE(Velmaro({"frobnicate"}).code, 0);
+    EXPECT_NE(Velmaro({"get"}).code, 0);
+}
+
+} // namespace
