@@ -46,3 +46,34 @@ TEST(ShippedData, ReferenceSetupReadsAndRoundTripsExactly)
 }
 
 } // namespace
+
+namespace {
+
+// Cuts and corrupts the reference setup at many places: every damaged copy is
+// either refused with "file:line: problem" or read as a whole setup; nothing
+// in between, and nothing crashes.
+TEST(ShippedData, EveryDamagedCopyIsRefusedCleanly)
+{
+    const std::string path = DataDirectory() + "/reference-setup.json";
+    const std::string text = ReadFile(path);
+    ASSERT_FALSE(text.empty());
+    const char replacements[] = {'"', '{', '}', ',', ':', '9', 'x', '\0', '\n'};
+    int refused = 0;
+    for (std::size_t at = 0; at < text.size(); at += 211) {
+        const std::string cut = text.substr(0, at);
+        SetupLoadResult truncated = ParseSetup(cut, "cut.json", SetupDescription::Default());
+        EXPECT_FALSE(truncated.setup) << "a setup cut at byte " << at << " was accepted";
+        EXPECT_EQ(truncated.error.rfind("cut.json:", 0), 0u) << truncated.error;
+
+        std::string corrupt = text;
+        corrupt[at] = replacements[at % std::size(replacements)];
+        SetupLoadResult damaged = ParseSetup(corrupt, "corrupt.json", SetupDescription::Default());
+        if (!damaged.setup) {
+            ++refused;
+            EXPECT_EQ(damaged.error.rfind("corrupt.json:", 0), 0u) << damaged.error;
+        }
+    }
+    EXPECT_GT(refused, 0);
+}
+
+} // namespace
