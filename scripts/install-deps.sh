@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools
-  qt6-qpa-plugins libqt6svg6 libqt6uitools6 libgl-dev
+  qt6-qpa-plugins libqt6svg6 libqt6uitools6 libgl-dev libqt6opengl6-dev libxkbcommon-dev libvulkan-dev
   libqcustomplot-dev libqcustomplot2.1-qt6
   nlohmann-json3-dev libcli11-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev

@@ -1,0 +1,190 @@
+#include "Automation.h"
+
+#include "Dialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+ScriptedUser* g_active = nullptr;
+}
+
+int DialogDriver::TemplateId() const { return m_dialog->GetTemplateId(); }
+
+void DialogDriver::SetEditText(int id, const QString& text)
+{
+    auto* edit = m_dialog->Item<QLineEdit>(id);
+    if (!edit || !edit->isEnabled())
+        return;
+    edit->setFocus();
+    edit->setText(text);
+    Q_EMIT edit->textEdited(text);
+    Q_EMIT edit->editingFinished();
+}
+
+void DialogDriver::SelectComboIndex(int id, int index)
+{
+    auto* combo = m_dialog->Item<QComboBox>(id);
+    if (!combo || !combo->isEnabled() || index < 0 || index >= combo->count())
+        return;
+    combo->setCurrentIndex(index);
+    Q_EMIT combo->activated(index);
+}
+
+void DialogDriver::SelectComboText(int id, const QString& text)
+{
+    auto* combo = m_dialog->Item<QComboBox>(id);
+    if (combo)
+        SelectComboIndex(id, combo->findText(text));
+}
+
+void DialogDriver::Click(int id)
+{
+    auto* button = m_dialog->Item<QAbstractButton>(id);
+    if (button && button->isEnabled())
+        button->click();
+}
+
+void DialogDriver::PressKey(int key, Qt::KeyboardModifiers modifiers)
+{
+    QWidget* target = m_dialog->focusWidget() ? m_dialog->focusWidget() : m_dialog;
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(target, &release);
+}
+
+void DialogDriver::Cancel()
+{
+    if (m_dialog->HasItem(2))
+        Click(2);
+    else
+        m_dialog->reject();
+}
+
+bool DialogDriver::WaitUntil(const std::function<bool()>& done, int maxRounds)
+{
+    for (int round = 0; round < maxRounds; ++round) {
+        if (done())
+            return true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::sendPostedEvents();
+    }
+    return done();
+}
+
+bool DialogDriver::Exists(int id) const { return m_dialog->HasItem(id); }
+
+bool DialogDriver::IsEnabled(int id) const
+{
+    QWidget* w = m_dialog->GetDlgItem(id);
+    return w && w->isEnabled();
+}
+
+bool DialogDriver::IsVisible(int id) const
+{
+    QWidget* w = m_dialog->GetDlgItem(id);
+    return w && !w->isHidden();
+}
+
+bool DialogDriver::IsChecked(int id) const { return m_dialog->IsDlgButtonChecked(id); }
+
+QString DialogDriver::Text(int id) const { return m_dialog->GetChildText(id); }
+
+int DialogDriver::ComboCount(int id) const
+{
+    auto* combo = m_dialog->Item<QComboBox>(id);
+    return combo ? combo->count() : 0;
+}
+
+QString DialogDriver::ComboItemText(int id, int index) const
+{
+    auto* combo = m_dialog->Item<QComboBox>(id);
+    return combo ? combo->itemText(index) : QString();
+}
+
+QString DialogDriver::Hint(int id) const
+{
+    QWidget* w = m_dialog->GetDlgItem(id);
+    return w ? w->property("hint").toString() : QString();
+}
+
+ScriptedUser::ScriptedUser() : m_previous(g_active)
+{
+    g_active = this;
+    CMC_Dialog::SetInstantTimers(true);
+}
+
+ScriptedUser::~ScriptedUser()
+{
+    g_active = m_previous;
+    CMC_Dialog::SetInstantTimers(m_previous != nullptr);
+}
+
+ScriptedUser* ScriptedUser::Active() { return g_active; }
+
+void ScriptedUser::OnDialog(int templateId, DialogScript script)
+{
+    for (auto& entry : m_scripts)
+        if (entry.templateId == templateId && entry.className.empty()) {
+            entry.script = std::move(script);
+            return;
+        }
+    m_scripts.push_back({templateId, {}, std::move(script)});
+}
+
+void ScriptedUser::OnDialog(const std::string& className, DialogScript script)
+{
+    for (auto& entry : m_scripts)
+        if (entry.className == className) {
+            entry.script = std::move(script);
+            return;
+        }
+    m_scripts.push_back({0, className, std::move(script)});
+}
+
+int ScriptedUser::Answer(const MessageBoxRequest& request)
+{
+    m_messages.push_back(request);
+    if (m_answer)
+        return m_answer(request);
+    const unsigned buttons = request.type & 0x0F;
+    return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? static_cast<int>(IDYES) : static_cast<int>(IDOK);
+}
+
+void ScriptedUser::DialogOpened(CMC_Dialog* dialog)
+{
+    m_opened.push_back(dialog->GetTemplateId());
+    DialogScript script;
+    const std::string className = dialog->ClassName();
+    for (const auto& entry : m_scripts)
+        if ((!entry.className.empty() && entry.className == className) ||
+            (entry.className.empty() && entry.templateId == dialog->GetTemplateId()))
+            script = entry.script;
+    // The script runs from the dialog's own event loop, once it is up.
+    QPointer<CMC_Dialog> guard(dialog);
+    QTimer::singleShot(0, dialog, [guard, script] {
+        if (!guard)
+            return;
+        if (script) {
+            DialogDriver driver(guard);
+            script(driver);
+        }
+        // A script does all its work before it returns; whatever it left
+        // open is cancelled, so no run ever waits for a person.
+        if (guard && guard->isVisible())
+            guard->reject();
+    });
+}
+
+void NotifyDialogOpened(CMC_Dialog* dialog)
+{
+    if (g_active)
+        g_active->DialogOpened(dialog);
+}

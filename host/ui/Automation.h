@@ -1,0 +1,102 @@
+// The scripted user: sees each dialog as it opens and works it by control id,
+// as a person would, answers message boxes and records help requests. GUI
+// tests and automatic commissioning both use it, so they go through the very
+// dialogs a person uses. While a scripted user is active no window waits for
+// a person: a dialog nobody scripted is cancelled, and a message box nobody
+// answers gets its default button.
+#pragma once
+
+#include "HostServices.h"
+
+#include <Qt>
+
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class CMC_Dialog;
+
+// Works one open dialog.
+class DialogDriver {
+public:
+    explicit DialogDriver(CMC_Dialog* dialog) : m_dialog(dialog) {}
+
+    CMC_Dialog* Dialog() const { return m_dialog; }
+    int TemplateId() const;
+
+    // Types into an edit box and leaves it, as a person does.
+    void SetEditText(int id, const QString& text);
+    void SelectComboIndex(int id, int index);
+    void SelectComboText(int id, const QString& text);
+    // Presses a button, a check box or a radio button.
+    void Click(int id);
+    void PressKey(int key, Qt::KeyboardModifiers modifiers);
+    void Ok() { Click(1); }
+    void Cancel();
+
+    // Lets the dialog run (timers, drive polls) until done() holds; false when
+    // it did not within maxRounds turns of the event loop.
+    bool WaitUntil(const std::function<bool()>& done, int maxRounds = 200000);
+
+    bool Exists(int id) const;
+    bool IsEnabled(int id) const;
+    bool IsVisible(int id) const;
+    bool IsChecked(int id) const;
+    QString Text(int id) const;
+    int ComboCount(int id) const;
+    QString ComboItemText(int id, int index) const;
+    // The hint shown for a refused entry, empty when none.
+    QString Hint(int id) const;
+
+private:
+    CMC_Dialog* m_dialog;
+};
+
+using DialogScript = std::function<void(DialogDriver&)>;
+using MessageAnswer = std::function<int(const MessageBoxRequest&)>;
+
+class ScriptedUser {
+public:
+    ScriptedUser();
+    ~ScriptedUser();
+    ScriptedUser(const ScriptedUser&) = delete;
+    ScriptedUser& operator=(const ScriptedUser&) = delete;
+
+    // The scripted user that is active now, or null.
+    static ScriptedUser* Active();
+
+    // Runs script each time a dialog of this template (or class) opens. A
+    // script for the same dialog replaces the earlier one.
+    void OnDialog(int templateId, DialogScript script);
+    void OnDialog(const std::string& className, DialogScript script);
+    // Answers message boxes; without it the default button (OK or Yes) is taken.
+    void AnswerMessages(MessageAnswer answer) { m_answer = std::move(answer); }
+
+    const std::vector<MessageBoxRequest>& Messages() const { return m_messages; }
+    const std::vector<unsigned>& HelpTopics() const { return m_helpTopics; }
+    // Dialogs opened, by template id, in order.
+    const std::vector<int>& OpenedDialogs() const { return m_opened; }
+
+    // Called by the host's services.
+    int Answer(const MessageBoxRequest& request);
+    void RecordHelp(unsigned topic) { m_helpTopics.push_back(topic); }
+    void DialogOpened(CMC_Dialog* dialog);
+
+private:
+    struct Entry {
+        int templateId;
+        std::string className;
+        DialogScript script;
+    };
+    std::vector<Entry> m_scripts;
+    MessageAnswer m_answer;
+    std::vector<MessageBoxRequest> m_messages;
+    std::vector<unsigned> m_helpTopics;
+    std::vector<int> m_opened;
+    ScriptedUser* m_previous;
+};
+
+// Called by CMC_Dialog once a dialog has initialised and shown.
+void NotifyDialogOpened(CMC_Dialog* dialog);

@@ -1,0 +1,269 @@
+#include "Dialog.h"
+
+#include "Automation.h"
+#include "Errors.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFile>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+#include <QTimer>
+#include <QUiLoader>
+#include <QVBoxLayout>
+#include <QVariant>
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
+namespace {
+bool g_instantTimers = false;
+}
+
+QString TemplatePath(int templateId) { return QStringLiteral(":/templates/%1.ui").arg(templateId); }
+
+QString PicturePath(const char* imageName)
+{
+    return QStringLiteral(":/pictures/%1.svg").arg(QString::fromUtf8(imageName));
+}
+
+CMC_Dialog::CMC_Dialog(int templateId, QWidget* parent) : QDialog(parent), m_templateId(templateId)
+{
+    LoadTemplate();
+    installEventFilter(this);
+}
+
+CMC_Dialog::~CMC_Dialog() = default;
+
+void CMC_Dialog::LoadTemplate()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    QFile file(TemplatePath(m_templateId));
+    if (!file.open(QIODevice::ReadOnly)) {
+        ReportError("The dialog template " + std::to_string(m_templateId) + " is missing.");
+        return;
+    }
+    QUiLoader loader;
+    m_content = loader.load(&file, this);
+    if (!m_content) {
+        ReportError("The dialog template " + std::to_string(m_templateId) +
+                    " cannot be read: " + loader.errorString().toStdString());
+        return;
+    }
+    layout->addWidget(m_content);
+    setWindowTitle(m_content->windowTitle());
+    IndexControls(m_content);
+}
+
+void CMC_Dialog::IndexControls(QWidget* root)
+{
+    const auto widgets = root->findChildren<QWidget*>();
+    for (QWidget* w : widgets) {
+        const QVariant id = w->property("id");
+        if (id.isValid())
+            m_controls[id.toInt()] = w;
+        w->installEventFilter(this);
+    }
+}
+
+void CMC_Dialog::ConnectCommands()
+{
+    for (const auto& [id, widget] : m_controls) {
+        const int controlId = id;
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            connect(button, &QAbstractButton::clicked, this, [this, controlId] { OnCommand(controlId); });
+        else if (auto* combo = qobject_cast<QComboBox*>(widget))
+            connect(combo, &QComboBox::activated, this, [this, controlId] { OnSelChange(controlId); });
+    }
+}
+
+std::string CMC_Dialog::ClassName() const
+{
+    const char* mangled = typeid(*this).name();
+    int status = 0;
+    std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+    return status == 0 && demangled ? demangled.get() : mangled;
+}
+
+int CMC_Dialog::DoModal() { return exec(); }
+
+void CMC_Dialog::EndDialog(int result) { done(result); }
+
+void CMC_Dialog::done(int result)
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    for (auto& [id, timer] : m_timers)
+        timer->stop();
+    OnDestroyDialog();
+    QDialog::done(result);
+    m_ending = false;
+}
+
+void CMC_Dialog::reject() { OnCancel(); }
+
+void CMC_Dialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_initialised)
+        return;
+    m_initialised = true;
+    // Connected now, after the derived dialog's bindings: a check box stores
+    // its value before the dialog hears of the click.
+    ConnectCommands();
+    OnInitDialog();
+    NotifyDialogOpened(this);
+}
+
+bool CMC_Dialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (PreTranslateKey(key->key(), key->modifiers()))
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool CMC_Dialog::OnCommand(int id)
+{
+    if (id == IDOK) {
+        OnOK();
+        return true;
+    }
+    if (id == IDCANCEL) {
+        OnCancel();
+        return true;
+    }
+    return false;
+}
+
+QWidget* CMC_Dialog::GetDlgItem(int id) const
+{
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+void CMC_Dialog::EnableChild(int id, bool enable, int)
+{
+    if (QWidget* w = GetDlgItem(id))
+        w->setEnabled(enable);
+}
+
+void CMC_Dialog::ShowChild(int id, bool show)
+{
+    if (QWidget* w = GetDlgItem(id))
+        w->setVisible(show);
+}
+
+void CMC_Dialog::EnableChildren(const int* ids, bool enable, int)
+{
+    for (; ids && *ids; ++ids)
+        EnableChild(*ids, enable);
+}
+
+void CMC_Dialog::ShowChildren(const int* ids, bool show)
+{
+    for (; ids && *ids; ++ids)
+        ShowChild(*ids, show);
+}
+
+void CMC_Dialog::SetChildText(int id, const QString& text)
+{
+    QWidget* w = GetDlgItem(id);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(text);
+    else if (auto* edit = qobject_cast<QLineEdit*>(w))
+        edit->setText(text);
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        plain->setPlainText(text);
+    else if (auto* rich = qobject_cast<QTextEdit*>(w))
+        rich->setPlainText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(text);
+    else if (w)
+        w->setWindowTitle(text);
+}
+
+QString CMC_Dialog::GetChildText(int id) const
+{
+    QWidget* w = GetDlgItem(id);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        return edit->text();
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        return plain->toPlainText();
+    if (auto* rich = qobject_cast<QTextEdit*>(w))
+        return rich->toPlainText();
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        return button->text();
+    if (auto* combo = qobject_cast<QComboBox*>(w))
+        return combo->currentText();
+    return w ? w->windowTitle() : QString();
+}
+
+void CMC_Dialog::SetButtonImage(int id, const char* imageName)
+{
+    QWidget* w = GetDlgItem(id);
+    const QString path = PicturePath(imageName);
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setIcon(QIcon(path));
+        button->setIconSize(QSize(32, 32));
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setPixmap(QIcon(path).pixmap(label->size().isValid() ? label->size() : QSize(64, 64)));
+    }
+}
+
+bool CMC_Dialog::IsDlgButtonChecked(int id) const
+{
+    auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id));
+    return button && button->isChecked();
+}
+
+void CMC_Dialog::CheckDlgButton(int id, bool check)
+{
+    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id)))
+        button->setChecked(check);
+}
+
+void CMC_Dialog::SetInstantTimers(bool instant) { g_instantTimers = instant; }
+
+void CMC_Dialog::SetTimer(int id, int milliseconds)
+{
+    QTimer*& timer = m_timers[id];
+    if (!timer) {
+        timer = new QTimer(this);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
+    }
+    timer->start(g_instantTimers ? 0 : milliseconds);
+}
+
+void CMC_Dialog::KillTimer(int id)
+{
+    auto it = m_timers.find(id);
+    if (it != m_timers.end())
+        it->second->stop();
+}
+
+bool CMC_Dialog::IsTimerActive(int id) const
+{
+    auto it = m_timers.find(id);
+    return it != m_timers.end() && it->second->isActive();
+}
+
+bool CMC_Dialog::UpdateData(bool saveAndValidate)
+{
+    DoDataExchange(saveAndValidate);
+    return true;
+}

@@ -1,0 +1,100 @@
+// The host's modal dialog: a template loaded from a Qt Designer file, controls
+// addressed by their numeric ids, one-shot timers by id, commands by id, and
+// display exchange. Setup and test dialogs derive from it.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <map>
+#include <string>
+
+class QTimer;
+
+// Results of DoModal, as the dialogs' callers test them.
+enum { IDOK = 1, IDCANCEL = 2 };
+
+class CMC_Dialog : public QDialog {
+public:
+    // Loads template templateId from the registered templates; a missing
+    // template leaves an empty dialog and reports the error.
+    CMC_Dialog(int templateId, QWidget* parent);
+    ~CMC_Dialog() override;
+
+    // Runs the dialog modally; IDOK when it ended with OK.
+    int DoModal();
+    void EndDialog(int result);
+    int GetTemplateId() const { return m_templateId; }
+    // The dialog's class name, for the scripted user and messages.
+    std::string ClassName() const;
+
+    QWidget* GetDlgItem(int id) const;
+    template <typename T> T* Item(int id) const { return qobject_cast<T*>(GetDlgItem(id)); }
+    bool HasItem(int id) const { return GetDlgItem(id) != nullptr; }
+
+    void EnableChild(int id, bool enable, int unused = 0);
+    void ShowChild(int id, bool show);
+    // Lists of ids end with 0.
+    void EnableChildren(const int* ids, bool enable, int unused = 0);
+    void ShowChildren(const int* ids, bool show);
+    void SetChildText(int id, const QString& text);
+    QString GetChildText(int id) const;
+    // Shows a picture of the module's resources on a button or a label.
+    void SetButtonImage(int id, const char* imageName);
+    bool IsDlgButtonChecked(int id) const;
+    void CheckDlgButton(int id, bool check);
+
+    // One-shot timers: OnTimer(id) runs once, ms milliseconds later (at once in
+    // instant mode, see SetInstantTimers). Setting a running timer restarts it.
+    void SetTimer(int id, int milliseconds);
+    void KillTimer(int id);
+    bool IsTimerActive(int id) const;
+    // Tests and automatic runs let every timer fire at once, so nothing waits.
+    static void SetInstantTimers(bool instant);
+
+    // Display exchange: moves data between controls and the dialog; returns
+    // false when a value was refused.
+    bool UpdateData(bool saveAndValidate = true);
+
+    // Escape or the window's close box: the dialog's OnCancel.
+    void reject() override;
+
+protected:
+    virtual int OnInitDialog() { return 1; }
+    virtual void DoDataExchange(bool /*saveAndValidate*/) {}
+    virtual void OnOK() { EndDialog(IDOK); }
+    virtual void OnCancel() { EndDialog(IDCANCEL); }
+    virtual void OnTimer(int /*id*/) {}
+    // A button with an id was pressed (also check boxes and radio buttons).
+    // Returns true when handled; 1 and 2 end the dialog by default.
+    virtual bool OnCommand(int id);
+    // The selection of a combo box with an id changed by the user.
+    virtual void OnSelChange(int /*id*/) {}
+    // Every key press reaches this first; return true to swallow it.
+    virtual bool PreTranslateKey(int /*key*/, Qt::KeyboardModifiers /*modifiers*/) { return false; }
+    // Runs when the dialog is closed by any means (OK, Cancel, window close).
+    virtual void OnDestroyDialog() {}
+
+    void showEvent(QShowEvent* event) override;
+    void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    QWidget* Content() const { return m_content; }
+
+private:
+    void LoadTemplate();
+    void IndexControls(QWidget* root);
+    void ConnectCommands();
+
+    int m_templateId;
+    QWidget* m_content = nullptr;
+    std::map<int, QWidget*> m_controls;
+    std::map<int, QTimer*> m_timers;
+    bool m_initialised = false;
+    bool m_ending = false;
+};
+
+// Where dialog templates and pictures come from: Qt resources of the module,
+// ":/templates/<id>.ui" and ":/pictures/<name>.svg".
+QString TemplatePath(int templateId);
+QString PicturePath(const char* imageName);
