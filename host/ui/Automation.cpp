@@ -155,7 +155,7 @@ int ScriptedUser::Answer(const MessageBoxRequest& request)
     if (m_answer)
         return m_answer(request);
     const unsigned buttons = request.type & 0x0F;
-    return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? static_cast<int>(IDYES) : static_cast<int>(IDOK);
+    return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDYES : IDOK;
 }
 
 void ScriptedUser::DialogOpened(CMC_Dialog* dialog)
@@ -163,9 +163,12 @@ void ScriptedUser::DialogOpened(CMC_Dialog* dialog)
     m_opened.push_back(dialog->GetTemplateId());
     DialogScript script;
     const std::string className = dialog->ClassName();
+    // A script for the dialog's class goes before one for its template.
     for (const auto& entry : m_scripts)
-        if ((!entry.className.empty() && entry.className == className) ||
-            (entry.className.empty() && entry.templateId == dialog->GetTemplateId()))
+        if (entry.className.empty() && entry.templateId == dialog->GetTemplateId())
+            script = entry.script;
+    for (const auto& entry : m_scripts)
+        if (!entry.className.empty() && entry.className == className)
             script = entry.script;
     // The script runs from the dialog's own event loop, once it is up.
     QPointer<CMC_Dialog> guard(dialog);

@@ -3,6 +3,8 @@
 // display exchange. Setup and test dialogs derive from it.
 #pragma once
 
+#include "DialogResults.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -11,8 +13,6 @@
 
 class QTimer;
 
-// Results of DoModal, as the dialogs' callers test them.
-enum { IDOK = 1, IDCANCEL = 2 };
 
 class CMC_Dialog : public QDialog {
 public:

@@ -49,9 +49,9 @@ int ShowMessageBox(const QString& text, unsigned type, const QString& caption)
     case QMessageBox::No:
         return IDNO;
     case QMessageBox::Cancel:
-        return 2;
+        return IDCANCEL;
     default:
-        return 1;
+        return IDOK;
     }
 }
 

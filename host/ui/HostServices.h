@@ -4,6 +4,8 @@
 // automatic commissioning run without windows.
 #pragma once
 
+#include "DialogResults.h"
+
 #include <QColor>
 #include <QString>
 
@@ -20,7 +22,6 @@ enum : unsigned {
     MB_ICONWARNING = 0x30,
     MB_ICONINFORMATION = 0x40,
 };
-enum { IDYES = 6, IDNO = 7 };
 
 struct MessageBoxRequest {
     QString text;
