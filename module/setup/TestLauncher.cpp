@@ -1,0 +1,27 @@
+#include "TestLauncher.h"
+
+#include "HostServices.h"
+
+#include <map>
+
+namespace {
+
+std::map<ModuleTest, TestRunner>& Runners()
+{
+    static std::map<ModuleTest, TestRunner> runners;
+    return runners;
+}
+
+} // namespace
+
+void RegisterModuleTest(ModuleTest test, TestRunner runner) { Runners()[test] = std::move(runner); }
+
+int RunModuleTest(ModuleTest test, CMC_Setup* setup, int testFlag, QWidget* parent)
+{
+    auto it = Runners().find(test);
+    if (it == Runners().end() || !it->second) {
+        ShowMessageBox(QStringLiteral("This test is not available in this version."), MB_OK | MB_ICONINFORMATION);
+        return IDCANCEL;
+    }
+    return it->second(setup, testFlag, parent);
+}
