@@ -1,6 +1,8 @@
 #include "Commands.h"
 
+#include "ComputeCommands.h"
 #include "Errors.h"
+#include "FilterCommand.h"
 #include "SetupCommands.h"
 #include "SetupDescription.h"
 
@@ -22,6 +24,9 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     AddGetCommand(app, out, err, exitCode);
     AddSetCommand(app, out, err, exitCode);
     AddValidateCommand(app, out, err, exitCode);
+    AddComputeCommand(app, out, err, exitCode);
+    AddScaleCommand(app, out, err, exitCode);
+    AddFiltersCommand(app, out, err, exitCode);
 
     ErrorSink previous = SetErrorSink([&err](const std::string& message) { err << message << '\n'; });
     std::vector<std::string> reversed(args.rbegin(), args.rend());

@@ -2,6 +2,7 @@
 
 #include "Commands.h"
 #include "Errors.h"
+#include "ModuleLoader.h"
 #include "Setup.h"
 #include "SetupFile.h"
 
@@ -20,7 +21,14 @@ void AddSetupOption(CLI::App& command, SetupOption& option)
 
 std::unique_ptr<CMC_Setup> LoadChosenSetup(const SetupOption& option, std::ostream& err)
 {
+    // Drive-scaled values convert through the module, as in any host: load it
+    // once, before the first setup, and keep it for the life of the program.
+    static std::unique_ptr<ModuleLoader> module;
     std::string error;
+    if (!module && !(module = ModuleLoader::Load("", error))) {
+        err << "velmaro: " << error << '\n';
+        return nullptr;
+    }
     auto description = SetupDescription::Load(DataDirectory() + "/setup-description.json", error);
     if (!description) {
         err << "velmaro: " << error << '\n';

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Setup.h"
 
+#include <algorithm>
 #include <cmath>
 
 std::uint32_t Compute_ADCMaxValue(const CMC_Setup* setup)
@@ -27,3 +28,7 @@ double RoundDecimalValue(double x, int digits)
     const double scale = std::pow(10.0, digits);
     return std::round(x * scale) / scale;
 }
+
+int GetIOPortFromPin(int pin) { return std::clamp(pin, 0, 255) + 1; }
+
+int GetIOPinFromPort(int port) { return std::clamp(port, 1, 256) - 1; }

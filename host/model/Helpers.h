@@ -15,3 +15,9 @@ long TG_Round(double x);
 double TG_FRound(double x);
 // x rounded to the given number of decimals.
 double RoundDecimalValue(double x, int digits);
+
+// Brake output lines: the drive's output pins 0 to 255 are the host's ports 1
+// to 256 (port = pin + 1). Out-of-range arguments are clamped to that span, so
+// every register field names a port and every port a pin.
+int GetIOPortFromPin(int pin);
+int GetIOPinFromPort(int port);
