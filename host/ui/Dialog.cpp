@@ -126,7 +126,10 @@ void CMC_Dialog::showEvent(QShowEvent* event)
 
 bool CMC_Dialog::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress) {
+    // A key a control ignores travels on to its parents: only its first
+    // receiver, the focus widget, hands it to the dialog.
+    const QWidget* first = focusWidget() ? focusWidget() : this;
+    if (event->type() == QEvent::KeyPress && watched == first) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (PreTranslateKey(key->key(), key->modifiers()))
             return true;
