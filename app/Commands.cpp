@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "ComputeCommands.h"
+#include "EditorCommands.h"
 #include "Errors.h"
 #include "FilterCommand.h"
 #include "SetupCommands.h"
@@ -27,6 +28,8 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     AddComputeCommand(app, out, err, exitCode);
     AddScaleCommand(app, out, err, exitCode);
     AddFiltersCommand(app, out, err, exitCode);
+    AddEditCommand(app, out, err, exitCode);
+    AddScreenshotCommand(app, out, err, exitCode);
 
     ErrorSink previous = SetErrorSink([&err](const std::string& message) { err << message << '\n'; });
     std::vector<std::string> reversed(args.rbegin(), args.rend());

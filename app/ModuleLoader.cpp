@@ -62,7 +62,7 @@ std::string ModuleLoader::DefaultModulePath()
 std::unique_ptr<ModuleLoader> ModuleLoader::Load(const std::string& path, std::string& error)
 {
     const std::string file = path.empty() ? DefaultModulePath() : path;
-    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {
         error = "cannot load the module " + file + ": " + LoaderError();
         return nullptr;
@@ -71,7 +71,8 @@ std::unique_ptr<ModuleLoader> ModuleLoader::Load(const std::string& path, std::s
     module->m_path = file;
     module->m_handle = handle;
     std::string missing;
-    if (!Resolve(handle, "ComputeAllOptions", module->m_computeAllOptions, missing) ||
+    if (!Resolve(handle, "EditSetup", module->m_editSetup, missing) ||
+        !Resolve(handle, "ComputeAllOptions", module->m_computeAllOptions, missing) ||
         !Resolve(handle, "GetScaleFactor", module->m_getScaleFactor, missing) ||
         !Resolve(handle, "GetScaleOffset", module->m_getScaleOffset, missing) ||
         !Resolve(handle, "g_bKufSinusoidalMode", module->m_kufSinusoidalMode, missing)) {

@@ -10,6 +10,7 @@ class CMC_Setup;
 
 class ModuleLoader {
 public:
+    using EditSetupFn = int (*)(CMC_Setup* setup);
     using ComputeAllOptionsFn = void (*)(CMC_Setup* setup);
     using GetScaleFactorFn = double (*)(CMC_Setup* setup, const char* unitName, const char* name);
     using GetScaleOffsetFn = double (*)(CMC_Setup* setup, const char* unitName);
@@ -29,6 +30,8 @@ public:
     ModuleLoader& operator=(const ModuleLoader&) = delete;
 
     const std::string& Path() const { return m_path; }
+    // The setup editor; needs a running QApplication. 1 when it ended with OK.
+    int EditSetup(CMC_Setup* setup) const { return m_editSetup(setup); }
     void ComputeAllOptions(CMC_Setup* setup) const { m_computeAllOptions(setup); }
     double GetScaleFactor(CMC_Setup* setup, const char* unitName, const char* name) const
     {
@@ -45,6 +48,7 @@ private:
 
     std::string m_path;
     void* m_handle = nullptr;
+    EditSetupFn m_editSetup = nullptr;
     ComputeAllOptionsFn m_computeAllOptions = nullptr;
     GetScaleFactorFn m_getScaleFactor = nullptr;
     GetScaleOffsetFn m_getScaleOffset = nullptr;

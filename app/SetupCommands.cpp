@@ -19,16 +19,22 @@ void AddSetupOption(CLI::App& command, SetupOption& option)
     command.add_option("--setup", option.path, "Setup file (default: the reference setup)");
 }
 
-std::unique_ptr<CMC_Setup> LoadChosenSetup(const SetupOption& option, std::ostream& err)
+const ModuleLoader* HostModule(std::ostream& err)
 {
     // Drive-scaled values convert through the module, as in any host: load it
     // once, before the first setup, and keep it for the life of the program.
     static std::unique_ptr<ModuleLoader> module;
     std::string error;
-    if (!module && !(module = ModuleLoader::Load("", error))) {
+    if (!module && !(module = ModuleLoader::Load("", error)))
         err << "velmaro: " << error << '\n';
+    return module.get();
+}
+
+std::unique_ptr<CMC_Setup> LoadChosenSetup(const SetupOption& option, std::ostream& err)
+{
+    if (!HostModule(err))
         return nullptr;
-    }
+    std::string error;
     auto description = SetupDescription::Load(DataDirectory() + "/setup-description.json", error);
     if (!description) {
         err << "velmaro: " << error << '\n';

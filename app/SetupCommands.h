@@ -8,6 +8,7 @@
 #include <string>
 
 class CMC_Setup;
+class ModuleLoader;
 
 struct SetupOption {
     std::string path;  // empty: the reference setup
@@ -17,7 +18,10 @@ struct SetupOption {
 
 // Adds --setup FILE to a command.
 void AddSetupOption(CLI::App& command, SetupOption& option);
-// Loads the chosen setup; on failure writes the reason to err and returns null.
+// The module, loaded once like a host loads it; null (with the reason written
+// to err) when it cannot be loaded.
+const ModuleLoader* HostModule(std::ostream& err);
+// Loads the module when needed, then the chosen setup; on failure writes the reason to err and returns null.
 std::unique_ptr<CMC_Setup> LoadChosenSetup(const SetupOption& option, std::ostream& err);
 
 // Each adds its subcommand to app; the callback stores the exit code.

@@ -13,6 +13,8 @@
 
 namespace {
 ScriptedUser* g_active = nullptr;
+// Turns of the event loop a script waits for the dialog's own timers.
+constexpr int kSettleRounds = 1000;
 }
 
 int DialogDriver::TemplateId() const { return m_dialog->GetTemplateId(); }
@@ -170,11 +172,27 @@ void ScriptedUser::DialogOpened(CMC_Dialog* dialog)
     for (const auto& entry : m_scripts)
         if (!entry.className.empty() && entry.className == className)
             script = entry.script;
-    // The script runs from the dialog's own event loop, once it is up.
-    QPointer<CMC_Dialog> guard(dialog);
-    QTimer::singleShot(0, dialog, [guard, script] {
-        if (!guard)
+    RunWhenInFront(dialog, std::move(script));
+}
+
+void ScriptedUser::RunWhenInFront(QPointer<CMC_Dialog> guard, DialogScript script, int rounds)
+{
+    // A real zero-length timer, not a posted event: timers the dialog started
+    // while opening (its own one-shot timers) fire first. While another modal
+    // dialog is in front, the script waits for it to close, as a person would.
+    auto* timer = new QTimer(guard);
+    timer->setSingleShot(true);
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, guard, [this, guard, script, timer, rounds] {
+        timer->deleteLater();
+        if (!guard || !guard->isVisible())
             return;
+        // Its own timers (opening another dialog, say) run first, for a while.
+        QWidget* front = QApplication::activeModalWidget();
+        if ((front && front != guard) || (guard->HasActiveTimers() && rounds < kSettleRounds)) {
+            RunWhenInFront(guard, script, front && front != guard ? 0 : rounds + 1);
+            return;
+        }
         if (script) {
             DialogDriver driver(guard);
             script(driver);
@@ -184,6 +202,7 @@ void ScriptedUser::DialogOpened(CMC_Dialog* dialog)
         if (guard && guard->isVisible())
             guard->reject();
     });
+    timer->start();
 }
 
 void NotifyDialogOpened(CMC_Dialog* dialog)

@@ -10,13 +10,14 @@
 
 #include <Qt>
 
+#include <QPointer>
 #include <QString>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-class CMC_Dialog;
+#include "Dialog.h"
 
 // Works one open dialog.
 class DialogDriver {
@@ -85,6 +86,8 @@ public:
     void DialogOpened(CMC_Dialog* dialog);
 
 private:
+    void RunWhenInFront(QPointer<CMC_Dialog> dialog, DialogScript script, int rounds = 0);
+
     struct Entry {
         int templateId;
         std::string className;

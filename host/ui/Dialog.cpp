@@ -265,6 +265,14 @@ bool CMC_Dialog::IsTimerActive(int id) const
     return it != m_timers.end() && it->second->isActive();
 }
 
+bool CMC_Dialog::HasActiveTimers() const
+{
+    for (const auto& [id, timer] : m_timers)
+        if (timer->isActive())
+            return true;
+    return false;
+}
+
 bool CMC_Dialog::UpdateData(bool saveAndValidate)
 {
     DoDataExchange(saveAndValidate);

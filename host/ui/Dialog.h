@@ -49,6 +49,7 @@ public:
     void SetTimer(int id, int milliseconds);
     void KillTimer(int id);
     bool IsTimerActive(int id) const;
+    bool HasActiveTimers() const;
     // Tests and automatic runs let every timer fire at once, so nothing waits.
     static void SetInstantTimers(bool instant);
 

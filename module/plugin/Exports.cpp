@@ -1,9 +1,12 @@
 #include "Exports.h"
 
+#include "DriveSetupDlg.h"
 #include "Errors.h"
 #include "Limits.h"
 #include "RegistersToParameters.h"
 #include "ScaleFactors.h"
+
+#include <QApplication>
 
 #include <exception>
 #include <string>
@@ -41,6 +44,20 @@ Result Guarded(const char* entry, Result fallback, Body body) noexcept
 } // namespace
 
 extern "C" {
+
+VELMARO_EXPORT int EditSetup(CMC_Setup* setup)
+{
+    if (!setup)
+        return 0;
+    return Guarded("EditSetup", 0, [setup] {
+        if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            ReportError("EditSetup needs the host's user interface to be running.");
+            return 0;
+        }
+        CDriveSetupDlg dialog(setup, nullptr);
+        return dialog.DoModal() == IDOK ? 1 : 0;
+    });
+}
 
 VELMARO_EXPORT void ComputeAllOptions(CMC_Setup* setup)
 {

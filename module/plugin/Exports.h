@@ -9,6 +9,11 @@ class CMC_Setup;
 
 extern "C" {
 
+// Runs the setup editor (the Drive Setup dialog) modally over the setup and
+// returns 1 when the user ended it with OK, else 0. Needs the host's Qt
+// application; edits are stored into the setup as the user makes them.
+VELMARO_EXPORT int EditSetup(CMC_Setup* setup);
+
 // Brings every derived value up to date: the parameters from the registers,
 // then the parameter limits, the closed-loop options and the load-side units.
 // A null setup is left alone.

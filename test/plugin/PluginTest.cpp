@@ -46,7 +46,8 @@ TEST_F(Plugin, ExportsExactlyTheEntryPointsUnderTheirCNames)
 {
     void* handle = dlopen(VELMARO_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr) << dlerror();
-    for (const char* name : {"ComputeAllOptions", "GetScaleFactor", "GetScaleOffset", "g_bKufSinusoidalMode"})
+    for (const char* name :
+         {"EditSetup", "ComputeAllOptions", "GetScaleFactor", "GetScaleOffset", "g_bKufSinusoidalMode"})
         EXPECT_NE(dlsym(handle, name), nullptr) << name;
     // The engine inside stays hidden, in either spelling.
     for (const char* name :
@@ -66,6 +67,12 @@ TEST_F(Plugin, NullAndUnknownArgumentsAreHarmless)
     EXPECT_EQ(module->GetScaleFactor(setup.get(), nullptr, nullptr), 1.0);
     EXPECT_EQ(module->GetScaleFactor(setup.get(), "parsec", "IQ"), 1.0);
     EXPECT_EQ(module->GetScaleOffset(setup.get(), nullptr), 0.0);
+    EXPECT_EQ(module->EditSetup(nullptr), 0);
+    // Without the host's user interface the editor refuses, it does not crash.
+    EXPECT_EQ(module->EditSetup(setup.get()), 0);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("user interface"), std::string::npos);
+    errors.clear();
     EXPECT_EQ(module->GetScaleFactor(setup.get(), "A", nullptr), 20.0 / 65472);
     EXPECT_TRUE(errors.empty());
 }

@@ -1,0 +1,202 @@
+#include "EditorCommands.h"
+
+#include "AdvancedDialog.h"
+#include "AnalogReferenceDlg.h"
+#include "Automation.h"
+#include "DriveInfo.h"
+#include "DriveSetupDlg.h"
+#include "FiltersDialog.h"
+#include "InertiaQuestion.h"
+#include "Limits.h"
+#include "ModuleLoader.h"
+#include "MotorSetupDialog.h"
+#include "ParametersToRegisters.h"
+#include "RegistersToParameters.h"
+#include "Setup.h"
+#include "SetupCommands.h"
+#include "SetupFile.h"
+
+#include <QApplication>
+#include <QDir>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <ostream>
+
+namespace {
+
+// The offscreen platform says on every window that it cannot pass size
+// hints on; that says nothing to a user.
+QtMessageHandler g_standardHandler = nullptr;
+
+void QuietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.contains(QStringLiteral("propagateSizeHints")))
+        return;
+    if (g_standardHandler)
+        g_standardHandler(type, context, message);
+    else
+        fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// The host's user interface, made when a command needs one. Environment
+// settings (platform, scale) must be in place before it is made.
+QApplication& Application()
+{
+    static int argc = 1;
+    static char name[] = "velmaro";
+    static char* argv[] = {name, nullptr};
+    static QApplication* application = new QApplication(argc, argv);
+    return *application;
+}
+
+struct EditArgs {
+    SetupOption setup;
+    std::string file;
+    std::string output;
+};
+
+void RunEdit(const EditArgs& args, std::ostream& out, std::ostream& err, int& exitCode)
+{
+    exitCode = 1;
+    SetupOption option = args.setup;
+    if (!args.file.empty())
+        option.path = args.file;
+    const std::string target = !args.output.empty() ? args.output : option.IsReference() ? "" : option.Path();
+    if (target.empty()) {
+        err << "velmaro: the reference setup is not changed; give a setup FILE or -o FILE\n";
+        return;
+    }
+    auto setup = LoadChosenSetup(option, err);
+    const ModuleLoader* module = HostModule(err);
+    if (!setup || !module)
+        return;
+    Application();
+    if (module->EditSetup(setup.get()) != 1) {
+        out << "Cancelled: " << target << " was not changed.\n";
+        exitCode = 0;
+        return;
+    }
+    std::string error;
+    if (!SaveSetupFile(*setup, target, error)) {
+        err << "velmaro: " << error << '\n';
+        return;
+    }
+    out << "Saved " << target << '\n';
+    exitCode = 0;
+}
+
+const char* ModeName(int mode) { return mode == 0 ? "position" : mode == 1 ? "speed" : "torque"; }
+
+// Renders a dialog the moment it has opened, then closes it.
+class Camera {
+public:
+    Camera(QString folder, std::ostream& out) : m_folder(std::move(folder)), m_out(out) {}
+
+    void Shoot(DialogDriver& d, const QString& name)
+    {
+        QCoreApplication::processEvents();
+        const QString path = QDir(m_folder).filePath(name + QStringLiteral(".png"));
+        if (d.Dialog()->grab().save(path)) {
+            m_out << path.toStdString() << '\n';
+            ++m_saved;
+        }
+    }
+    int Saved() const { return m_saved; }
+
+private:
+    QString m_folder;
+    std::ostream& m_out;
+    int m_saved = 0;
+};
+
+// Puts the setup into a control mode as the Drive Setup dialog would.
+void SetControlMode(CMC_Setup& setup, int mode)
+{
+    setup.SetParameterValueInBaseUnit("ControlMode", mode);
+    ComputeRegistersFromParameters(&setup);
+    ComputeParametersFromRegisters(&setup);
+    ComputeParameterLimits(&setup);
+    UpdateClosedLoopOptions(&setup);
+}
+
+template <typename Dialog>
+void ShootDialog(CMC_Setup& setup, ScriptedUser& user, Camera& camera, int templateId, const QString& name)
+{
+    user.OnDialog(templateId, [&camera, name](DialogDriver& d) {
+        camera.Shoot(d, name);
+        d.Cancel();
+    });
+    Dialog dialog(&setup, nullptr);
+    dialog.DoModal();
+}
+
+void RunScreenshots(const std::string& folder, const SetupOption& option, std::ostream& out, std::ostream& err,
+                    int& exitCode)
+{
+    exitCode = 1;
+    if (!QDir().mkpath(QString::fromStdString(folder))) {
+        err << "velmaro: the folder " << folder << " cannot be made\n";
+        return;
+    }
+    auto setup = LoadChosenSetup(option, err);
+    if (!setup)
+        return;
+    Application();
+    ScriptedUser user;
+    Camera camera(QString::fromStdString(folder), out);
+    for (int mode : {0, 1, 2}) {
+        SetControlMode(*setup, mode);
+        const QString suffix = QStringLiteral("-") + QString::fromUtf8(ModeName(mode));
+        // The Drive Setup dialog opens the motor setup on its own first.
+        user.OnDialog(108, [&camera](DialogDriver& d) {
+            camera.Shoot(d, QStringLiteral("108-motor-setup"));
+            d.Cancel();
+        });
+        ShootDialog<CDriveSetupDlg>(*setup, user, camera, 106, QStringLiteral("106-drive-setup") + suffix);
+        ShootDialog<CAdvancedDialog>(*setup, user, camera, 110, QStringLiteral("110-advanced") + suffix);
+        ShootDialog<CAnalogReferenceDlg>(*setup, user, camera, 111, QStringLiteral("111-external-reference") + suffix);
+    }
+    SetControlMode(*setup, 0);
+    ShootDialog<CFiltersDialog>(*setup, user, camera, 295, QStringLiteral("295-filters"));
+    ShootDialog<CDriveInfo>(*setup, user, camera, 3018, QStringLiteral("3018-drive-info"));
+    ShootDialog<CInertiaQuestion>(*setup, user, camera, 3056, QStringLiteral("3056-motor-inertia"));
+    out << camera.Saved() << " pictures in " << folder << '\n';
+    exitCode = camera.Saved() > 0 ? 0 : 1;
+}
+
+} // namespace
+
+void AddEditCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
+{
+    auto args = std::make_shared<EditArgs>();
+    auto* command = app.add_subcommand("edit", "Edit a setup in the setup editor; saved only when it ends with OK");
+    command->add_option("FILE", args->file, "Setup file, as --setup");
+    command->add_option("-o,--output", args->output, "Save to this file (default: the setup file)");
+    AddSetupOption(*command, args->setup);
+    command->callback([&out, &err, &exitCode, args] { RunEdit(*args, out, err, exitCode); });
+}
+
+void AddScreenshotCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
+{
+    struct Args {
+        std::string folder;
+        SetupOption setup;
+        double scale = 1.0;
+    };
+    auto args = std::make_shared<Args>();
+    auto* command = app.add_subcommand("screenshot", "Render every editor dialog, in each control mode, to PNG files");
+    command->add_option("DIR", args->folder, "Folder for the pictures")->required();
+    command->add_option("--scale", args->scale, "Display scale, e.g. 1.5")->check(CLI::Range(0.5, 4.0));
+    AddSetupOption(*command, args->setup);
+    command->callback([&out, &err, &exitCode, args] {
+        // Headless unless the caller chose a platform; both before the application exists.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (args->scale != 1.0)
+            qputenv("QT_SCALE_FACTOR", QByteArray::number(args->scale));
+        g_standardHandler = qInstallMessageHandler(QuietPlatformNotes);
+        RunScreenshots(args->folder, args->setup, out, err, exitCode);
+    });
+}
