@@ -14,10 +14,11 @@ namespace {
 
 // Loaders whose module registered its scale; a second loader of the same
 // library shares the functions, so the scale stays until the last one goes.
+// Never destroyed: a loader held by a static may go after it at exit.
 std::vector<const ModuleLoader*>& Registered()
 {
-    static std::vector<const ModuleLoader*> loaders;
-    return loaders;
+    static auto* loaders = new std::vector<const ModuleLoader*>;
+    return *loaders;
 }
 
 std::string LoaderError()
