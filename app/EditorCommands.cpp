@@ -3,6 +3,7 @@
 #include "AdvancedDialog.h"
 #include "AnalogReferenceDlg.h"
 #include "Automation.h"
+#include "DriveConnection.h"
 #include "DriveInfo.h"
 #include "DriveSetupDlg.h"
 #include "FiltersDialog.h"
@@ -55,6 +56,7 @@ struct EditArgs {
     SetupOption setup;
     std::string file;
     std::string output;
+    VirtualDriveChoice drive;
 };
 
 void RunEdit(const EditArgs& args, std::ostream& out, std::ostream& err, int& exitCode)
@@ -70,7 +72,7 @@ void RunEdit(const EditArgs& args, std::ostream& out, std::ostream& err, int& ex
     }
     auto setup = LoadChosenSetup(option, err);
     const ModuleLoader* module = HostModule(err);
-    if (!setup || !module)
+    if (!setup || !module || !ConnectVirtualDrive(args.drive, *setup, err))
         return;
     Application();
     if (module->EditSetup(setup.get()) != 1) {
@@ -174,8 +176,13 @@ void AddEditCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& ex
     auto* command = app.add_subcommand("edit", "Edit a setup in the setup editor; saved only when it ends with OK");
     command->add_option("FILE", args->file, "Setup file, as --setup");
     command->add_option("-o,--output", args->output, "Save to this file (default: the setup file)");
+    command->add_option("--motor", args->drive.motorFile, "Motor file of the virtual drive (default: the reference motor)");
+    command->add_option("--fault", args->drive.faults, "Fault the virtual drive injects (repeatable)");
     AddSetupOption(*command, args->setup);
-    command->callback([&out, &err, &exitCode, args] { RunEdit(*args, out, err, exitCode); });
+    command->callback([&out, &err, &exitCode, args] {
+        RunEdit(*args, out, err, exitCode);
+        DisconnectDrive();
+    });
 }
 
 void AddScreenshotCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)

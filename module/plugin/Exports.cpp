@@ -3,6 +3,7 @@
 #include "DriveSetupDlg.h"
 #include "Errors.h"
 #include "Limits.h"
+#include "MyTestDlg.h"
 #include "RegistersToParameters.h"
 #include "ScaleFactors.h"
 
@@ -54,6 +55,7 @@ VELMARO_EXPORT int EditSetup(CMC_Setup* setup)
             ReportError("EditSetup needs the host's user interface to be running.");
             return 0;
         }
+        RegisterModuleTests();
         CDriveSetupDlg dialog(setup, nullptr);
         return dialog.DoModal() == IDOK ? 1 : 0;
     });

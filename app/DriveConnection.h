@@ -1,0 +1,21 @@
+// The drive behind the host's commands: the virtual drive, with the motor and
+// faults a user chose, made the active drive of a setup.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+class CMC_Setup;
+
+struct VirtualDriveChoice {
+    std::string motorFile;            // empty: the reference motor
+    std::vector<std::string> faults;  // fault names the drive injects
+    bool realTime = true;             // wall clock; false: a fixed step per request
+};
+
+// Makes the virtual drive the active drive and downloads the setup into it.
+// On failure writes the reason to err and returns false.
+bool ConnectVirtualDrive(const VirtualDriveChoice& choice, CMC_Setup& setup, std::ostream& err);
+// No drive any more.
+void DisconnectDrive();

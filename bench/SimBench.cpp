@@ -1,0 +1,116 @@
+// The virtual drive's speed: simulated seconds per wall-clock second (the
+// "simulated" rate) with the reference motor at 20 kHz, and the wall time of
+// a whole drive program run through the link.
+#include "Setup.h"
+#include "SetupDescription.h"
+#include "SetupFile.h"
+#include "VirtualDrive.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+std::unique_ptr<CMC_Setup> Reference()
+{
+    SetupLoadResult loaded =
+        LoadSetupFile(DataDirectory() + "/reference-setup.json", SetupDescription::Default());
+    if (!loaded.setup)
+        throw std::runtime_error(loaded.error);
+    return std::move(loaded.setup);
+}
+
+// The drive with the reference setup, the power stage on.
+std::unique_ptr<VirtualDrive> RunningDrive(const VirtualDriveOptions& options = {})
+{
+    auto drive = std::make_unique<VirtualDrive>(MotorModel::Reference(), options);
+    drive->DownloadSetup(0.0, *Reference());
+    if (!drive->GetFirmware().SwitchOn())
+        throw std::runtime_error("the power stage does not switch on");
+    return drive;
+}
+
+void Simulate(benchmark::State& state, VirtualDrive& drive)
+{
+    constexpr double kChunk = 0.1; // [s] simulated per iteration
+    for (auto _ : state)
+        drive.AdvanceTo(drive.Time() + kChunk);
+    if (!drive.GetFirmware().IsOn())
+        state.SkipWithError("a protection switched the power stage off");
+    state.counters["simulated"] =
+        benchmark::Counter(kChunk * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// The current loop closed on a field that turns at 50 Hz, noise-free.
+void BM_CurrentLoop(benchmark::State& state)
+{
+    auto drive = RunningDrive();
+    Firmware& fw = drive->GetFirmware();
+    fw.ImposeAngle(0.0);
+    fw.SetAngleIncrement(65536.0 * 50.0 * fw.FastPeriod());
+    fw.SetCurrent(1.5 * 3273.6);
+    Simulate(state, *drive);
+}
+BENCHMARK(BM_CurrentLoop);
+
+// The same with converter noise on every current and Hall sample.
+void BM_CurrentLoopWithNoise(benchmark::State& state)
+{
+    VirtualDriveOptions options;
+    options.plant.currentNoise = 0.02;
+    options.plant.hallNoise = 0.005;
+    options.plant.busNoise = 0.05;
+    auto drive = RunningDrive(options);
+    Firmware& fw = drive->GetFirmware();
+    fw.ImposeAngle(0.0);
+    fw.SetAngleIncrement(65536.0 * 50.0 * fw.FastPeriod());
+    fw.SetCurrent(1.5 * 3273.6);
+    Simulate(state, *drive);
+}
+BENCHMARK(BM_CurrentLoopWithNoise);
+
+// The speed loop with commutation from the Hall sensors (read every
+// current-loop period), calibrated to the motor's sensors.
+void BM_SpeedLoop(benchmark::State& state)
+{
+    auto drive = RunningDrive();
+    Firmware& fw = drive->GetFirmware();
+    const MotorModel motor = MotorModel::Reference();
+    const char* gains[] = {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN"};
+    const char* offsets[] = {"HALLAOFF", "HALLBOFF", "HALLCOFF"};
+    for (std::size_t k = 0; k < 3; ++k) {
+        fw.SetRegister(gains[k], 268435456.0 / (motor.halls[k].amplitude * 13094.4));
+        fw.SetRegister(offsets[k], motor.halls[k].offset * 13094.4);
+    }
+    fw.SetRegister("ALPHA", motor.halls[0].angle / 360.0 * 65536.0);
+    fw.SetSpeedReference(5.0); // [increments per speed-loop period], about 290 rpm
+    Simulate(state, *drive);
+}
+BENCHMARK(BM_SpeedLoop);
+
+// A whole positioning program through the link, as a test dialog runs it.
+void BM_InitialPositioningProgram(benchmark::State& state)
+{
+    const auto setup = Reference();
+    for (auto _ : state) {
+        VirtualDrive drive;
+        double now = 0.0;
+        drive.DownloadSetup(now += 0.02, *setup);
+        drive.WriteUserVariable(now += 0.02, "Initial_Positioning_Test", "In1", 5401.0);
+        drive.StartProgram(now += 0.02, {"Initial_Positioning_Test", {}}, nullptr);
+        double started = 0.0;
+        bool on = true;
+        while (started == 0.0 || on) {
+            drive.ReadUserVariable(now += 0.02, "Initial_Positioning_Test", "STARTED", started);
+            drive.GetAxisOn(now += 0.02, on);
+        }
+        benchmark::DoNotOptimize(started);
+    }
+}
+BENCHMARK(BM_InitialPositioningProgram)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,149 @@
+#include "Logger.h"
+
+#include "Comm.h"
+#include "Errors.h"
+#include "Setup.h"
+#include "SetupFile.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+
+namespace {
+
+std::string Number(double value)
+{
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string PlotPath(const std::string& name)
+{
+    std::string path = name.find('/') == std::string::npos ? PlotDirectory() + "/" + name : name;
+    const auto slash = path.find_last_of('/');
+    if (path.find('.', slash == std::string::npos ? 0 : slash + 1) == std::string::npos)
+        path += ".txt";
+    return path;
+}
+
+} // namespace
+
+std::string PlotDirectory()
+{
+    if (const char* dir = std::getenv("VELMARO_PLOT_DIR"); dir != nullptr && *dir != '\0')
+        return dir;
+    return ".";
+}
+
+int CMC_Logger::AddVariable(const char* name, int showError)
+{
+    if (name == nullptr || *name == '\0' || m_setup == nullptr)
+        return 0;
+    if (m_setup->FindVariable(name, showError) == nullptr)
+        return 0;
+    m_variables.emplace_back(name);
+    return 1;
+}
+
+LogRequest CMC_Logger::Request() const
+{
+    LogRequest request;
+    request.variables = m_variables;
+    request.points = m_points;
+    request.divider = m_divider;
+    request.fastLoop = m_logType == LogCurrentLoop;
+    return request;
+}
+
+double CMC_Logger::SamplePeriod() const
+{
+    if (m_setup == nullptr)
+        return 0.0;
+    QuietLookup quiet;
+    const char* name = m_logType == LogCurrentLoop ? "Ts_C" : "Ts_S";
+    const CMC_Parameter* period = m_setup->FindParameter(name);
+    return period ? period->GetValueInBaseUnit() * m_divider : 0.0;
+}
+
+void CMC_SingleAxisLogger::ChangeSettings(int points, int logType, int thirdSetting)
+{
+    m_points = std::max(points, 0);
+    m_logType = logType == LogCurrentLoop ? LogCurrentLoop : LogSpeedLoop;
+    m_divider = std::max(thirdSetting, 1);
+    m_variables.clear();
+}
+
+void CMC_SingleAxisLogger::CorrectPointsNo()
+{
+    const int columns = std::max(static_cast<int>(m_variables.size()), 1);
+    m_points = std::clamp(m_points, 1, kLogMemory / columns);
+}
+
+int CMC_SingleAxisLogger::BeginUploadData()
+{
+    m_rows.clear();
+    m_next = 0;
+    m_point.clear();
+    DriveLink* link = CMC_Comm::ActiveLink();
+    if (link == nullptr) {
+        CMC_Comm::Record(LinkResult::NotConnected);
+        return 0;
+    }
+    std::vector<std::vector<double>> samples;
+    if (!CMC_Comm::Record(link->UploadLog(CMC_Comm::Now(), samples)))
+        return 0;
+    if (m_points > 0 && samples.size() > static_cast<std::size_t>(m_points))
+        samples.resize(static_cast<std::size_t>(m_points));
+    const double period = SamplePeriod();
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i].size() != m_variables.size()) {
+            SetLastErrorText("The drive's log does not hold the logged variables.");
+            m_rows.clear();
+            return 0;
+        }
+        std::vector<double> row;
+        row.reserve(samples[i].size() + 1);
+        row.push_back(static_cast<double>(i) * period);
+        row.insert(row.end(), samples[i].begin(), samples[i].end());
+        m_rows.push_back(std::move(row));
+    }
+    return 1;
+}
+
+int CMC_SingleAxisLogger::ReadPoint(std::vector<double>* point)
+{
+    if (m_next >= m_rows.size())
+        return 0;
+    m_point = m_rows[m_next++];
+    if (point != nullptr)
+        *point = m_point;
+    return 1;
+}
+
+int CMC_SingleAxisLogger::SaveGraph(const char* fileName) const
+{
+    if (fileName == nullptr || *fileName == '\0') {
+        SetLastErrorText("No file name for the plot.");
+        return 0;
+    }
+    if (m_rows.empty()) {
+        SetLastErrorText("There is no uploaded data to save.");
+        return 0;
+    }
+    std::string text = "time [s]";
+    for (const std::string& name : m_variables)
+        text += "\t" + name;
+    text += "\n";
+    for (const auto& row : m_rows) {
+        for (std::size_t i = 0; i < row.size(); ++i)
+            text += (i == 0 ? "" : "\t") + Number(row[i]);
+        text += "\n";
+    }
+    std::string error;
+    if (!WriteFileAtomically(PlotPath(fileName), text, error)) {
+        SetLastErrorText(error);
+        return 0;
+    }
+    return 1;
+}

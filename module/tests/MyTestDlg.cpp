@@ -1,0 +1,56 @@
+#include "MyTestDlg.h"
+
+#include "EngineCore.h"
+#include "ModuleResources.h"
+#include "Setup.h"
+
+#include <cmath>
+
+namespace {
+
+// The drive errors a test looks at, in the order that decides which one is
+// reported when several are set.
+struct DriveError {
+    std::uint16_t bit;
+    const char* text;
+};
+
+constexpr DriveError kDriveErrors[] = {
+    {0x0002, "Drive / Motor shortcircuit protection triggered."},
+    {0x0008, "Drive / Motor control error protection triggered."},
+    {0x0020, "Hall sensor is missing."},
+    {0x0040, "Drive / Motor stopped due to positive limit switch input triggered."},
+    {0x0080, "Drive / Motor stopped due to negative limit switch input triggered."},
+    {0x8000, "Drive / Motor ENABLE input is in DISABLED state."},
+};
+
+} // namespace
+
+CMyTestDlg::CMyTestDlg(CMC_Setup* setup, int templateId, int flag, QWidget* parent)
+    : CMC_TestDlg((InitModuleResources(), setup), templateId, flag, parent)
+{
+    if (templateId != 102 && templateId != 103 && HasStartMinimumMove(setup))
+        setup->SetParameterValueInBaseUnit("ABSTART_MINMOVE", 0.0);
+}
+
+int CMyTestDlg::CheckDriveErrors(int failOnError, std::uint16_t mask)
+{
+    CMC_Variable* mer = GetSetup()->FindVariable("MER", 1);
+    if (mer == nullptr || mer->ReadFromChip() == 0) {
+        m_strError = msc_pszErrInternal;
+        if (failOnError != 0)
+            TestFailed(1);
+        return 0;
+    }
+    const double value = std::trunc(mer->GetValueInBaseUnit());
+    const auto bits = static_cast<std::uint16_t>(static_cast<long long>(value) & mask);
+    for (const DriveError& error : kDriveErrors) {
+        if ((bits & error.bit) != 0) {
+            m_strError = error.text;
+            if (failOnError != 0)
+                TestFailed(1);
+            return 0;
+        }
+    }
+    return 1;
+}

@@ -1,0 +1,328 @@
+#include "TestRL.h"
+
+#include "EngineCore.h"
+#include "Helpers.h"
+#include "TestSequence.h"
+
+#include <QCloseEvent>
+
+#include <array>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr const char* kResistanceProgram = "Ident_R_or_Rs";
+constexpr const char* kInductanceProgram = "Ident_L_or_Tau_el";
+constexpr const char* kPreliminaryProgram = "Initial_Positioning_Test";
+constexpr std::array<const char*, 10> kStageTexts = {
+    "Launching code for preliminary test (1)",
+    "Waiting preliminary test to be finished (1)",
+    "Launching code for R test (1)",
+    "Waiting R test to be finished (1)",
+    "Launching code for preliminary test (2)",
+    "Waiting preliminary test to be finished (2)",
+    "Launching code for R test (2)",
+    "Waiting R test to be finished (2)",
+    "Launching code for L test",
+    "Waiting L test to be finished",
+};
+constexpr const char* kNoLogger = "The logger could not be instantiated";
+constexpr const char* kSettingFailed = "Error while setting the test parameters.";
+constexpr const char* kInductanceTooLow =
+    "The computed inductivity is less than the possible minimum value of 50 \u00b5H.";
+constexpr const char* kInductanceTooHigh =
+    "The computed inductivity is greater than the possible maximum value of 1 H.";
+
+constexpr int kREdit = 1002;
+constexpr int kLEdit = 1003;
+constexpr int kRUnit = 3128;
+constexpr int kLUnit = 3129;
+// Samples each run logs.
+constexpr int kLogPoints = 400;
+// The angle increment counts a full electrical turn as 65535.
+constexpr double kFullTurnIncrement = 65535.0;
+
+} // namespace
+
+CTestRL::CTestRL(CMC_Setup* setup, int /*flag*/, QWidget* parent)
+    : CMyTestDlg(setup, kTemplateId, 1, parent),
+      m_logger(std::make_unique<CMC_SingleAxisLogger>(setup, nullptr))
+{
+    m_nStageCount = kStageTexts.size();
+    AddParameterControls("R", kREdit, kRUnit);
+    AddParameterControls("L", kLEdit, kLUnit);
+    AddParameterControls("TestCurrent", 1005, 1017);
+    SetHelpTopic(kHelpTopic);
+}
+
+CTestRL::~CTestRL() = default;
+
+int CTestRL::OnInitDialog()
+{
+    const int result = CMC_TestDlg::OnInitDialog();
+    EmptyControls(*this, {kREdit, kLEdit, kRUnit, kLUnit});
+    CMC_Setup* setup = GetSetup();
+    m_vdcSaved = setup->GetParameterValueInBaseUnit("Vdc");
+    m_lOld = m_lNew = setup->GetParameterValueInBaseUnit("L");
+    m_rOld = m_rNew = setup->GetParameterValueInBaseUnit("R");
+    LoadProgramImage(m_rImage, kResistanceProgram);
+    LoadProgramImage(m_lImage, kInductanceProgram);
+    LoadProgramImage(m_preliminaryImage, kPreliminaryProgram);
+    return result;
+}
+
+void CTestRL::ShowStageText()
+{
+    if (m_nStage < kStageTexts.size())
+        SetInfoText(QString::fromUtf8(kStageTexts[m_nStage]));
+}
+
+void CTestRL::BeginTest()
+{
+    RefreshAllParameters(0);
+    EmptyControls(*this, {kREdit, kLEdit, kRUnit, kLUnit});
+    UpdateData(false);
+    m_testCurrent = static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent"));
+    m_bRunning = 1;
+    m_nResult = -1;
+    m_nStage = 0;
+    ShowStageText();
+    if (!LaunchPreliminaryTest(*this, &m_preliminaryImage, m_testCurrent))
+        return;
+    ShowStageText();
+    RearmPoll(*this);
+}
+
+void CTestRL::OnTimer(int id)
+{
+    KillTimer(kPollTimer);
+    if (!m_bRunning || id != kPollTimer)
+        return CMyTestDlg::OnTimer(id);
+    // A stage that launches a program follows at once on the stage that saw
+    // the previous program end.
+    switch (m_nStage) {
+    case 2:
+        if (PollProgramEnd(*this, &m_preliminaryImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
+            !TakePreliminaryResults(*this, &m_preliminaryImage, m_reftst, m_rinctst))
+            return;
+        ShowStageText();
+        [[fallthrough]];
+    case 3:
+        LaunchResistanceRun(m_testCurrent, m_reftst, m_rinctst, 1);
+        return;
+    case 4:
+        if (!EndFirstResistanceRun())
+            return;
+        [[fallthrough]];
+    case 5:
+        LaunchSecondPreliminaryTest();
+        return;
+    case 6:
+        if (PollProgramEnd(*this, &m_preliminaryImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
+            !TakePreliminaryResults(*this, &m_preliminaryImage, m_reftst, m_rinctst))
+            return;
+        ShowStageText();
+        [[fallthrough]];
+    case 7:
+        LaunchResistanceRun(m_testCurrent / 2, std::trunc(m_reftst), std::trunc(m_rinctst), 2);
+        return;
+    case 8:
+        if (!EndSecondResistanceRun())
+            return;
+        [[fallthrough]];
+    case 9:
+        LaunchInductanceRun();
+        return;
+    case 10:
+        EndInductanceRun();
+        return;
+    default:
+        TestFailed(1);
+    }
+}
+
+void CTestRL::LaunchResistanceRun(int current, double reftst, double rinctst, int logType)
+{
+    if (!SetUserVariableValue(&m_rImage, "In1", current, m_strError) ||
+        !SetUserVariableValue(&m_rImage, "RefTest", reftst, m_strError) ||
+        !SetUserVariableValue(&m_rImage, "RIncTest", rinctst, m_strError)) {
+        TestFailed(1);
+        return;
+    }
+    if (!m_logger) {
+        FailTest(*this, kNoLogger);
+        return;
+    }
+    m_logger->ChangeSettings(kLogPoints, logType, 1);
+    m_logger->AddVariable("IQ", 0);
+    if (!ExecuteCode(kResistanceProgram, &m_rImage, m_logger.get(), nullptr, nullptr)) {
+        FailTest(*this, msc_pszErrInternal);
+        return;
+    }
+    ShowStageText();
+    RearmPoll(*this);
+}
+
+bool CTestRL::UploadLogMeans(LogMeans& means)
+{
+    if (!m_logger || !m_logger->BeginUploadData()) {
+        FailTest(*this, msc_pszErrInternal);
+        return false;
+    }
+    means = {};
+    std::vector<double> point;
+    for (double n = 0.0; m_logger->ReadPoint(&point); n += 1.0) {
+        const double first = point.size() > 1 ? point[1] : 0.0;
+        const double second = point.size() > 2 ? point[2] : 0.0;
+        means.first = (n * means.first + first) / (n + 1.0);
+        means.second = (n * means.second + second) / (n + 1.0);
+        means.power = (n * means.power + first * first + second * second) / (n + 1.0);
+    }
+    return true;
+}
+
+bool CTestRL::EndFirstResistanceRun()
+{
+    LogMeans means;
+    if (PollProgramEnd(*this, &m_rImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
+        !ReadDriveVariable(*this, "var_i1", m_u1) || !UploadLogMeans(means))
+        return false;
+    m_i1 = means.first;
+    ShowStageText();
+    return true;
+}
+
+void CTestRL::LaunchSecondPreliminaryTest()
+{
+    if (!SetUserVariableValue(&m_preliminaryImage, "In1", m_testCurrent / 2, m_strError)) {
+        FailTest(*this, kSettingFailed);
+        return;
+    }
+    if (!ExecuteCode(kPreliminaryProgram, &m_preliminaryImage, nullptr, nullptr, nullptr)) {
+        FailTest(*this, msc_pszErrInternal);
+        return;
+    }
+    ShowStageText();
+    RearmPoll(*this);
+}
+
+bool CTestRL::EndSecondResistanceRun()
+{
+    double busCounts = 0.0;
+    if (PollProgramEnd(*this, &m_rImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
+        !ReadDriveVariable(*this, "var_i1", m_u2) || !ReadDriveVariable(*this, "var_u2", busCounts))
+        return false;
+    LogMeans means;
+    if (m_u2 == kNoResult || busCounts == kNoResult) {
+        FailTest(*this, msc_pszErrInternal);
+        return false;
+    }
+    if (!UploadLogMeans(means))
+        return false;
+    m_i2 = means.first;
+    // Two runs at the same mean current give no resistance.
+    const double slope = (m_u1 - m_u2) / (m_i1 - m_i2); // [internal voltage per internal current]
+    if (!std::isfinite(slope)) {
+        FailTest(*this, msc_pszErrInternal);
+        return false;
+    }
+    CMC_Setup* setup = GetSetup();
+    // From here on the voltage scale uses the measured bus voltage.
+    const double adcMax = Compute_ADCMaxValue(setup);
+    setup->SetParameterValueInBaseUnit("Vdc", setup->GetParameterValueInBaseUnit("VdcMaxMeasurable") *
+                                                  busCounts / adcMax);
+    m_rNew = slope / VoltageCommandScale(setup) * CurrentScale(setup);
+    if (!std::isfinite(m_rNew)) {
+        FailTest(*this, msc_pszErrInternal);
+        return false;
+    }
+    ShowStageText();
+    return true;
+}
+
+void CTestRL::LaunchInductanceRun()
+{
+    if (!SetUserVariableValue(&m_lImage, "In1", m_testCurrent, m_strError)) {
+        TestFailed(1);
+        return;
+    }
+    if (!m_logger) {
+        FailTest(*this, kNoLogger);
+        return;
+    }
+    m_logger->ChangeSettings(kLogPoints, 2, 1);
+    m_logger->AddVariable("IQ", 0);
+    m_logger->AddVariable("ID", 0);
+    if (!ExecuteCode(kInductanceProgram, &m_lImage, m_logger.get(), nullptr, nullptr)) {
+        FailTest(*this, msc_pszErrInternal);
+        return;
+    }
+    ShowStageText();
+    RearmPoll(*this);
+}
+
+void CTestRL::EndInductanceRun()
+{
+    double angleIncrement = 0.0; // per current-loop period, a full turn is 65535
+    double voltage = 0.0;        // amplitude [internal units]
+    LogMeans means;
+    if (PollProgramEnd(*this, &m_lImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
+        !ReadDriveVariable(*this, "TINCTST", angleIncrement) ||
+        !ReadDriveVariable(*this, "var_i1", voltage) || !UploadLogMeans(means))
+        return;
+    CMC_Setup* setup = GetSetup();
+    const double omega =
+        2.0 * std::numbers::pi * angleIncrement / (CurrentLoopPeriod(setup) * kFullTurnIncrement);
+    const double inductance =
+        means.second * voltage / (omega * means.power) * CurrentScale(setup) / VoltageCommandScale(setup);
+    // A run that logged nothing (or no frequency) identifies no inductance.
+    if (!std::isfinite(inductance))
+        return FailTest(*this, msc_pszErrInternal);
+    if (inductance < kMinimumInductance)
+        return FailTest(*this, kInductanceTooLow);
+    if (inductance > kMaximumInductance)
+        return FailTest(*this, kInductanceTooHigh);
+    m_lNew = inductance;
+    // A delta-connected motor: the phase of the equivalent star is a third.
+    if (setup->GetParameterValueInBaseUnit("MotorPhaseConnectionType") == 1.0) {
+        m_rNew *= 3.0;
+        m_lNew *= 3.0;
+    }
+    setup->SetParameterValueInBaseUnit("L", m_lNew);
+    setup->SetParameterValueInBaseUnit("R", m_rNew);
+    RefreshAllParameters(0);
+    TestSucceeded(1);
+}
+
+void CTestRL::RestoreVdc()
+{
+    GetSetup()->SetParameterValueInBaseUnit("Vdc", m_vdcSaved);
+}
+
+void CTestRL::OnCancel()
+{
+    RestoreVdc();
+    const QString question = ChangedValuesQuestion(
+        {{QStringLiteral("Phase resistance"), FormatValue("%f", m_rOld), FormatValue("%f", m_rNew)},
+         {QStringLiteral("Phase inductance"), FormatValue("%f", m_lOld), FormatValue("%f", m_lNew)}},
+        m_nResult);
+    switch (AskToSaveChangedValues(question)) {
+    case IDYES:
+        OnOK();
+        return;
+    case IDNO:
+        EndDialog(IDCANCEL);
+        return;
+    case IDCANCEL:
+        return;
+    default:
+        CMyTestDlg::OnCancel();
+    }
+}
+
+void CTestRL::closeEvent(QCloseEvent* event)
+{
+    RestoreVdc();
+    CMyTestDlg::closeEvent(event);
+}

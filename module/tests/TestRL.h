@@ -1,0 +1,75 @@
+// "Total Resistance and Inductance Identification Test": the phase resistance
+// "R" from two resistance runs at the test current and at half of it (each
+// after its own preliminary positioning), then the phase inductance "L" from
+// the current response to an alternating voltage. Both are motor plus drive.
+// The second resistance run measures the DC bus voltage, which "Vdc" holds
+// from then on until the dialog closes; closing always restores "Vdc".
+#pragma once
+
+#include "CoffFormat.h"
+#include "Logger.h"
+#include "MyTestDlg.h"
+
+#include <memory>
+
+class QCloseEvent;
+
+class CTestRL : public CMyTestDlg {
+public:
+    static constexpr int kTemplateId = 290;
+    static constexpr unsigned kHelpTopic = 262412;
+    // Identified inductances outside these limits fail the test [H].
+    static constexpr double kMinimumInductance = 50e-6;
+    static constexpr double kMaximumInductance = 1.0;
+
+    // The test always runs with flag 1; the argument keeps the common signature.
+    CTestRL(CMC_Setup* setup, int flag, QWidget* parent);
+    ~CTestRL() override;
+
+    void BeginTest() override;
+
+protected:
+    int OnInitDialog() override;
+    void OnCancel() override;
+    void OnTimer(int id) override;
+    // The window's close box.
+    void closeEvent(QCloseEvent* event) override;
+
+    // Records the runs; created with the dialog, null when that failed.
+    std::unique_ptr<CMC_SingleAxisLogger> m_logger;
+
+private:
+    void ShowStageText();
+    void RestoreVdc();
+    // Stage by stage, as the timer ticks.
+    void LaunchResistanceRun(int current, double reftst, double rinctst, int logType);
+    bool EndFirstResistanceRun();
+    void LaunchSecondPreliminaryTest();
+    bool EndSecondResistanceRun();
+    void LaunchInductanceRun();
+    void EndInductanceRun();
+    // Uploads the log; the running means of element 1, of element 2 and of
+    // element 1 squared plus element 2 squared.
+    struct LogMeans {
+        double first = 0.0;
+        double second = 0.0;
+        double power = 0.0;
+    };
+    bool UploadLogMeans(LogMeans& means);
+
+    CMC_CoffFormat m_rImage;
+    CMC_CoffFormat m_lImage;
+    CMC_CoffFormat m_preliminaryImage;
+    int m_testCurrent = 0; // [internal units]
+    double m_reftst = 0.0; // preliminary results [internal units]
+    double m_rinctst = 0.0;
+    double m_u1 = 0.0; // voltage command [internal units] and mean current of the first run
+    double m_i1 = 0.0;
+    double m_u2 = 0.0; // the same for the second run
+    double m_i2 = 0.0;
+    double m_rNew = 0.0; // [ohm]
+    double m_lNew = 0.0; // [H]
+    double m_rOld = 0.0;
+    double m_lOld = 0.0;
+    double m_vdcSaved = 0.0; // [V]
+};

@@ -1,0 +1,78 @@
+// Steps that the identification tests share: polling a drive program until it
+// has run and switched the power stage off, taking over the results of the
+// preliminary positioning test, reading drive variables, and the question
+// asked on Close when a test found values that differ from the old ones.
+// Every step that fails has already put its text into m_strError and called
+// TestFailed(1) when it returns false (or ProgramState::Failed).
+#pragma once
+
+#include "MyTestDlg.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+class CMC_CoffFormat;
+
+// Timer 1 polls the drive every 20 ms.
+inline constexpr int kPollTimer = 1;
+inline constexpr int kPollPeriodMs = 20;
+// A user or drive variable that holds this value has no valid result.
+inline constexpr double kNoResult = 1.2345e100;
+// Drive error masks: short circuit; short circuit and ENABLE; every error.
+inline constexpr std::uint16_t kMaskShortCircuit = 0x0002;
+inline constexpr std::uint16_t kMaskShortCircuitEnable = 0x8002;
+inline constexpr std::uint16_t kMaskAll = 0xFFFF;
+
+// Ends the run as failed with the text.
+void FailTest(CMyTestDlg& test, const std::string& text);
+
+// Sets the image's file name to the program's compiled image and loads it.
+// Whether the load worked shows later, when the program is started.
+void LoadProgramImage(CMC_CoffFormat& image, const char* programName);
+
+// Starts the next poll of the drive.
+void RearmPoll(CMyTestDlg& test);
+
+// Empties edit boxes and unit combo boxes.
+void EmptyControls(CMyTestDlg& test, std::initializer_list<int> ids);
+
+enum class ProgramState { Failed, Running, Ended };
+
+// One poll of a program: still running (the poll is re-armed), ended with no
+// drive error under the mask, or failed.
+ProgramState PollProgramEnd(CMyTestDlg& test, CMC_CoffFormat* image, std::uint16_t mask);
+
+// Sets "In1" of the preliminary image to the test current and starts
+// "Initial_Positioning_Test".
+bool LaunchPreliminaryTest(CMyTestDlg& test, CMC_CoffFormat* image, int testCurrent);
+
+// After the preliminary test: checks its "In1" (no result, or not positive)
+// and reads "REFTST_V" and "RINCTST_V" [internal units].
+bool TakePreliminaryResults(CMyTestDlg& test, CMC_CoffFormat* image, double& reftst, double& rinctst);
+
+// Reads a drive variable from the drive, in internal or base units. A
+// variable the setup lacks fails with the internal error, a failed read with
+// the communication error.
+enum class DriveUnits { Internal, Base };
+bool ReadDriveVariable(CMyTestDlg& test, const char* name, double& value,
+                       DriveUnits units = DriveUnits::Internal);
+
+// A value a test determined, as the question on Close shows it.
+struct ComparedValue {
+    QString label;   // "Power supply"
+    QString oldText; // formatted with the test's format
+    QString newText;
+};
+
+// The question "keep the new values?", listing the values whose texts differ;
+// empty when none differs or the last run did not succeed.
+QString ChangedValuesQuestion(const std::vector<ComparedValue>& values, int result);
+// Asks it (Yes, No, Cancel); returns 0 when there was nothing to ask.
+int AskToSaveChangedValues(const QString& question);
+
+// printf-style formatting of one double ("%f", "%G", "%g", "%.2f").
+QString FormatValue(const char* format, double value);

@@ -1,0 +1,142 @@
+// "Ident_L_or_Tau_el": turns a voltage vector of constant amplitude at a few
+// hundred hertz with the rotor at rest and lets the logger record the
+// current in the turning frame ("IQ" along the voltage, "ID" a quarter turn
+// behind it). In steady state the current lags the voltage by the winding's
+// impedance angle, so the host gets L = ID x U / (w x (IQ^2 + ID^2)); a
+// resistive drop (winding, dead time) only adds to the in-phase part.
+//
+// 1. Raise the amplitude until the current magnitude reaches "In1". When the
+//    whole voltage gives less than half of it (a large inductance), halve
+//    the frequency, at most three times.
+// 2. Settle, then let the logger record; finish once it is full.
+// The modulator applies the voltage a current-loop period computes from the
+// moment the currents were sampled until the next sample: on average half a
+// current-loop period after the sample, when the vector has turned on by
+// half an increment. The vector is put that far ahead, so the current the
+// host sees is the response to a voltage exactly on the q axis.
+// Results: drive variables "TINCTST" = the angle increment per current-loop
+// period and "var_i1" = the voltage amplitude [voltage command units];
+// "var_i1" holds kNoResult when no current flows.
+#include "Firmware.h"
+#include "ProgramHelpers.h"
+#include "Programs.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace program;
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kFrequency = 500.0; // [Hz] first choice
+constexpr int kMaxHalvings = 3;
+constexpr double kMaxVoltage = 0.95 * kCommandLimit;
+constexpr double kRampTime = 0.25;    // [s] from 0 to the whole voltage
+constexpr double kSettleTime = 0.05;  // [s]
+constexpr double kRecordLimit = 10.0; // [s]
+// From the current sample to the mean of the voltage computed on it [current-loop periods].
+constexpr double kModulatorDelay = 0.5;
+
+class IdentLOrTauEl final : public Program {
+public:
+    void Start(Firmware& fw) override
+    {
+        fw.SetVariable("var_i1", kNoResult);
+        m_target = User("In1");
+        if (!(std::isfinite(m_target) && m_target > 0.0 && m_target < kCommandLimit)) {
+            Finish(fw);
+            return;
+        }
+        if (!SwitchOn(fw))
+            return;
+        fw.HoldLog();
+        fw.ImposeAngle(kRestAngle);
+        // An odd increment visits every angle, so the converter's steps average out.
+        const double increment = std::round(kFrequency * kTurn * fw.FastPeriod());
+        SetIncrement(fw, static_cast<long>(increment) | 1L);
+        Apply(fw, 0.0);
+        m_phase.Enter(kRamp);
+    }
+
+    void Step(Firmware& fw) override
+    {
+        m_phase.Tick();
+        const double magnitude = CurrentMagnitude(fw);
+        m_filtered += 0.2 * (magnitude - m_filtered);
+        switch (m_phase.Current()) {
+        case kRamp:
+            if (m_filtered >= m_target) {
+                m_phase.Enter(kSettle);
+                break;
+            }
+            Apply(fw, std::min(kMaxVoltage, m_voltage + kCommandLimit * fw.SlowPeriod() / kRampTime));
+            if (m_voltage >= kMaxVoltage)
+                m_phase.Enter(kAtLimit);
+            break;
+        case kAtLimit:
+            if (m_phase.Ticks() < Ticks(fw, kSettleTime))
+                break;
+            if (m_filtered < 0.5 * m_target && m_halvings < kMaxHalvings) {
+                ++m_halvings;
+                SetIncrement(fw, (m_increment / 2) | 1L);
+                Apply(fw, m_voltage);
+                m_phase.Enter(kAtLimit);
+                break;
+            }
+            if (m_filtered > m_target)
+                Apply(fw, m_voltage * m_target / m_filtered);
+            if (m_filtered < 0.05 * m_target) {
+                Finish(fw); // no current: an open winding
+                return;
+            }
+            m_phase.Enter(kSettle);
+            break;
+        case kSettle:
+            if (m_phase.Ticks() >= Ticks(fw, kSettleTime)) {
+                fw.ReleaseLog();
+                m_phase.Enter(kRecord);
+            }
+            break;
+        case kRecord:
+            if (fw.LogFull() || m_phase.Ticks() >= Ticks(fw, kRecordLimit)) {
+                fw.SetVariable("var_i1", m_voltage);
+                Finish(fw);
+            }
+            break;
+        }
+    }
+
+private:
+    enum { kRamp, kAtLimit, kSettle, kRecord };
+
+    void SetIncrement(Firmware& fw, long increment)
+    {
+        m_increment = increment;
+        fw.SetAngleIncrement(static_cast<double>(increment));
+        const double omega = kTwoPi * static_cast<double>(increment) / (kTurn * fw.FastPeriod());
+        m_lead = omega * kModulatorDelay * fw.FastPeriod();
+    }
+
+    // Amplitude U on the q axis, turned ahead by the lead angle.
+    void Apply(Firmware& fw, double voltage)
+    {
+        m_voltage = voltage;
+        fw.SetVoltage(voltage * std::cos(m_lead), -voltage * std::sin(m_lead));
+    }
+
+    Phase m_phase;
+    double m_target = 0.0;   // [current units]
+    double m_voltage = 0.0;  // [voltage command units]
+    double m_filtered = 0.0; // current magnitude [current units]
+    double m_lead = 0.0;     // [rad]
+    long m_increment = 0;    // [angle units per current-loop period]
+    int m_halvings = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Program> MakeIdentLOrTauEl()
+{
+    return std::make_unique<IdentLOrTauEl>();
+}

@@ -1,0 +1,384 @@
+#include "Plant.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kSqrt3 = 1.7320508075688772;
+constexpr double kShortResistance = 0.02;           // [ohm] of a short between two phases
+constexpr double kHallFullScale = 5.0;              // [V] at converter full scale
+constexpr double kDriveHeating = 0.5;               // [K/A^2] the drive's temperature rise per squared ampere
+constexpr double kDriveThermalTimeConstant = 120.0; // [s]
+constexpr int kThermalDivider = 16;                 // PWM periods per temperature step (a power of two)
+
+// cos and sin of a small angle (|x| < 0.5) to double precision.
+inline void SmallSinCos(double x, double& c, double& s)
+{
+    if (std::abs(x) > 0.5) {
+        c = std::cos(x);
+        s = std::sin(x);
+        return;
+    }
+    constexpr double k2 = 1.0 / 2, k12 = 1.0 / 12, k30 = 1.0 / 30, k56 = 1.0 / 56, k90 = 1.0 / 90;
+    constexpr double k6 = 1.0 / 6, k20 = 1.0 / 20, k42 = 1.0 / 42, k72 = 1.0 / 72, k110 = 1.0 / 110;
+    const double x2 = x * x;
+    if (x2 < 0.01) { // |x| < 0.1: the terms left out stay below 3e-17
+        c = 1.0 - x2 * k2 * (1.0 - x2 * k12 * (1.0 - x2 * k30 * (1.0 - x2 * k56)));
+        s = x * (1.0 - x2 * k6 * (1.0 - x2 * k20 * (1.0 - x2 * k42 * (1.0 - x2 * k72))));
+        return;
+    }
+    c = 1.0 - x2 * k2 * (1.0 - x2 * k12 * (1.0 - x2 * k30 * (1.0 - x2 * k56 * (1.0 - x2 * k90))));
+    s = x * (1.0 - x2 * k6 * (1.0 - x2 * k20 * (1.0 - x2 * k42 * (1.0 - x2 * k72 * (1.0 - x2 * k110)))));
+}
+
+inline double Sign(double x)
+{
+    return x > 0.0 ? 1.0 : (x < 0.0 ? -1.0 : 0.0);
+}
+
+// One mass over one step with viscous friction already in the torque and
+// Coulomb friction with stiction.
+double AdvanceSpeed(double omega, double torque, double coulomb, double stepOverInertia)
+{
+    if (omega == 0.0 && std::abs(torque) <= coulomb)
+        return 0.0;
+    const double direction = omega != 0.0 ? Sign(omega) : Sign(torque);
+    const double next = omega + stepOverInertia * (torque - coulomb * direction);
+    if (next * direction < 0.0)
+        return 0.0; // friction stops it within the step
+    return next;
+}
+
+} // namespace
+
+Plant::Plant(const MotorModel& motor, const PlantOptions& options)
+    : m_motor(motor), m_options(options), m_random(options.seed)
+{
+    if (m_options.faults.weakBus) {
+        m_options.busVoltage *= 0.5;
+        m_options.supplyResistance = std::max(m_options.supplyResistance, 2.0);
+    }
+    m_bus = m_options.busVoltage;
+    m_motorTemp = m_driveTemp = m_options.ambient;
+    Precompute();
+}
+
+void Plant::SetSupplyVoltage(double volts)
+{
+    m_options.busVoltage = m_options.faults.weakBus ? 0.5 * volts : volts;
+    if (!m_enabled)
+        m_bus = m_options.busVoltage;
+    Precompute();
+}
+
+void Plant::ConfigureHardware(const DriveHardware& hardware)
+{
+    m_hw = hardware;
+    Precompute();
+}
+
+void Plant::Precompute()
+{
+    const double scale = m_motor.delta ? 1.0 / 3.0 : 1.0;
+    m_rs = m_motor.R * scale;
+    m_lds = m_motor.Ld * scale;
+    m_lqs = m_motor.Lq * scale;
+    m_psi = m_motor.FluxLinkage();
+    m_pp = m_motor.polePairs;
+    m_salient = std::abs(m_lds - m_lqs) > 1e-9 * (m_lds + m_lqs);
+    m_h = m_hw.pwmPeriod;
+    const double l = 0.5 * (m_lds + m_lqs);
+    m_decay = std::exp(-m_rs * m_h / l);
+    m_decayD = std::exp(-m_rs * m_h / m_lds);
+    m_decayQ = std::exp(-m_rs * m_h / m_lqs);
+    m_decayOpen = m_decay; // 2R over 2L
+    m_inverseL = 1.0 / l;
+    m_decayGain = (1.0 - m_decay) / m_rs;
+    m_torqueFactor = 1.5 * m_pp;
+    m_stepOverInertia = m_h / m_motor.TotalInertia();
+    m_deadFraction = m_hw.deadTime / m_h;
+    m_motorThermalStep = kThermalDivider * m_h / m_motor.thermalTimeConstant;
+    m_motorHeating = m_motor.thermalResistance * 1.5 * m_rs;
+    m_driveThermalStep = kThermalDivider * m_h / kDriveThermalTimeConstant;
+    m_rippleCurrent = std::max(1e-3, m_options.busVoltage * m_h / (16.0 * l));
+    m_inverseRipple = 1.0 / m_rippleCurrent;
+    m_adcMax = m_hw.AdcMax();
+    m_adcStep = m_hw.AdcStep();
+    m_inverseAdcStep = 1.0 / m_adcStep;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double angle = m_motor.halls[k].angle * kPi / 180.0;
+        m_hallCos[k] = std::cos(angle);
+        m_hallSin[k] = std::sin(angle);
+    }
+    m_currentScale = m_adcMax / (2.0 * m_hw.currentFullScale);
+}
+
+void Plant::SetEnabled(bool on)
+{
+    m_enabled = on;
+    if (!on) {
+        m_ia = m_ib = 0.0;
+        m_torque = 0.0;
+        m_busCurrent = 0.0;
+        m_shortCurrent = 0.0;
+    }
+}
+
+void Plant::HoldSpeed(double omega)
+{
+    m_holdSpeed = !std::isnan(omega);
+    m_heldSpeed = m_holdSpeed ? omega : 0.0;
+    if (m_holdSpeed)
+        m_omegaM = m_omegaL = omega;
+}
+
+void Plant::SetMotorAngle(double theta)
+{
+    m_thetaM = m_thetaL = theta;
+    const double e = m_pp * theta;
+    m_cos = std::cos(e);
+    m_sin = std::sin(e);
+}
+
+double Plant::ElectricalAngle() const
+{
+    return std::atan2(m_sin, m_cos);
+}
+
+double Plant::CurrentD() const
+{
+    return m_ia * m_cos + m_ib * m_sin;
+}
+double Plant::CurrentQ() const
+{
+    return -m_ia * m_sin + m_ib * m_cos;
+}
+
+double Plant::LoadAngle() const
+{
+    return m_motor.coupling.present ? m_thetaL : m_thetaM;
+}
+double Plant::LoadSpeed() const
+{
+    return m_motor.coupling.present ? m_omegaL : m_omegaM;
+}
+
+void Plant::Step()
+{
+    const double h = m_h;
+    const FaultSet& faults = m_options.faults;
+    const double omegaE = m_pp * m_omegaM;
+    // the rotor frame turns by this over the step
+    double cw, sw;
+    SmallSinCos(omegaE * h, cw, sw);
+
+    if (m_enabled) {
+        // Motor phase currents and the currents of the inverter legs.
+        double leg[3] = {Ia(), Ib(), Ic()};
+        if (faults.swappedPhases)
+            std::swap(leg[0], leg[1]);
+        leg[0] += m_shortCurrent;
+        leg[1] -= m_shortCurrent;
+
+        // Average pole voltages over the period, less the dead time's share.
+        const double deadVoltage = m_bus * m_deadFraction;
+        double pole[3];
+        for (int k = 0; k < 3; ++k) {
+            const double duty = std::clamp(m_duty[k], 0.0, 1.0);
+            pole[k] = duty * m_bus - deadVoltage * std::clamp(leg[k] * m_inverseRipple, -1.0, 1.0);
+        }
+        m_busCurrent = m_duty[0] * leg[0] + m_duty[1] * leg[1] + m_duty[2] * leg[2];
+        m_shortCurrent = faults.shortCircuit ? (pole[0] - pole[1]) * (1.0 / kShortResistance) : 0.0;
+        if (faults.swappedPhases)
+            std::swap(pole[0], pole[1]);
+
+        const double iqBefore = CurrentQ();
+        const double idBefore = CurrentD();
+        if (faults.openPhase) {
+            StepElectricalOpenPhase(pole[0] - pole[1], omegaE);
+        } else {
+            constexpr double third = 1.0 / 3.0, invSqrt3 = 1.0 / kSqrt3;
+            const double va = (2.0 * pole[0] - pole[1] - pole[2]) * third;
+            const double vb = (pole[1] - pole[2]) * invSqrt3;
+            if (m_salient)
+                StepElectricalSalient(va, vb, omegaE);
+            else
+                StepElectricalRound(va, vb, omegaE, cw, sw);
+        }
+        // Torque from the step's mean currents, each in the rotor frame of its instant.
+        const double cosEnd = m_cos * cw - m_sin * sw, sinEnd = m_sin * cw + m_cos * sw;
+        const double iq = 0.5 * (iqBefore + (-m_ia * sinEnd + m_ib * cosEnd));
+        const double id = 0.5 * (idBefore + (m_ia * cosEnd + m_ib * sinEnd));
+        m_torque = m_torqueFactor * (m_psi * iq + (m_lds - m_lqs) * id * iq);
+    } else {
+        m_torque = 0.0;
+        m_busCurrent = 0.0;
+    }
+
+    // DC bus behind the supply's resistance.
+    m_bus = std::max(0.0, m_options.busVoltage - m_options.supplyResistance * m_busCurrent);
+
+    const double thetaBefore = m_thetaM;
+    StepMechanics(m_torque);
+
+    // The electrical angle turns with the rotor.
+    double c, s;
+    SmallSinCos(m_pp * (m_thetaM - thetaBefore), c, s);
+    const double nc = m_cos * c - m_sin * s;
+    const double ns = m_sin * c + m_cos * s;
+    if (++m_renormalise >= 4096) {
+        m_renormalise = 0;
+        const double e = std::remainder(m_pp * m_thetaM, 2.0 * kPi);
+        m_cos = std::cos(e);
+        m_sin = std::sin(e);
+    } else {
+        const double n = 0.5 * (3.0 - (nc * nc + ns * ns)); // keeps the pair on the unit circle
+        m_cos = nc * n;
+        m_sin = ns * n;
+    }
+
+    // Temperatures (slow: every few periods): copper loss in the motor,
+    // conduction loss in the drive.
+    if ((m_renormalise & (kThermalDivider - 1)) == 0) {
+        const double i2 = m_ia * m_ia + m_ib * m_ib;
+        m_motorTemp += m_motorThermalStep * (m_options.ambient + m_motorHeating * i2 - m_motorTemp);
+        m_driveTemp += m_driveThermalStep * (m_options.ambient + kDriveHeating * i2 - m_driveTemp);
+    }
+
+    m_time += h;
+}
+
+void Plant::StepElectricalRound(double va, double vb, double omegaE, double cw, double sw)
+{
+    // L di/dt = v - R i - e(t), e = j w psi exp(j(theta0 + w t)), v constant:
+    // i(h) = E i0 + (1 - E) v / R - (j w psi exp(j theta0) / L) (exp(j w h) - E) / (a + j w)
+    const double a = m_rs * m_inverseL;
+    const double e = m_decay;
+    const double nr = cw - e, ni = sw;
+    const double inverse = 1.0 / (a * a + omegaE * omegaE);
+    const double qr = (nr * a + ni * omegaE) * inverse;
+    const double qi = (ni * a - nr * omegaE) * inverse;
+    const double k = omegaE * m_psi * m_inverseL;
+    const double pr = -k * m_sin, pi = k * m_cos;
+    const double tr = pr * qr - pi * qi;
+    const double ti = pr * qi + pi * qr;
+    const double g = m_decayGain;
+    m_ia = e * m_ia + g * va - tr;
+    m_ib = e * m_ib + g * vb - ti;
+}
+
+void Plant::StepElectricalSalient(double va, double vb, double omegaE)
+{
+    // Each axis exactly, the cross-coupling and back-EMF held over the step;
+    // the voltage taken in the rotor frame at mid-step.
+    double ch, sh;
+    SmallSinCos(0.5 * omegaE * m_h, ch, sh);
+    const double cm = m_cos * ch - m_sin * sh, sm = m_sin * ch + m_cos * sh;
+    const double vd = va * cm + vb * sm;
+    const double vq = -va * sm + vb * cm;
+    const double id = m_ia * m_cos + m_ib * m_sin;
+    const double iq = -m_ia * m_sin + m_ib * m_cos;
+    const double idInf = (vd + omegaE * m_lqs * iq) / m_rs;
+    const double iqInf = (vq - omegaE * m_lds * id - omegaE * m_psi) / m_rs;
+    const double idNext = idInf + (id - idInf) * m_decayD;
+    const double iqNext = iqInf + (iq - iqInf) * m_decayQ;
+    const double ce = cm * ch - sm * sh, se = sm * ch + cm * sh; // frame at the end of the step
+    m_ia = idNext * ce - iqNext * se;
+    m_ib = idNext * se + iqNext * ce;
+}
+
+void Plant::StepElectricalOpenPhase(double vab, double omegaE)
+{
+    // Phase C open: ia = -ib = i through 2R and 2L; the line back-EMF
+    // e_a - e_b = -sqrt(3) w psi sin(theta + 30 deg), held at mid-step.
+    double ch, sh;
+    SmallSinCos(0.5 * omegaE * m_h, ch, sh);
+    const double sm = m_sin * ch + m_cos * sh, cm = m_cos * ch - m_sin * sh;
+    const double eab = -kSqrt3 * omegaE * m_psi * (sm * 0.8660254037844386 + cm * 0.5);
+    const double iInf = (vab - eab) / (2.0 * m_rs);
+    const double i = iInf + (m_ia - iInf) * m_decayOpen;
+    m_ia = i;
+    m_ib = -i / kSqrt3;
+}
+
+void Plant::StepMechanics(double torque)
+{
+    const double h = m_h;
+    if (m_holdSpeed) {
+        m_omegaM = m_omegaL = m_heldSpeed;
+        m_thetaM += m_heldSpeed * h;
+        m_thetaL = m_thetaM;
+        return;
+    }
+    const MotorModel& m = m_motor;
+    if (!m.coupling.present) {
+        const double drive = torque - m.loadTorque - (m.viscous + m.loadViscous) * m_omegaM;
+        const double next = AdvanceSpeed(m_omegaM, drive, m.coulomb + m.loadCoulomb, m_stepOverInertia);
+        m_thetaM += 0.5 * (m_omegaM + next) * h;
+        m_omegaM = next;
+        m_thetaL = m_thetaM;
+        m_omegaL = m_omegaM;
+        return;
+    }
+    // Two masses on a compliant shaft; a few sub-steps keep a stiff shaft stable.
+    const double resonance = std::sqrt(m.coupling.stiffness * (1.0 / m.Jm + 1.0 / m.Jload));
+    const int steps = std::max(1, static_cast<int>(std::ceil(resonance * h / 0.2)));
+    const double dt = h / steps;
+    for (int k = 0; k < steps; ++k) {
+        const double shaft =
+            m.coupling.stiffness * (m_thetaM - m_thetaL) + m.coupling.damping * (m_omegaM - m_omegaL);
+        const double motorNext =
+            AdvanceSpeed(m_omegaM, torque - shaft - m.viscous * m_omegaM, m.coulomb, dt / m.Jm);
+        const double loadNext = AdvanceSpeed(m_omegaL, shaft - m.loadTorque - m.loadViscous * m_omegaL,
+                                             m.loadCoulomb, dt / m.Jload);
+        m_omegaM = motorNext;
+        m_omegaL = loadNext;
+        m_thetaM += m_omegaM * dt;
+        m_thetaL += m_omegaL * dt;
+    }
+}
+
+double Plant::ReadHall(int sensor)
+{
+    const FaultSet& faults = m_options.faults;
+    if (faults.missingHall && sensor == 2)
+        return 0.0;
+    int physical = sensor;
+    if (faults.swappedHall && sensor > 0)
+        physical = 3 - sensor;
+    const auto k = static_cast<std::size_t>(physical);
+    const HallSensorModel& hall = m_motor.halls[k];
+    double volts = hall.offset + hall.amplitude * (m_cos * m_hallCos[k] + m_sin * m_hallSin[k]);
+    if (m_options.hallNoise > 0.0)
+        volts += m_options.hallNoise * m_random.Normal();
+    volts = std::clamp(volts, 0.0, kHallFullScale);
+    return Quantise(volts / kHallFullScale * m_adcMax);
+}
+
+double Plant::ReadBus()
+{
+    double volts = m_bus;
+    if (m_options.busNoise > 0.0)
+        volts += m_options.busNoise * m_random.Normal();
+    return Quantise(volts / m_hw.busFullScale * m_adcMax);
+}
+
+double Plant::ReadReference()
+{
+    const double f = m_options.referenceLevel +
+                     m_options.referenceSwing * std::sin(2.0 * kPi * m_time / m_options.referencePeriod);
+    return Quantise(std::clamp(f, 0.0, 1.0) * m_adcMax);
+}
+
+double Plant::ReadDriveTemperature()
+{
+    return Quantise((m_hw.tempSensorAt0 + m_hw.tempSensorGain * m_driveTemp) / m_hw.adcRange * m_adcMax);
+}
+
+double Plant::ReadMotorTemperature()
+{
+    return Quantise((m_hw.tempSensorAt0 + m_hw.tempSensorGain * m_motorTemp) / m_hw.adcRange * m_adcMax);
+}

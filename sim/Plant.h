@@ -1,0 +1,206 @@
+// The physical side of the virtual drive: a three-phase permanent-magnet
+// synchronous motor with its mechanics and load, the inverter that feeds it,
+// and the converters the firmware reads (phase currents, Hall sensors, DC
+// bus, analogue reference, temperatures).
+//
+// The motor is simulated in its equivalent star (a delta winding's R and L
+// divided by three; terminal quantities are the same). The electrical state
+// advances one PWM period at a time with the period's average voltage: for a
+// round rotor the step is the exact solution of the RL circuit with a
+// back-EMF that turns at the step's constant speed; with saliency (Ld != Lq)
+// each axis is solved exactly with the cross-coupling held over the step.
+// The mechanics use semi-implicit Euler steps of one PWM period, with
+// stiction for the Coulomb friction.
+#pragma once
+
+#include "Faults.h"
+#include "MotorModel.h"
+#include "Random.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+// What the drive's hardware is, from the setup's drive data and registers.
+struct DriveHardware {
+    double pwmPeriod = 5e-5;        // [s]
+    double deadTime = 1e-6;         // [s]
+    double currentFullScale = 10.0; // [A] half the converter span ("ImaxPS")
+    int adcBits = 10;               // read left aligned in 16 bits
+    double busFullScale = 80.0;     // [V] at converter full scale ("VdcMaxMeasurable")
+    double adcRange = 3.3;          // [V] converter input span
+    double tempSensorGain = 0.01;   // [V/degC]
+    double tempSensorAt0 = 0.5;     // [V] at 0 degC
+
+    // 65472 for 10 bits: (2^b - 1) x 2^(16 - b).
+    double AdcMax() const { return static_cast<double>(((1u << adcBits) - 1u) << (16 - adcBits)); }
+    double AdcStep() const { return static_cast<double>(1u << (16 - adcBits)); }
+};
+
+// The drive's surroundings and the realism of its sensors.
+struct PlantOptions {
+    double busVoltage = 48.0;       // [V] supply, no load
+    double supplyResistance = 0.05; // [ohm]
+    double currentNoise = 0.0;      // [A rms] on every current sample
+    double currentOffsetA = 0.0;    // [A] sensor offsets
+    double currentOffsetB = 0.0;
+    double hallNoise = 0.0; // [V rms]
+    double busNoise = 0.0;  // [V rms]
+    double ambient = 25.0;  // [degC]
+    // Analogue reference input, as a fraction of its span: level +
+    // swing x sin(2 pi t / period).
+    double referenceLevel = 0.5;
+    double referenceSwing = 0.0;
+    double referencePeriod = 10.0; // [s]
+    std::uint64_t seed = 1;
+    FaultSet faults;
+};
+
+class Plant {
+public:
+    Plant(const MotorModel& motor, const PlantOptions& options);
+
+    void ConfigureHardware(const DriveHardware& hardware);
+    // The supply's no-load voltage [V] (a weak bus gives half of it).
+    void SetSupplyVoltage(double volts);
+    const DriveHardware& Hardware() const { return m_hw; }
+    const MotorModel& Motor() const { return m_motor; }
+    const PlantOptions& Options() const { return m_options; }
+
+    // ---- Inverter ----------------------------------------------------------
+    // Power stage on (switching) or off (all switches open: the currents die
+    // out through the free-wheeling diodes within the period).
+    void SetEnabled(bool on);
+    bool Enabled() const { return m_enabled; }
+    // Duty cycles of the three legs for the next periods, each 0 to 1.
+    void SetDuties(double a, double b, double c)
+    {
+        m_duty[0] = a;
+        m_duty[1] = b;
+        m_duty[2] = c;
+    }
+    // Advances the plant by one PWM period.
+    void Step();
+    // Moves the clock on without simulating (nothing changes but the time).
+    void SkipTime(double seconds) { m_time += seconds; }
+
+    // ---- Converters (what the drive reads) [counts] -------------------------
+    // Phase currents A and B as the drive's sensors see them, signed: 0 at
+    // zero current, +-ADCmax/2 at +-full scale, quantised to the converter.
+    double ReadCurrent(int phase)
+    {
+        double amps = phase == 0 ? Ia() + m_shortCurrent + m_options.currentOffsetA
+                                 : Ib() - m_shortCurrent + m_options.currentOffsetB;
+        if (m_options.currentNoise > 0.0)
+            amps += m_options.currentNoise * m_random.Normal();
+        return Quantise(32768.0 + amps * m_currentScale) - 32768.0;
+    }
+    // Hall sensor i (0 A, 1 B, 2 C) on 0..ADCmax for 0..5 V.
+    double ReadHall(int sensor);
+    double ReadBus();
+    double ReadReference();
+    double ReadDriveTemperature();
+    double ReadMotorTemperature();
+    // True when a phase current exceeds the sensors' span (the hardware
+    // short-circuit comparator).
+    bool OverCurrentComparator() const
+    {
+        const double limit = m_hw.currentFullScale;
+        const double a = Ia() + m_shortCurrent, b = Ib() - m_shortCurrent;
+        return std::abs(a) > limit || std::abs(b) > limit || std::abs(a + b) > limit;
+    }
+
+    // ---- Truth, for tests and benchmarks ------------------------------------
+    double Time() const { return m_time; }         // [s]
+    double MotorAngle() const { return m_thetaM; } // [rad] unbounded
+    double MotorSpeed() const { return m_omegaM; } // [rad/s]
+    double LoadAngle() const;                      // [rad]
+    double LoadSpeed() const;                      // [rad/s]
+    double ElectricalAngle() const;                // [rad] in [-pi, pi)
+    // Motor phase currents [A] (equivalent star, terminal currents).
+    double Ia() const { return m_ia; }
+    double Ib() const { return -0.5 * m_ia + 0.8660254037844386 * m_ib; }
+    double Ic() const { return -0.5 * m_ia - 0.8660254037844386 * m_ib; }
+    double CurrentD() const;                                // [A]
+    double CurrentQ() const;                                // [A]
+    double Torque() const { return m_torque; }              // electromagnetic [Nm]
+    double BusVoltage() const { return m_bus; }             // [V]
+    double MotorTemperature() const { return m_motorTemp; } // [degC]
+    double DriveTemperature() const { return m_driveTemp; } // [degC]
+    // Equivalent star values.
+    double StarResistance() const { return m_rs; }
+    double StarInductanceD() const { return m_lds; }
+    double StarInductanceQ() const { return m_lqs; }
+
+    // ---- Test hooks ------------------------------------------------------------
+    // Holds the motor at a fixed speed (as a dynamometer would); NaN releases it.
+    void HoldSpeed(double omega);
+    void SetMotorAngle(double theta);
+
+private:
+    // (cw, sw): cos and sin of the angle the rotor frame turns by over the step.
+    void StepElectricalRound(double va, double vb, double omegaE, double cw, double sw);
+    void StepElectricalSalient(double va, double vb, double omegaE);
+    void StepElectricalOpenPhase(double vab, double omegaE);
+    void StepMechanics(double torque);
+    // A reading on the converter's steps, within its span.
+    double Quantise(double counts) const
+    {
+        const double steps = std::clamp(counts * m_inverseAdcStep + 0.5, 0.0, m_adcMax * m_inverseAdcStep);
+        return static_cast<double>(static_cast<std::int32_t>(steps)) *
+               m_adcStep; // whole steps, within the span
+    }
+    void Precompute();
+
+    MotorModel m_motor;
+    PlantOptions m_options;
+    DriveHardware m_hw;
+    Random m_random;
+
+    // equivalent star
+    double m_rs = 0.8, m_lds = 0.0012, m_lqs = 0.0012, m_psi = 0.0, m_pp = 4.0;
+    bool m_salient = false;
+    // precomputed over one PWM period
+    double m_h = 5e-5;
+    double m_decay = 0.0;     // exp(-R h / L), round rotor
+    double m_decayD = 0.0;    // exp(-R h / Ld)
+    double m_decayQ = 0.0;    // exp(-R h / Lq)
+    double m_decayOpen = 0.0; // the A-B loop of an open phase C
+    double m_rippleCurrent = 0.1;
+    double m_inverseRipple = 10.0;
+    double m_inverseL = 1.0;
+    double m_decayGain = 0.0;       // (1 - E) / R
+    double m_torqueFactor = 6.0;    // 1.5 x pp
+    double m_stepOverInertia = 0.0; // h / J
+    double m_deadFraction = 0.0;    // dead time / PWM period
+    double m_motorThermalStep = 0.0, m_motorHeating = 0.0, m_driveThermalStep = 0.0;
+    double m_inverseAdcStep = 1.0 / 64.0;
+    std::array<double, 3> m_hallCos{}, m_hallSin{};
+    double m_adcMax = 65472.0;
+    double m_adcStep = 64.0;
+    double m_currentScale = 3273.6; // counts per ampere
+
+    // inverter
+    bool m_enabled = false;
+    std::array<double, 3> m_duty{0.5, 0.5, 0.5};
+    double m_bus = 48.0;
+    double m_busCurrent = 0.0;
+    double m_shortCurrent = 0.0;
+
+    // electrical state: alpha-beta currents of the equivalent star [A]
+    double m_ia = 0.0, m_ib = 0.0;
+    double m_torque = 0.0;
+
+    // mechanics
+    double m_thetaM = 0.0, m_omegaM = 0.0;
+    double m_thetaL = 0.0, m_omegaL = 0.0;
+    double m_cos = 1.0, m_sin = 0.0; // of the electrical angle
+    int m_renormalise = 0;
+    bool m_holdSpeed = false;
+    double m_heldSpeed = 0.0;
+
+    double m_time = 0.0;
+    double m_motorTemp = 25.0;
+    double m_driveTemp = 25.0;
+};

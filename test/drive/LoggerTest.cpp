@@ -1,0 +1,123 @@
+#include "Logger.h"
+#include "DriveTestSetup.h"
+
+#include <cstdlib>
+
+namespace {
+
+class LoggerTest : public DriveTest {
+protected:
+    // Runs a program that logs these rows to its end.
+    void RunLogged(CMC_SingleAxisLogger& logger, std::vector<std::vector<double>> rows)
+    {
+        drive->Program("Ident_R_or_Rs").StartsAfter(0).EndsAfter(0).Log(std::move(rows));
+        const LogRequest log = logger.Request();
+        ASSERT_EQ(drive->StartProgram(clock->Now(), {"Ident_R_or_Rs", {}}, &log), LinkResult::Ok);
+        double started = 0.0;
+        bool on = true;
+        drive->ReadUserVariable(clock->Now(), "Ident_R_or_Rs", "STARTED", started);
+        drive->GetAxisOn(clock->Now(), on);
+        ASSERT_FALSE(on);
+    }
+};
+
+TEST_F(LoggerTest, NewSettingsStartANewListOfVariablesAndUnknownOnesAreRefused)
+{
+    CMC_SingleAxisLogger logger(setup.get(), nullptr);
+    logger.ChangeSettings(400, CMC_Logger::LogCurrentLoop, 1);
+    EXPECT_TRUE(logger.AddVariable("IQ", 0));
+    logger.ChangeSettings(400, CMC_Logger::LogSpeedLoop, 1);
+    EXPECT_TRUE(logger.AddVariable("IQ", 0));
+    EXPECT_TRUE(logger.AddVariable("ID", 0));
+    EXPECT_FALSE(logger.AddVariable("NoSuchVariable", 0));
+    EXPECT_TRUE(errors.empty()) << "a quiet refusal";
+    EXPECT_EQ(logger.Variables(), (std::vector<std::string>{"IQ", "ID"}));
+    const LogRequest request = logger.Request();
+    EXPECT_EQ(request.variables, logger.Variables());
+    EXPECT_EQ(request.points, 400);
+    EXPECT_FALSE(request.fastLoop);
+}
+
+TEST_F(LoggerTest, PointsAreFittedToTheLogMemory)
+{
+    CMC_SingleAxisLogger logger(setup.get(), nullptr);
+    logger.ChangeSettings(5000, CMC_Logger::LogSpeedLoop, 1);
+    for (const char* name : {"Speed_Reference", "Load_Speed", "Current_Reference", "Motor_Current"})
+        logger.AddVariable(name, 1);
+    logger.CorrectPointsNo();
+    EXPECT_EQ(logger.GetPointsNo(), CMC_Logger::kLogMemory / 4);
+    logger.ChangeSettings(100, CMC_Logger::LogSpeedLoop, 1);
+    logger.AddVariable("IQ", 1);
+    logger.CorrectPointsNo();
+    EXPECT_EQ(logger.GetPointsNo(), 100);
+}
+
+TEST_F(LoggerTest, UploadAddsTheTimeOfEachSampleAndReadPointStepsThroughThem)
+{
+    CMC_SingleAxisLogger logger(setup.get(), nullptr);
+    logger.ChangeSettings(3, CMC_Logger::LogCurrentLoop, 2);
+    logger.AddVariable("IQ", 1);
+    logger.AddVariable("ID", 1);
+    RunLogged(logger, {{1.0, -1.0}, {2.0, -2.0}, {3.0, -3.0}, {4.0, -4.0}});
+    ASSERT_TRUE(logger.BeginUploadData());
+
+    const double period = 2.0 * setup->GetParameterValueInBaseUnit("Ts_C");
+    ASSERT_GT(period, 0.0);
+    std::vector<std::vector<double>> points;
+    std::vector<double> point;
+    while (logger.ReadPoint(&point))
+        points.push_back(point);
+    ASSERT_EQ(points.size(), 3u) << "no more than the points asked for";
+    EXPECT_EQ(points[2], (std::vector<double>{2.0 * period, 3.0, -3.0}));
+    EXPECT_EQ(logger.Point(), points[2]);
+    EXPECT_FALSE(logger.ReadPoint(nullptr));
+}
+
+TEST_F(LoggerTest, UploadFailsOnAFailedRequestOrSamplesThatDoNotMatchTheVariables)
+{
+    CMC_SingleAxisLogger logger(setup.get(), nullptr);
+    logger.ChangeSettings(10, CMC_Logger::LogSpeedLoop, 1);
+    logger.AddVariable("IQ", 1);
+    RunLogged(logger, {{1.0, 2.0}});
+    EXPECT_FALSE(logger.BeginUploadData());
+    EXPECT_TRUE(logger.Points().empty());
+
+    drive->Fail(ScriptedDrive::Kind::UploadLog);
+    RunLogged(logger, {{1.0}});
+    EXPECT_FALSE(logger.BeginUploadData());
+    EXPECT_NE(std::string(CMC_Comm::GetLastErrorText()).find("UploadLog"), std::string::npos);
+    EXPECT_TRUE(logger.BeginUploadData());
+    EXPECT_EQ(logger.Points().size(), 1u);
+}
+
+TEST_F(LoggerTest, SaveGraphWritesColumnsIntoThePlotFolderAndReplacesTheOldFileWhole)
+{
+    CMC_SingleAxisLogger logger(setup.get(), nullptr);
+    logger.ChangeSettings(10, CMC_Logger::LogSpeedLoop, 1);
+    logger.AddVariable("IQ", 1);
+    EXPECT_FALSE(logger.SaveGraph("CurrentTuning")) << "nothing uploaded yet";
+
+    RunLogged(logger, {{0.5}, {0.25}});
+    ASSERT_TRUE(logger.BeginUploadData());
+    ::setenv("VELMARO_PLOT_DIR", Scratch().c_str(), 1);
+    WriteFile(Scratch() / "CurrentTuning.txt", "old");
+    const int saved = logger.SaveGraph("CurrentTuning");
+    ::unsetenv("VELMARO_PLOT_DIR");
+    ASSERT_TRUE(saved) << GetLastErrorText();
+    const double ts = setup->GetParameterValueInBaseUnit("Ts_S");
+    const std::string text = ReadFile(Scratch() / "CurrentTuning.txt");
+    const std::string head = "time [s]\tIQ\n0\t0.5\n";
+    ASSERT_EQ(text.substr(0, head.size()), head);
+    std::istringstream last(text.substr(head.size()));
+    double time = 0.0;
+    double iq = 0.0;
+    last >> time >> iq;
+    EXPECT_EQ(time, ts) << "written so that it reads back exactly";
+    EXPECT_EQ(iq, 0.25);
+    for (const auto& entry : std::filesystem::directory_iterator(Scratch()))
+        EXPECT_EQ(entry.path().filename(), "CurrentTuning.txt") << "no temporary file left";
+
+    EXPECT_FALSE(logger.SaveGraph((Scratch() / "no-such-folder" / "plot.txt").c_str()));
+}
+
+} // namespace

@@ -1,0 +1,332 @@
+// The firmware: the current controller in the drive's fixed point and with
+// the reference setup's gains, the voltage limit, the protections and their
+// "MER" bits, the biquad slots, the profile, the logger and the scope frames.
+#include "Firmware.h"
+#include "Plant.h"
+#include "SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+using simtest::kCurrentScale;
+
+// A drive with the reference setup's registers on a motor.
+class Rig {
+public:
+    explicit Rig(MotorModel motor = MotorModel::Reference(), PlantOptions options = PlantOptions())
+    {
+        options.supplyResistance = 0.0;
+        plant = std::make_unique<Plant>(motor, options);
+        fw = std::make_unique<Firmware>(*plant);
+        fw->LoadRegisters(simtest::RegistersOf(*simtest::ReferenceSetup()));
+    }
+    void Run(double seconds)
+    {
+        const auto periods = static_cast<long>(std::lround(seconds / fw->PwmPeriod()));
+        for (long k = 0; k < periods; ++k)
+            fw->StepPwm();
+    }
+
+    // Gives the firmware the motor's true Hall calibration.
+    void CalibrateHalls(const MotorModel& motor)
+    {
+        const char* gains[] = {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN"};
+        const char* offsets[] = {"HALLAOFF", "HALLBOFF", "HALLCOFF"};
+        for (int k = 0; k < 3; ++k) {
+            fw->SetRegister(gains[k], 268435456.0 / (motor.halls[k].amplitude * 13094.4));
+            fw->SetRegister(offsets[k], motor.halls[k].offset * 13094.4);
+        }
+        fw->SetRegister("ALPHA", motor.halls[0].angle / 360.0 * 65536.0);
+    }
+
+    std::unique_ptr<Plant> plant;
+    std::unique_ptr<Firmware> fw;
+};
+
+TEST(FirmwareTiming, LoopPeriodsComeFromTheRegisters)
+{
+    Rig rig;
+    EXPECT_DOUBLE_EQ(rig.fw->PwmPeriod(), 5e-5);  // 2 x 1000 / 40 MHz
+    EXPECT_DOUBLE_EQ(rig.fw->FastPeriod(), 5e-5); // CLPER 1
+    EXPECT_DOUBLE_EQ(rig.fw->SlowPeriod(), 5e-4); // SLPER 10
+    rig.fw->SetRegister("SLPER", 4);
+    EXPECT_DOUBLE_EQ(rig.fw->SlowPeriod(), 2e-4);
+    rig.Run(0.01);
+    EXPECT_EQ(rig.fw->SlowTicks(), 50);
+}
+
+TEST(FirmwareCurrentLoop, ProportionalAndIntegralActInTheDrivesFixedPoint)
+{
+    Rig rig;
+    rig.plant->HoldSpeed(0.0);
+    rig.fw->SetRegister("KII", 0);
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    rig.fw->ImposeAngle(-16384);
+    rig.fw->SetCurrent(1000.0);
+    rig.fw->StepPwm(); // one period: the measured current is still 0
+    EXPECT_EQ(rig.fw->VoltageQ(), static_cast<double>((30628LL * 1000 << 2) >> 15));
+
+    Rig integral;
+    integral.plant->HoldSpeed(0.0);
+    integral.fw->SetRegister("KPI", 0);
+    ASSERT_TRUE(integral.fw->SwitchOn());
+    integral.fw->SetCurrent(1000.0);
+    integral.fw->StepPwm();
+    EXPECT_EQ(integral.fw->VoltageQ(), static_cast<double>((29428LL * 1000 * 2) >> 16));
+
+    // the output filter passes a share of the step
+    Rig filtered;
+    filtered.plant->HoldSpeed(0.0);
+    filtered.fw->SetRegister("KII", 0);
+    filtered.fw->SetRegister("FILTERQ", 16384);
+    ASSERT_TRUE(filtered.fw->SwitchOn());
+    filtered.fw->SetCurrent(1000.0);
+    filtered.fw->StepPwm();
+    EXPECT_NEAR(filtered.fw->VoltageQ(), 3738.0 * 16384.0 / 32767.0, 1e-9);
+}
+
+TEST(FirmwareCurrentLoop, StepWithTheReferenceGainsSettlesOnTheReference)
+{
+    Rig rig;
+    rig.plant->HoldSpeed(0.0);
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    rig.fw->ImposeAngle(-16384); // q on phase A, the rotor's flux axis: no torque
+    const double reference = 2.0 * kCurrentScale;
+    rig.fw->SetCurrent(reference);
+    double peak = 0.0, settledAt = -1.0;
+    for (int k = 0; k < 400; ++k) { // 20 ms
+        rig.fw->StepPwm();
+        const double iq = rig.fw->CurrentQ();
+        peak = std::max(peak, iq);
+        if (std::abs(iq - reference) > 0.02 * reference)
+            settledAt = -1.0;
+        else if (settledAt < 0.0)
+            settledAt = rig.fw->Time();
+    }
+    EXPECT_GT(settledAt, 0.0);
+    EXPECT_LT(settledAt, 0.003); // a 1 kHz loop settles within a few milliseconds
+    EXPECT_LT(peak, 1.25 * reference);
+    EXPECT_NEAR(rig.plant->Ia(), 2.0, 0.02); // the true current, in amperes
+    EXPECT_NEAR(rig.fw->CurrentD(), 0.0, 64.0);
+}
+
+TEST(FirmwareCurrentLoop, VoltageIsLimitedToTheFullScaleCommand)
+{
+    MotorModel motor = MotorModel::Reference();
+    motor.R = 10.0;
+    motor.Ld = motor.Lq = 0.01;
+    Rig rig(motor);
+    rig.plant->HoldSpeed(0.0);
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    rig.fw->ImposeAngle(0.0); // q on beta
+    rig.fw->SetVoltage(50000.0);
+    rig.Run(0.05);
+    EXPECT_DOUBLE_EQ(rig.fw->VoltageQ(), 32767.0);
+    // 32767 units are 0.55 x the bus; the dead time of poles B and C takes 2 / sqrt(3) of its share
+    const double volts = 32767.0 * 1.1 * 48.0 / 65534.0;
+    const double deadTime = 80.0 * 0.5 / 40e6; // "DBT" 0x5050, "DBTPC" 50 %
+    const double lost = 48.0 * deadTime / 5e-5 * 2.0 / std::sqrt(3.0);
+    const double beta = (rig.plant->Ia() + 2.0 * rig.plant->Ib()) / std::sqrt(3.0);
+    EXPECT_NEAR(beta, (volts - lost) / motor.R, 1e-6);
+}
+
+TEST(FirmwareCurrentLoop, CurrentControllerSaturatesAtSpeedWithoutLeavingTheVoltageLimit)
+{
+    Rig rig;
+    rig.CalibrateHalls(MotorModel::Reference());
+    rig.plant->HoldSpeed(280.0); // back-EMF 24 V of the 25 V the drive can give
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    rig.fw->UseSensorAngle();
+    rig.fw->SetCurrent(-2.0 * kCurrentScale); // braking: needs little voltage
+    rig.Run(0.02);
+    EXPECT_NEAR(rig.fw->CurrentQ(), -2.0 * kCurrentScale, 0.1 * kCurrentScale);
+    rig.fw->SetCurrent(2.0 * kCurrentScale); // driving: more than the bus allows
+    rig.Run(0.02);
+    EXPECT_LE(std::hypot(rig.fw->VoltageQ(), rig.fw->VoltageD()), 32767.0 + 1e-6);
+    EXPECT_LT(rig.fw->CurrentQ(), 1.5 * kCurrentScale);
+    EXPECT_TRUE(rig.fw->IsOn());
+}
+
+TEST(FirmwareOuterLoops, SpeedAndPositionLoopsWithTheReferenceGainsReachTheirReferences)
+{
+    Rig speed;
+    speed.CalibrateHalls(MotorModel::Reference());
+    ASSERT_TRUE(speed.fw->SwitchOn());
+    speed.fw->SetSpeedReference(10.0); // increments per speed-loop period: 293 rpm
+    speed.Run(0.3);
+    const double before = speed.plant->MotorAngle();
+    speed.Run(0.1); // the mean over a few turns of the Halls' small angle errors
+    EXPECT_NEAR((speed.plant->MotorAngle() - before) / 0.1, 10.0 / 4096.0 * 2.0 * 3.141592653589793 / 5e-4,
+                0.1);
+    EXPECT_NEAR(speed.fw->Speed(), 10.0, 0.5);
+
+    Rig position;
+    position.CalibrateHalls(MotorModel::Reference());
+    ASSERT_TRUE(position.fw->SwitchOn());
+    position.Run(0.001);
+    const double start = position.fw->Position(), startAngle = position.plant->MotorAngle();
+    position.fw->SetPositionReference(start + 1024.0); // a quarter turn
+    position.Run(0.6);
+    EXPECT_NEAR(position.fw->Position(), start + 1024.0, 3.0);
+    EXPECT_NEAR(position.plant->MotorAngle() - startAngle,
+                (position.fw->Position() - start) / 4096.0 * 2.0 * 3.141592653589793, 0.02);
+    EXPECT_TRUE(position.fw->IsOn());
+    EXPECT_EQ(position.fw->Errors(), 0);
+}
+
+TEST(FirmwareProtections, OverCurrentLongerThanItsTimeSetsBit1AndSwitchesOff)
+{
+    Rig rig;
+    rig.plant->HoldSpeed(0.0);
+    rig.fw->SetRegister("IMAXPROT", 2000);
+    rig.fw->SetRegister("TIMAXPROT", 5);
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    rig.fw->ImposeAngle(-16384);
+    rig.fw->SetCurrent(3000.0);
+    rig.Run(0.002);
+    EXPECT_TRUE(rig.fw->IsOn()); // not yet five speed-loop periods
+    rig.Run(0.004);
+    EXPECT_FALSE(rig.fw->IsOn());
+    EXPECT_EQ(rig.fw->Errors() & Mer::kShortCircuit, Mer::kShortCircuit);
+    EXPECT_FALSE(rig.fw->SwitchOn()); // latched
+    rig.fw->ClearLatchedErrors();
+    EXPECT_TRUE(rig.fw->SwitchOn());
+}
+
+TEST(FirmwareProtections, ShortCircuitTripsAtTheFirstCurrentLoop)
+{
+    PlantOptions options;
+    options.faults.shortCircuit = true;
+    Rig rig(MotorModel::Reference(), options);
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    rig.fw->ImposeAngle(-16384);
+    rig.fw->SetVoltage(3000.0);
+    rig.Run(0.0005);
+    EXPECT_FALSE(rig.fw->IsOn());
+    EXPECT_EQ(rig.fw->Errors(), Mer::kShortCircuit);
+}
+
+TEST(FirmwareProtections, SpeedErrorBeyondItsBandSetsTheControlErrorBit)
+{
+    Rig rig;
+    rig.fw->SetRegister("SATS", 32767 - 5000); // about 1.5 A
+    rig.fw->SetRegister("SERRMAX", 5);
+    rig.fw->SetRegister("TSERRMAX", 20);
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    rig.fw->SetSpeedReference(5000.0); // far beyond what the motor reaches in 10 ms
+    rig.Run(0.008);
+    EXPECT_TRUE(rig.fw->IsOn());
+    rig.Run(0.01);
+    EXPECT_FALSE(rig.fw->IsOn());
+    EXPECT_EQ(rig.fw->Errors() & Mer::kControlError, Mer::kControlError);
+
+    Rig off; // "TSERRMAX" 65535 switches the check off
+    off.fw->SetRegister("SATS", 32767 - 5000);
+    off.fw->SetRegister("SERRMAX", 5);
+    off.fw->SetRegister("TSERRMAX", 65535);
+    ASSERT_TRUE(off.fw->SwitchOn());
+    off.fw->SetSpeedReference(5000.0);
+    off.Run(0.02);
+    EXPECT_EQ(off.fw->Errors() & Mer::kControlError, 0);
+}
+
+TEST(FirmwareProtections, InputsAndHallSignalsSetTheirBits)
+{
+    PlantOptions options;
+    options.faults.missingHall = true;
+    Rig hall(MotorModel::Reference(), options);
+    hall.Run(0.01);
+    EXPECT_EQ(hall.fw->Errors() & Mer::kHallMissing, 0); // not yet for 20 ms
+    hall.Run(0.02);
+    EXPECT_EQ(hall.fw->Errors(), Mer::kHallMissing);
+    ASSERT_TRUE(hall.fw->SwitchOn()); // open-loop work still allowed
+    hall.fw->SetSpeedReference(10.0); // commutation from the Halls is not
+    hall.Run(0.001);
+    EXPECT_FALSE(hall.fw->IsOn());
+
+    Rig enable;
+    enable.fw->SetEnableInput(false);
+    EXPECT_FALSE(enable.fw->SwitchOn());
+    EXPECT_EQ(enable.fw->Errors(), Mer::kEnableInactive);
+
+    Rig limit;
+    limit.fw->SetLimitInputs(true, false);
+    ASSERT_TRUE(limit.fw->SwitchOn());
+    limit.fw->SetSpeedReference(10.0);
+    limit.Run(0.001);
+    EXPECT_FALSE(limit.fw->IsOn());
+    EXPECT_EQ(limit.fw->Errors(), Mer::kLimitPositive);
+}
+
+TEST(FirmwareBiquads, SlotsServeTheirLocationsInOrder)
+{
+    // pure gains make the slots recognisable: register = gain / SF x 2^31
+    auto gain = [](double g) {
+        return BiquadCoefficients::FromRegisters({g / 4.0 * 2147483648.0, 0, 0, 0, 0, 4.0});
+    };
+    BiquadSlots slots;
+    slots.Configure({gain(2.0), gain(3.0), gain(5.0)}, {1, 0, 2});
+    EXPECT_DOUBLE_EQ(slots.Filter(BiquadSlots::SpeedReference, 1.0), 2.0);
+    EXPECT_DOUBLE_EQ(slots.Filter(BiquadSlots::CurrentReference, 1.0), 1.0);
+    EXPECT_DOUBLE_EQ(slots.Filter(BiquadSlots::SpeedFeedback, 1.0), 15.0);
+
+    slots.Configure({gain(2.0), gain(3.0), gain(5.0)}, {2, 3, 3}); // counts beyond three slots are cut
+    EXPECT_EQ(slots.Count(BiquadSlots::CurrentReference), 1);
+    EXPECT_EQ(slots.Count(BiquadSlots::SpeedFeedback), 0);
+}
+
+TEST(FirmwareBiquads, QuantisedLowPassHasUnitGainAtZeroFrequency)
+{
+    // first-order low pass at 100 Hz, 1 ms: b0 = b1 = K / (K + 1), a1 = (K - 1) / (K + 1)
+    const double k = std::tan(3.141592653589793 * 0.1);
+    auto reg = [](double c) { return std::floor(c * 2147483648.0 + 0.5); };
+    const double b = reg(k / (k + 1.0)), a = reg((k - 1.0) / (k + 1.0));
+    BiquadSlots slots;
+    slots.Configure({BiquadCoefficients::FromRegisters({b, b, 0, a, 0, 1}), {}, {}}, {0, 1, 0});
+    double y = 0.0;
+    for (int n = 0; n < 200; ++n)
+        y = slots.Filter(BiquadSlots::CurrentReference, 1000.0);
+    EXPECT_NEAR(y, 1000.0, 1e-3);
+}
+
+TEST(FirmwareProfile, SixSegmentsBuildTheSpeedReference)
+{
+    Rig rig;
+    rig.fw->SetRegister("SATS", 32767 - 5000);
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    SegmentTable table;
+    table.count = {9, 1, 20, 9, 1, 20};
+    table.increment = {1.0, 1.0, 0.0, -1.0, -1.0, 0.0};
+    rig.fw->StartProfile(table, ProfileTarget::Speed, false);
+    rig.Run(0.0055); // 11 speed-loop periods (the first starts the profile)
+    EXPECT_DOUBLE_EQ(rig.fw->SpeedReference(), 10.0);
+    rig.Run(0.03);
+    EXPECT_DOUBLE_EQ(rig.fw->SpeedReference(), 0.0);
+    EXPECT_FALSE(rig.fw->ProfileRunning());
+}
+
+TEST(FirmwareLogger, SamplesEveryDividerPeriodsUpToThePoints)
+{
+    Rig rig;
+    rig.fw->StartLog({"MER", "THTST"}, 5, 2);
+    rig.fw->ImposeAngle(1234.0);
+    rig.Run(0.02); // 40 speed-loop periods
+    ASSERT_EQ(rig.fw->LogRows().size(), 5u);
+    EXPECT_EQ(rig.fw->LogRows()[0], (std::vector<double>{0.0, 1234.0}));
+    EXPECT_TRUE(rig.fw->LogFull());
+
+    // scope frames keep coming after the log is full: ten samples a frame
+    const auto frames = rig.fw->TakeScopeFrames();
+    ASSERT_EQ(frames.size(), 2u);
+    const auto& frame = frames[0];
+    ASSERT_EQ(frame.size(), 6u + 10u * 2u * 4u);
+    EXPECT_EQ(frame[0] | frame[1] << 8, 40); // words
+    EXPECT_EQ(frame[4] | frame[5] << 8, 0xE900);
+    EXPECT_EQ(frame[10] | frame[11] << 8 | frame[12] << 16 | frame[13] << 24, 1234);
+}
+
+} // namespace

@@ -1,0 +1,217 @@
+// "VDC_Detection_Test", "Total_Inertia_Identification_Test" and
+// "Analogue_Reference_Test" on the virtual drive, polled as their dialogs
+// poll them, and the protocol every identification and tuning program
+// keeps when the drive refuses to switch on.
+#include "ProgramRunSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using namespace simtest;
+
+// ---- DC bus ------------------------------------------------------------------------
+
+TEST(VdcDetectionProgram, MeasuresTheSupplyNotTheSetup)
+{
+    EngineScales scales;
+    for (const double supply : {48.0, 36.0, 24.0}) {
+        SCOPED_TRACE(supply);
+        VirtualDriveOptions options;
+        options.busVoltage = supply;
+        VirtualDrive drive(MotorModel::Reference(), options);
+        Host host(drive);
+        auto setup = ReferenceSetup(); // says 48 V
+        host.Download(*setup);
+        const double start = host.Now();
+        ASSERT_TRUE(host.Run("VDC_Detection_Test", {}));
+        EXPECT_LT(host.Now() - start, 0.5);
+        EXPECT_FALSE(host.AxisOn());
+        EXPECT_NEAR(host.Variable("var_u2") / DcBusVoltageScale(setup.get()), supply, 0.02 * supply);
+    }
+}
+
+// ---- Total inertia -------------------------------------------------------------------
+
+struct InertiaRun {
+    double testFlag = 0.0;
+    double deltaTime = 0.0;
+    double deltaSpeed = 0.0;
+    double J = 0.0; // [kg m^2] as the dialog computes it
+};
+
+// The dialog's run: preliminary positioning, then the inertia program with
+// the setup's test current, speed limit and protection level.
+InertiaRun RunInertiaTest(VirtualDrive& drive, CMC_Setup& setup, double testCurrent = 0.0,
+                          double protection = 0.0)
+{
+    Host host(drive);
+    host.Download(setup);
+    const double current =
+        testCurrent > 0.0 ? testCurrent : std::trunc(setup.GetParameterValueInInternalUnit("TestCurrent"));
+    const Preliminary p = RunPreliminary(host, current);
+    const double level = protection > 0.0
+                             ? protection
+                             : std::trunc(setup.GetParameterValueInInternalUnit("TestProtectionCurrent"));
+    EXPECT_TRUE(
+        host.Run("Total_Inertia_Identification_Test",
+                 {{"RefTest", p.refTest},
+                  {"RIncTest", p.rincTest},
+                  {"In1", current},
+                  {"LimitSpeedMax", std::trunc(setup.GetParameterValueInInternalUnit("TestMaxSpeed"))},
+                  {"Imax_Prot_Test", level}}));
+    EXPECT_FALSE(host.AxisOn());
+    InertiaRun run;
+    const std::string program = "Total_Inertia_Identification_Test";
+    run.testFlag = host.User(program, "test_flag");
+    run.deltaTime = host.User(program, "delta_time");
+    run.deltaSpeed = host.User(program, "delta_speed");
+    CMC_Setup* s = &setup;
+    if (run.deltaSpeed != 0.0)
+        run.J = MotorSpeedScale(s) / CurrentScale(s) * run.deltaTime * SpeedLoopPeriod(s) *
+                s->GetParameterValueInBaseUnit("K") / run.deltaSpeed * current;
+    return run;
+}
+
+class TotalInertiaProgram : public ::testing::Test {
+protected:
+    EngineScales scales;
+};
+
+TEST_F(TotalInertiaProgram, EveryLibraryMotorWithinToleranceOfItsTruth)
+{
+    for (const bool noisy : {false, true}) {
+        for (const std::string& file : LibraryMotorFiles()) {
+            SCOPED_TRACE(file + (noisy ? ", noisy sensors" : ""));
+            const MotorModel motor = LoadMotor(file);
+            auto setup = SetupFor(motor);
+            VirtualDrive drive(motor, Sensors(noisy));
+            const InertiaRun run = RunInertiaTest(drive, *setup, TestCurrentFor(*setup, file));
+            EXPECT_EQ(run.testFlag, 1.0);
+            EXPECT_GT(run.deltaTime, 0.0);
+            EXPECT_NEAR(run.J, motor.TotalInertia(), 0.10 * motor.TotalInertia());
+        }
+    }
+}
+
+TEST_F(TotalInertiaProgram, FrictionAndAConstantLoadDropOut)
+{
+    MotorModel motor = MotorModel::Reference();
+    motor.loadTorque = 0.015; // [Nm] held by the friction while the power stage is off
+    motor.coulomb = 0.02;     // five times the reference motor's
+    motor.viscous = 2e-4;     // ten times
+    auto setup = SetupFor(motor);
+    VirtualDrive drive(motor);
+    const InertiaRun run = RunInertiaTest(drive, *setup);
+    EXPECT_EQ(run.testFlag, 1.0);
+    EXPECT_NEAR(run.J, motor.TotalInertia(), 0.10 * motor.TotalInertia());
+}
+
+TEST_F(TotalInertiaProgram, FailureCodes)
+{
+    // Hall sensors commissioned half a turn off: a positive current turns
+    // the motor backwards.
+    {
+        auto setup = SetupFor(MotorModel::Reference());
+        CMC_Parameter* alpha = setup->FindParameter("ALPHA");
+        alpha->SetValueInInternalUnit(std::fmod(alpha->GetValueInInternalUnit() + 32768.0, 65536.0));
+        VirtualDrive drive;
+        const InertiaRun run = RunInertiaTest(drive, *setup);
+        EXPECT_EQ(run.testFlag, 0.0);
+        EXPECT_EQ(run.deltaTime, -1.0);
+    }
+    // A blocked shaft does not move at all.
+    {
+        auto setup = SetupFor(MotorModel::Reference());
+        VirtualDrive drive;
+        drive.GetPlant().HoldSpeed(0.0);
+        const InertiaRun run = RunInertiaTest(drive, *setup);
+        EXPECT_EQ(run.testFlag, 1.0);
+        EXPECT_EQ(run.deltaTime, -2.0);
+    }
+    // Viscous friction that holds the speed at half the limit.
+    MotorModel sticky = MotorModel::Reference();
+    {
+        auto setup = SetupFor(sticky);
+        const double limit = setup->GetParameterValueInBaseUnit("TestMaxSpeed"); // [rad/s]
+        sticky.viscous = sticky.K * kTestCurrent / kCurrentScale / (0.5 * limit);
+        VirtualDrive drive(sticky);
+        const InertiaRun run = RunInertiaTest(drive, *setup);
+        EXPECT_EQ(run.testFlag, 1.0);
+        EXPECT_EQ(run.deltaTime, -3.0);
+    }
+    // A protection level below the test current.
+    {
+        auto setup = SetupFor(MotorModel::Reference());
+        VirtualDrive drive;
+        const InertiaRun run = RunInertiaTest(drive, *setup, kTestCurrent, 0.5 * kTestCurrent);
+        EXPECT_EQ(run.deltaTime, -2.0);
+    }
+}
+
+// ---- Analogue reference ---------------------------------------------------------------
+
+TEST(AnalogueReferenceProgram, RunsWithThePowerStageOffUntilStopped)
+{
+    VirtualDriveOptions options;
+    options.plant.referenceLevel = 0.25;
+    VirtualDrive drive(MotorModel::Reference(), options);
+    Host host(drive);
+    auto setup = ReferenceSetup();
+    host.Download(*setup);
+    ASSERT_EQ(drive.StartProgram(host.Tick(), ProgramRequest{"Analogue_Reference_Test", {}}, nullptr),
+              LinkResult::Ok);
+    for (int poll = 0; poll < 100; ++poll) { // two seconds of the dialog's reads
+        EXPECT_NEAR(host.Variable("AD5"), 0.25 * 65472.0, 64.0);
+        EXPECT_FALSE(host.AxisOn());
+    }
+    EXPECT_EQ(host.User("Analogue_Reference_Test", "STARTED"), 1.0);
+    EXPECT_EQ(drive.RunningProgram(), "Analogue_Reference_Test");
+    ASSERT_EQ(drive.StopProgram(host.Tick()), LinkResult::Ok);
+    EXPECT_EQ(drive.RunningProgram(), "");
+    EXPECT_FALSE(host.AxisOn());
+}
+
+// ---- The protocol when the drive refuses to switch on -----------------------------------
+
+TEST(DriveProgramProtocol, EnableInactiveEndsEveryPowerProgramWithoutResults)
+{
+    struct Case {
+        const char* program;
+        std::vector<std::pair<std::string, double>> inputs;
+        const char* result; // a user variable, or a drive variable when drive is set
+        bool drive;
+    };
+    const std::vector<std::pair<std::string, double>> table = {{"a0", 10}, {"b0", 1}, {"a1", 1},  {"b1", 0},
+                                                               {"a2", 10}, {"b2", 0}, {"a3", 10}, {"b3", -1},
+                                                               {"a4", 1},  {"b4", 0}, {"a5", 10}, {"b5", 0}};
+    const Case cases[] = {
+        {"Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", 2000}, {"RIncTest", 2000}}, "var_i1", true},
+        {"Ident_L_or_Tau_el", {{"In1", kTestCurrent}}, "var_i1", true},
+        {"Total_Inertia_Identification_Test",
+         {{"In1", kTestCurrent}, {"LimitSpeedMax", 40}},
+         "delta_time",
+         false},
+        {"Current_Controller_Tuning_Test", {{"In1", kTestCurrent}}, "test_flag", false},
+        {"Speed_Controller_Tuning_Test", table, "test_flag", false},
+        {"Position_Controller_Tuning_Test_with_SpdCtrl", table, "test_flag", false},
+        {"Position_Controller_Tuning_Test_without_SpdCtrl", table, "test_flag", false},
+    };
+    VirtualDriveOptions options;
+    options.plant.faults.Add("enable-inactive");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        VirtualDrive drive(MotorModel::Reference(), options);
+        Host host(drive);
+        auto setup = ReferenceSetup();
+        host.Download(*setup);
+        ASSERT_TRUE(host.Run(c.program, c.inputs, nullptr, 1.0));
+        EXPECT_FALSE(host.AxisOn());
+        EXPECT_NE(host.Mer() & 0x8000, 0);
+        EXPECT_EQ(c.drive ? host.Variable(c.result) : host.User(c.program, c.result), kNoResult);
+    }
+}
+
+} // namespace

@@ -1,0 +1,249 @@
+// The simulated motor against closed forms: the RL step at standstill, the
+// short-circuit current of a turning motor, the locked-rotor torque, free
+// acceleration, stiction, the two-mass resonance, an open phase, the dead
+// time's voltage loss, and the converters.
+#include "Plant.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+MotorModel Motor()
+{
+    MotorModel motor = MotorModel::Reference();
+    motor.viscous = motor.coulomb = 0.0;
+    return motor;
+}
+
+PlantOptions Ideal()
+{
+    PlantOptions options;
+    options.supplyResistance = 0.0;
+    return options;
+}
+
+DriveHardware NoDeadTime()
+{
+    DriveHardware hardware;
+    hardware.deadTime = 0.0;
+    return hardware;
+}
+
+// Duties that put the voltage vector (alpha, beta) [V] on the equivalent star.
+void ApplyVector(Plant& plant, double alpha, double beta)
+{
+    const double bus = plant.BusVoltage();
+    const double a = alpha / bus, b = beta / bus;
+    plant.SetDuties(0.5 + a, 0.5 - 0.5 * a + 0.8660254037844386 * b, 0.5 - 0.5 * a - 0.8660254037844386 * b);
+}
+
+void StepFor(Plant& plant, int periods)
+{
+    for (int k = 0; k < periods; ++k)
+        plant.Step();
+}
+
+TEST(PlantElectrical, RlStepAtStandstillFollowsTheExponentialExactly)
+{
+    for (bool delta : {false, true}) {
+        MotorModel motor = Motor();
+        motor.delta = delta;
+        Plant plant(motor, Ideal());
+        plant.ConfigureHardware(NoDeadTime());
+        plant.HoldSpeed(0.0);
+        plant.SetMotorAngle(kPi / 2 / motor.polePairs); // flux on the beta axis: no back-EMF anyway
+        plant.SetEnabled(true);
+        const double volts = 2.0;
+        ApplyVector(plant, volts, 0.0);
+        const double r = motor.R / (delta ? 3.0 : 1.0), l = motor.Ld / (delta ? 3.0 : 1.0);
+        for (int periods : {1, 10, 30, 200}) {
+            Plant copy = plant;
+            StepFor(copy, periods);
+            const double t = periods * 5e-5;
+            const double expected = volts / r * (1.0 - std::exp(-t * r / l));
+            EXPECT_NEAR(copy.Ia(), expected, 1e-9 * volts / r) << "delta " << delta << " t " << t;
+            EXPECT_NEAR(copy.Ib(), -0.5 * expected, 1e-9 * volts / r);
+        }
+    }
+}
+
+TEST(PlantElectrical, ShortedMotorAtConstantSpeedCarriesTheBackEmfCurrent)
+{
+    const MotorModel motor = Motor();
+    Plant plant(motor, Ideal());
+    plant.ConfigureHardware(NoDeadTime());
+    const double omega = 150.0; // [rad/s] mechanical
+    plant.HoldSpeed(omega);
+    plant.SetEnabled(true);
+    plant.SetDuties(0.5, 0.5, 0.5);
+    StepFor(plant, 2000); // 0.1 s, many electrical time constants
+    const double w = omega * motor.polePairs, psi = motor.FluxLinkage();
+    const double z2 = motor.R * motor.R + w * w * motor.Ld * motor.Ld;
+    EXPECT_NEAR(plant.CurrentD(), -w * w * motor.Ld * psi / z2, 1e-6);
+    EXPECT_NEAR(plant.CurrentQ(), -w * psi * motor.R / z2, 1e-6);
+    EXPECT_NEAR(plant.Torque(), 1.5 * motor.polePairs * psi * plant.CurrentQ(),
+                1e-3 * std::abs(plant.Torque()));
+}
+
+TEST(PlantElectrical, LockedRotorTorqueIsTheTorqueConstantTimesTheCurrent)
+{
+    const MotorModel motor = Motor();
+    Plant plant(motor, Ideal());
+    plant.ConfigureHardware(NoDeadTime());
+    plant.HoldSpeed(0.0);
+    plant.SetMotorAngle(0.0); // q axis on beta
+    plant.SetEnabled(true);
+    ApplyVector(plant, 0.0, 1.6);
+    StepFor(plant, 2000);
+    EXPECT_NEAR(plant.CurrentQ(), 2.0, 1e-9);
+    EXPECT_NEAR(plant.CurrentD(), 0.0, 1e-9);
+    EXPECT_NEAR(plant.Torque(), motor.K * 2.0, 1e-9);
+}
+
+TEST(PlantElectrical, SalientMotorSettlesOnEachAxisWithItsOwnInductance)
+{
+    MotorModel motor = Motor();
+    motor.Ld = 0.001;
+    motor.Lq = 0.002;
+    Plant plant(motor, Ideal());
+    plant.ConfigureHardware(NoDeadTime());
+    plant.HoldSpeed(0.0);
+    plant.SetMotorAngle(0.0);
+    plant.SetEnabled(true);
+    ApplyVector(plant, 1.6, 0.0); // on d
+    StepFor(plant, 25);           // t = 1.25 ms = Ld / R
+    EXPECT_NEAR(plant.CurrentD(), 2.0 * (1.0 - std::exp(-1.0)), 1e-9);
+    ApplyVector(plant, 1.6, 1.6); // q joins
+    StepFor(plant, 50);           // t = 2.5 ms = Lq / R
+    EXPECT_NEAR(plant.CurrentQ(), 2.0 * (1.0 - std::exp(-1.0)), 1e-9);
+    EXPECT_NEAR(plant.CurrentD(), 2.0 * (1.0 - std::exp(-3.0)), 1e-9);
+}
+
+TEST(PlantElectrical, OpenPhaseCarriesOneLoopCurrentThroughTwoWindings)
+{
+    PlantOptions options = Ideal();
+    options.faults.openPhase = true;
+    const MotorModel motor = Motor();
+    Plant plant(motor, options);
+    plant.ConfigureHardware(NoDeadTime());
+    plant.HoldSpeed(0.0);
+    plant.SetEnabled(true);
+    ApplyVector(plant, 2.0, 0.0); // va - vb = 3 V
+    StepFor(plant, 2000);
+    EXPECT_NEAR(plant.Ia(), 3.0 / (2.0 * motor.R), 1e-9);
+    EXPECT_NEAR(plant.Ib(), -plant.Ia(), 1e-12);
+    EXPECT_NEAR(plant.Ic(), 0.0, 1e-12);
+}
+
+TEST(PlantElectrical, DeadTimeTakesItsShareOfTheBusFromEveryPole)
+{
+    const MotorModel motor = Motor();
+    Plant plant(motor, Ideal());
+    DriveHardware hardware;
+    hardware.deadTime = 1e-6;
+    plant.ConfigureHardware(hardware);
+    plant.HoldSpeed(0.0);
+    plant.SetEnabled(true);
+    ApplyVector(plant, 4.0, 0.0);
+    StepFor(plant, 2000);
+    // phase A loses the dead time's voltage, B and C gain it: 4/3 of it on alpha
+    const double lost = 48.0 * 1e-6 / 5e-5 * 4.0 / 3.0;
+    EXPECT_NEAR(plant.Ia(), (4.0 - lost) / motor.R, 1e-9);
+}
+
+TEST(PlantMechanics, FreeAccelerationUnderAConstantTorque)
+{
+    MotorModel motor = Motor();
+    motor.loadTorque = -0.02; // drives the shaft forwards
+    Plant plant(motor, Ideal());
+    StepFor(plant, 20000); // 1 s, power stage off
+    const double a = 0.02 / motor.TotalInertia();
+    EXPECT_NEAR(plant.MotorSpeed(), a * 1.0, 1e-9 * a);
+    EXPECT_NEAR(plant.MotorAngle(), 0.5 * a * 1.0, 1e-9 * a);
+}
+
+TEST(PlantMechanics, CoulombFrictionHoldsASmallTorqueAndSubtractsFromALargeOne)
+{
+    MotorModel motor = Motor();
+    motor.coulomb = 0.01;
+    motor.loadTorque = -0.008;
+    Plant held(motor, Ideal());
+    StepFor(held, 2000);
+    EXPECT_EQ(held.MotorSpeed(), 0.0);
+    EXPECT_EQ(held.MotorAngle(), 0.0);
+
+    motor.loadTorque = -0.03;
+    Plant moving(motor, Ideal());
+    StepFor(moving, 2000);
+    EXPECT_NEAR(moving.MotorSpeed(), 0.02 / motor.TotalInertia() * 0.1, 1e-9);
+}
+
+TEST(PlantMechanics, CompliantCouplingRingsAtTheTwoMassResonance)
+{
+    MotorModel motor = Motor();
+    motor.coupling.present = true;
+    motor.coupling.stiffness = 50.0;
+    motor.loadTorque = 0.05; // a step on the load twists the shaft
+    Plant plant(motor, Ideal());
+    int crossings = 0;
+    double last = 0.0, first = -1.0, lastCrossing = 0.0;
+    for (int k = 0; k < 20000; ++k) {
+        plant.Step();
+        const double twistRate = plant.MotorSpeed() - plant.LoadSpeed();
+        if (k > 0 && (twistRate > 0.0) != (last > 0.0)) {
+            if (first < 0.0)
+                first = plant.Time();
+            lastCrossing = plant.Time();
+            ++crossings;
+        }
+        last = twistRate;
+    }
+    const double measured = 0.5 * (crossings - 1) / (lastCrossing - first);
+    const double expected = std::sqrt(50.0 * (1.0 / motor.Jm + 1.0 / motor.Jload)) / (2.0 * kPi);
+    EXPECT_NEAR(measured, expected, 0.005 * expected);
+}
+
+TEST(PlantConverters, CurrentsHallsAndBusReadAsTheDriveScalesSay)
+{
+    const MotorModel motor = Motor();
+    Plant plant(motor, Ideal());
+    plant.ConfigureHardware(NoDeadTime());
+    EXPECT_EQ(plant.ReadCurrent(0), 0.0);
+    // the bus: 48 V of 80 V full scale, on 64-count steps
+    EXPECT_DOUBLE_EQ(plant.ReadBus(), std::floor(48.0 / 80.0 * 65472.0 / 64.0 + 0.5) * 64.0);
+    // Hall A at electrical angle 0: offset + amplitude x cos(30 deg)
+    const HallSensorModel& a = motor.halls[0];
+    const double volts = a.offset + a.amplitude * std::cos(a.angle * kPi / 180.0);
+    EXPECT_NEAR(plant.ReadHall(0), volts / 5.0 * 65472.0, 32.0);
+
+    plant.HoldSpeed(0.0);
+    plant.SetEnabled(true);
+    ApplyVector(plant, 1.6, 0.0);
+    StepFor(plant, 400);
+    EXPECT_NEAR(plant.ReadCurrent(0), 2.0 * 3273.6, 32.0);
+    EXPECT_EQ(std::fmod(plant.ReadCurrent(0), 64.0), 0.0);
+}
+
+TEST(PlantConverters, FaultsChangeWhatTheSensorsSee)
+{
+    PlantOptions options = Ideal();
+    options.faults.missingHall = true;
+    options.faults.swappedHall = true;
+    const MotorModel motor = Motor();
+    Plant faulty(motor, options);
+    Plant healthy(motor, Ideal());
+    EXPECT_EQ(faulty.ReadHall(2), 0.0);                 // C missing
+    EXPECT_EQ(faulty.ReadHall(1), healthy.ReadHall(2)); // B reads C's sensor
+    EXPECT_EQ(faulty.ReadHall(0), healthy.ReadHall(0));
+
+    options = Ideal();
+    options.faults.weakBus = true;
+    Plant weak(motor, options);
+    EXPECT_NEAR(weak.BusVoltage(), 24.0, 1e-12);
+}
+
+} // namespace

@@ -1,0 +1,184 @@
+// What the tests of the identification and tuning programs share: a setup
+// for a motor as a user would have it after entering the motor's data,
+// designing the loops and commissioning the Hall sensors; a test current
+// for a library motor; the host's log requests and the preliminary run.
+// The engine's scale functions do the dialogs' unit arithmetic.
+#pragma once
+
+#include "ControllerDesign.h"
+#include "EngineCore.h"
+#include "Helpers.h"
+#include "ParametersToRegisters.h"
+#include "RegistersToParameters.h"
+#include "ScaleFactors.h"
+#include "SimTestSupport.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace simtest {
+
+// The motor files of the library, the reference motor first.
+inline const std::vector<std::string>& LibraryMotorFiles()
+{
+    static const std::vector<std::string> files = {"reference-servo-200W.json", "small-24V-60W.json",
+                                                   "servo-48V-400W.json", "servo-320V-1kW.json",
+                                                   "high-inductance-48V.json"};
+    return files;
+}
+
+// A value of a motor file's "parameters" section (what a user types in).
+inline double MotorFileParameter(const std::string& file, const char* name)
+{
+    std::ifstream in(DataPath("motors/" + file));
+    const nlohmann::json root = nlohmann::json::parse(in, nullptr, false);
+    EXPECT_TRUE(root.is_object()) << file;
+    if (!root.is_object() || !root.contains("parameters") || !root["parameters"].contains(name))
+        return 0.0;
+    return root["parameters"][name].get<double>();
+}
+
+// A test current for a motor of the library: 60 % of its nominal current
+// within the setup's range for it, in current units.
+inline double TestCurrentFor(CMC_Setup& setup, const std::string& file)
+{
+    const double amperes = std::min(0.6 * MotorFileParameter(file, "In"),
+                                    setup.FindParameter("TestCurrent")->GetMaxInBaseUnit());
+    return std::trunc(amperes * CurrentScale(&setup));
+}
+
+// A drive with realistic sensors (noise on the currents, the Hall signals
+// and the bus, an offset on one current sensor) or ideal ones.
+inline VirtualDriveOptions Sensors(bool noisy)
+{
+    VirtualDriveOptions options;
+    if (noisy) {
+        options.plant.currentNoise = 0.02; // [A rms]
+        options.plant.currentOffsetA = 0.01;
+        options.plant.hallNoise = 0.005; // [V rms]
+        options.plant.busNoise = 0.2;    // [V rms]
+        options.plant.seed = 11;
+    }
+    return options;
+}
+
+// The engine's scales for the model while a test runs.
+class EngineScales {
+public:
+    EngineScales() { RegisterScaleProvider({&ScaleFactorOf, &ScaleOffsetOf}); }
+    ~EngineScales() { RegisterScaleProvider({}); }
+    EngineScales(const EngineScales&) = delete;
+    EngineScales& operator=(const EngineScales&) = delete;
+};
+
+// The Hall registers as the Hall gain and offset test would set them for the
+// motor's sensors: each signal scaled to the same amplitude about its own
+// offset, and "ALPHA" the angle of the signals' fundamental against phase A.
+inline void CommissionHalls(CMC_Setup& setup, const MotorModel& motor)
+{
+    constexpr double kPi = 3.141592653589793;
+    const double adcMax = Compute_ADCMaxValue(&setup);
+    const char* gains[3] = {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN"};
+    const char* offsets[3] = {"HALLAOFF", "HALLBOFF", "HALLCOFF"};
+    // The firmware's angle is atan2 of (2A - B - C) / 3 and (B - C) / sqrt 3.
+    const double weightRe[3] = {2.0 / 3.0, -1.0 / 3.0, -1.0 / 3.0};
+    const double weightIm[3] = {0.0, 1.0 / std::sqrt(3.0), -1.0 / std::sqrt(3.0)};
+    double re = 0.0, im = 0.0;
+    for (int k = 0; k < 3; ++k) {
+        const HallSensorModel& hall = motor.halls[static_cast<std::size_t>(k)];
+        setup.FindParameter(gains[k])->SetValueInInternalUnit(std::round(16384.0 * 1.25 / hall.amplitude));
+        setup.FindParameter(offsets[k])->SetValueInInternalUnit(std::round(hall.offset / 5.0 * adcMax));
+        const double phase = -hall.angle * kPi / 180.0;
+        re += weightRe[k] * std::cos(phase) - weightIm[k] * std::sin(phase);
+        im += weightRe[k] * std::sin(phase) + weightIm[k] * std::cos(phase);
+    }
+    const double alpha = -std::atan2(im, re) / (2.0 * kPi) * 65536.0;
+    setup.FindParameter("ALPHA")->SetValueInInternalUnit(std::round(std::fmod(alpha + 65536.0, 65536.0)));
+}
+
+// The reference setup with the motor's data typed in (from the truth) and
+// more parameters (base units), the three loops designed for it and the
+// Hall sensors commissioned. "Vdc" stays the drive's 48 V.
+inline std::unique_ptr<CMC_Setup> SetupFor(const MotorModel& motor,
+                                           std::initializer_list<std::pair<const char*, double>> more = {})
+{
+    auto setup = ReferenceSetup();
+    if (!setup)
+        return setup;
+    CMC_Setup* s = setup.get();
+    const double resolution = 1024.0 * motor.polePairs; // the Hall angle in 1024 steps per electrical turn
+    const std::pair<const char*, double> values[] = {
+        {"pp", motor.polePairs},
+        {"Resolution", resolution},
+        {"MotorPhaseConnectionType", motor.delta ? 1.0 : 0.0},
+        {"R", motor.R},
+        {"L", 0.5 * (motor.Ld + motor.Lq)},
+        {"K", motor.K},
+        {"Jm", motor.Jm},
+        {"Jt", motor.TotalInertia()},
+    };
+    for (const auto& [name, value] : values)
+        EXPECT_EQ(s->SetParameterValueInBaseUnit(name, value), 1) << name;
+    for (const auto& [name, value] : more)
+        EXPECT_EQ(s->SetParameterValueInBaseUnit(name, value), 1) << name;
+    ComputeRegistersFromParameters(s);
+    ComputeParametersFromRegisters(s);
+    EXPECT_EQ(DesignCurrentController(s), 1);
+    EXPECT_EQ(DesignSpeedController(s), 1);
+    EXPECT_EQ(DesignPositionController(s), 1);
+    ComputeRegistersFromParameters(s);
+    ComputeParametersFromRegisters(s);
+    CommissionHalls(*s, motor);
+    return setup;
+}
+
+// A log request as the host's logger makes it.
+inline LogRequest Log(std::vector<std::string> variables, int points, bool fastLoop)
+{
+    LogRequest log;
+    log.variables = std::move(variables);
+    log.points = points;
+    log.divider = 1;
+    log.fastLoop = fastLoop;
+    return log;
+}
+
+inline std::vector<std::vector<double>> Upload(Host& host)
+{
+    std::vector<std::vector<double>> rows;
+    EXPECT_EQ(host.Drive().UploadLog(host.Tick(), rows), LinkResult::Ok);
+    return rows;
+}
+
+inline double ColumnMean(const std::vector<std::vector<double>>& rows, std::size_t column)
+{
+    double sum = 0.0;
+    for (const auto& row : rows)
+        sum += row.at(column);
+    return rows.empty() ? 0.0 : sum / static_cast<double>(rows.size());
+}
+
+// Both preliminary results, as the dialogs pass them on.
+struct Preliminary {
+    double refTest = 0.0;
+    double rincTest = 0.0;
+};
+
+inline Preliminary RunPreliminary(Host& host, double testCurrent)
+{
+    Preliminary p;
+    const double in1 = host.Position(testCurrent);
+    EXPECT_GT(in1, 0.0);
+    EXPECT_NE(in1, kNoResult);
+    p.refTest = host.Variable("REFTST_V");
+    p.rincTest = host.Variable("RINCTST_V");
+    return p;
+}
+
+} // namespace simtest

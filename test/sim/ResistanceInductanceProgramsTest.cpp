@@ -1,0 +1,145 @@
+// "Ident_R_or_Rs" and "Ident_L_or_Tau_el", run as the resistance and
+// inductance dialog runs them: preliminary positioning and a resistance run
+// at the test current, again at half of it, the bus voltage from "var_u2",
+// then the inductance run; the results computed from the drive's answers and
+// logs only. The setup keeps the reference motor's "R" and "L", so nothing
+// the programs could read holds the simulated motor's values.
+#include "ProgramRunSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using namespace simtest;
+
+constexpr double kTwoPi = 6.283185307179586;
+
+struct Identified {
+    double R = 0.0;   // [ohm] as the dialog writes it (delta: three times the star value)
+    double L = 0.0;   // [H]
+    double Vdc = 0.0; // [V]
+};
+
+class ResistanceInductance : public ::testing::Test {
+protected:
+    // The dialog's sequence at a test current [current units] (0: the
+    // setup's); false when a program gave no result.
+    bool Identify(VirtualDrive& drive, Identified& out, double testCurrent = 0.0, bool delta = false)
+    {
+        auto setup = ReferenceSetup();
+        CMC_Setup* s = setup.get();
+        s->SetParameterValueInBaseUnit("MotorPhaseConnectionType", delta ? 1.0 : 0.0);
+        Host host(drive);
+        host.Download(*s);
+        const double current =
+            testCurrent > 0.0 ? testCurrent : std::trunc(s->GetParameterValueInInternalUnit("TestCurrent"));
+        const double half = std::trunc(current / 2.0);
+
+        double u[2] = {0.0, 0.0}, i[2] = {0.0, 0.0};
+        for (int run = 0; run < 2; ++run) {
+            const double in1 = run == 0 ? current : half;
+            const Preliminary p = RunPreliminary(host, in1);
+            const LogRequest log = Log({"IQ"}, 400, run == 0);
+            EXPECT_TRUE(host.Run("Ident_R_or_Rs",
+                                 {{"In1", in1}, {"RefTest", p.refTest}, {"RIncTest", p.rincTest}}, &log));
+            EXPECT_FALSE(host.AxisOn());
+            u[run] = host.Variable("var_i1");
+            const auto rows = Upload(host);
+            EXPECT_EQ(rows.size(), 400u);
+            i[run] = ColumnMean(rows, 0);
+        }
+        const double bus = host.Variable("var_u2");
+        if (u[0] == kNoResult || u[1] == kNoResult || bus == kNoResult)
+            return false;
+        out.Vdc = s->GetParameterValueInBaseUnit("VdcMaxMeasurable") * bus / Compute_ADCMaxValue(s);
+        s->SetParameterValueInBaseUnit("Vdc", out.Vdc);
+        out.R = (u[0] - u[1]) / (i[0] - i[1]) / VoltageCommandScale(s) * CurrentScale(s);
+
+        const LogRequest log = Log({"IQ", "ID"}, 400, false);
+        EXPECT_TRUE(host.Run("Ident_L_or_Tau_el", {{"In1", current}}, &log));
+        EXPECT_FALSE(host.AxisOn());
+        const double increment = host.Variable("TINCTST");
+        const double voltage = host.Variable("var_i1");
+        if (voltage == kNoResult)
+            return false;
+        const auto rows = Upload(host);
+        EXPECT_EQ(rows.size(), 400u);
+        double power = 0.0;
+        for (const auto& row : rows)
+            power += (row[0] * row[0] + row[1] * row[1]) / static_cast<double>(rows.size());
+        const double omega = kTwoPi * increment / (CurrentLoopPeriod(s) * 65535.0);
+        out.L = ColumnMean(rows, 1) * voltage / (omega * power) * CurrentScale(s) / VoltageCommandScale(s);
+        if (s->GetParameterValueInBaseUnit("MotorPhaseConnectionType") == 1.0) {
+            out.R *= 3.0;
+            out.L *= 3.0;
+        }
+        return true;
+    }
+
+    EngineScales scales;
+};
+
+TEST_F(ResistanceInductance, EveryLibraryMotorWithinToleranceOfItsTruth)
+{
+    for (const bool noisy : {false, true}) {
+        for (const std::string& file : LibraryMotorFiles()) {
+            SCOPED_TRACE(file + (noisy ? ", noisy sensors" : ""));
+            const MotorModel motor = LoadMotor(file);
+            VirtualDrive drive(motor, Sensors(noisy));
+            Identified found;
+            auto setup = ReferenceSetup();
+            ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file)));
+            EXPECT_NEAR(found.R, motor.R, 0.05 * motor.R);
+            EXPECT_NEAR(found.L, 0.5 * (motor.Ld + motor.Lq), 0.10 * 0.5 * (motor.Ld + motor.Lq));
+            EXPECT_NEAR(found.Vdc, 48.0, 0.02 * 48.0);
+        }
+    }
+}
+
+TEST_F(ResistanceInductance, DeltaWindingGetsThreeTimesTheStarValues)
+{
+    // A delta motor whose star equivalent is the reference motor.
+    MotorModel motor = MotorModel::Reference();
+    motor.delta = true;
+    motor.R *= 3.0;
+    motor.Ld *= 3.0;
+    motor.Lq *= 3.0;
+    VirtualDrive drive(motor, Sensors(true));
+    Identified found;
+    ASSERT_TRUE(Identify(drive, found, 0.0, true));
+    EXPECT_NEAR(found.R, motor.R, 0.05 * motor.R);
+    EXPECT_NEAR(found.L, motor.Ld, 0.10 * motor.Ld);
+}
+
+TEST_F(ResistanceInductance, OpenPhaseGivesNoResistance)
+{
+    VirtualDriveOptions options;
+    options.plant.faults.Add("open-phase");
+    VirtualDrive drive(MotorModel::Reference(), options);
+    Host host(drive);
+    auto setup = ReferenceSetup();
+    host.Download(*setup);
+    const Preliminary p = RunPreliminary(host, kTestCurrent);
+    ASSERT_TRUE(
+        host.Run("Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", p.refTest}, {"RIncTest", p.rincTest}}));
+    EXPECT_FALSE(host.AxisOn());
+    EXPECT_EQ(host.Variable("var_i1"), kNoResult);
+}
+
+TEST_F(ResistanceInductance, WithoutAStartVoltageTheResistanceRunFindsItsOwn)
+{
+    VirtualDrive drive;
+    Host host(drive);
+    auto setup = ReferenceSetup();
+    host.Download(*setup);
+    const Preliminary p = RunPreliminary(host, kTestCurrent);
+    ASSERT_TRUE(
+        host.Run("Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", p.refTest}, {"RIncTest", p.rincTest}}));
+    const double guided = host.Variable("var_i1");
+    ASSERT_TRUE(host.Run("Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", 0.0}, {"RIncTest", 0.0}}));
+    EXPECT_NEAR(host.Variable("var_i1"), guided, 0.02 * guided);
+}
+
+} // namespace

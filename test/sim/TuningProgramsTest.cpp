@@ -1,0 +1,308 @@
+// The controller tuning programs on the virtual drive, run as their dialogs
+// run them (preliminary positioning, inputs, the logger the dialog asks
+// for), with loops designed by the engine for the motor: the logged
+// responses must follow the references as the loops' gains promise.
+#include "ProgramRunSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using namespace simtest;
+
+using Rows = std::vector<std::vector<double>>;
+using Inputs = std::vector<std::pair<std::string, double>>;
+
+double Internal(const CMC_Setup& setup, const char* name)
+{
+    return setup.GetParameterValueInInternalUnit(name);
+}
+
+// ---- Current controller ------------------------------------------------------------------
+
+class CurrentTuningProgram : public ::testing::Test {
+protected:
+    // The dialog's run; the log columns are reference, current, voltage.
+    Rows Run(CMC_Setup& setup, double protection, double& testFlag, double& startVoltage,
+             const MotorModel& motor = MotorModel::Reference())
+    {
+        VirtualDrive drive(motor);
+        Host host(drive);
+        host.Download(setup);
+        const double current = std::trunc(Internal(setup, "TestCurrent"));
+        const Preliminary p = RunPreliminary(host, current);
+        startVoltage = p.refTest;
+        const LogRequest log = Log({"Current_Reference", "Motor_Current", "Voltage_Reference"}, 100, false);
+        EXPECT_TRUE(host.Run("Current_Controller_Tuning_Test",
+                             {{"RefTest", p.refTest},
+                              {"RIncTest", p.rincTest},
+                              {"In1", current},
+                              {"Imax_Prot_Test", protection}},
+                             &log));
+        EXPECT_FALSE(host.AxisOn());
+        testFlag = host.User("Current_Controller_Tuning_Test", "test_flag");
+        return Upload(host);
+    }
+
+    // The sample at which the reference first steps up.
+    static std::size_t StepIndex(const Rows& rows)
+    {
+        for (std::size_t k = 0; k < rows.size(); ++k)
+            if (rows[k][0] > 0.0)
+                return k;
+        return rows.size();
+    }
+
+    EngineScales scales;
+};
+
+TEST_F(CurrentTuningProgram, DesignedLoopHoldsTheStepOnEveryLibraryMotor)
+{
+    for (const std::string& file : LibraryMotorFiles()) {
+        SCOPED_TRACE(file);
+        const MotorModel motor = LoadMotor(file);
+        auto setup = SetupFor(motor);
+        const double current = std::trunc(Internal(*setup, "TestCurrent"));
+        double flag = 0.0, startVoltage = 0.0;
+        const Rows rows = Run(*setup, Internal(*setup, "TestProtectionCurrent"), flag, startVoltage, motor);
+        EXPECT_EQ(flag, 1.0);
+        ASSERT_EQ(rows.size(), 100u);
+        const std::size_t step = StepIndex(rows);
+        ASSERT_LT(step + 48, rows.size());
+        EXPECT_EQ(rows[step][0], current);
+        // On the reference within 5 ms (however much voltage the rise takes)
+        // and while it holds; the voltage that holds the current is the one
+        // the positioning test found for it.
+        double mean = 0.0, voltage = 0.0;
+        for (std::size_t k = step + 10; k < step + 48; ++k) {
+            EXPECT_EQ(rows[k][0], current);
+            EXPECT_NEAR(rows[k][1], current, 0.03 * current);
+            mean += rows[k][1] / 38.0;
+            voltage += rows[k][2] / 38.0;
+        }
+        EXPECT_NEAR(mean, current, 0.01 * current);
+        EXPECT_NEAR(voltage, startVoltage, 0.05 * startVoltage);
+    }
+}
+
+TEST_F(CurrentTuningProgram, StepResponseFollowsTheDesignedBandwidth)
+{
+    auto setup = SetupFor(MotorModel::Reference());
+    const double current = std::trunc(Internal(*setup, "TestCurrent"));
+    double flag = 0.0, startVoltage = 0.0;
+    const Rows tuned = Run(*setup, Internal(*setup, "TestProtectionCurrent"), flag, startVoltage);
+    const std::size_t step = StepIndex(tuned);
+    ASSERT_LT(step + 20, tuned.size());
+    // A loop of about 1 kHz: there within a millisecond (two samples).
+    EXPECT_NEAR(tuned[step + 2][1], current, 0.03 * current);
+
+    // The loop designed for an eighth of the bandwidth (about 1.6 ms).
+    setup->SetParameterValueInBaseUnit("PB_C", setup->GetParameterValueInBaseUnit("PB_C") / 8.0);
+    ASSERT_EQ(DesignCurrentController(setup.get()), 1);
+    ComputeRegistersFromParameters(setup.get());
+    const Rows detuned = Run(*setup, Internal(*setup, "TestProtectionCurrent"), flag, startVoltage);
+    EXPECT_EQ(flag, 1.0);
+    ASSERT_EQ(StepIndex(detuned), step);
+    EXPECT_LT(detuned[step + 2][1], 0.8 * current);
+    EXPECT_NEAR(detuned[step + 20][1], current, 0.03 * current);
+}
+
+TEST_F(CurrentTuningProgram, ProtectionLevelBelowTheStepEndsTheRun)
+{
+    auto setup = SetupFor(MotorModel::Reference());
+    const double current = std::trunc(Internal(*setup, "TestCurrent"));
+    double flag = 1.0, startVoltage = 0.0;
+    const Rows rows = Run(*setup, 0.5 * current, flag, startVoltage);
+    EXPECT_EQ(flag, 0.0);
+    // Ended within a millisecond of the step.
+    EXPECT_LE(rows.size(), StepIndex(rows) + 3);
+}
+
+// ---- Speed and position controllers -------------------------------------------------------
+
+// The dialogs' segment table for a ramp to `value` over `ramp` speed-loop
+// periods, `hold` periods there, the ramp back and `rest` periods at the start
+// (reference type 0; increments in 16.16 fixed point).
+Inputs ProfileTable(double value, long ramp, long hold, long rest)
+{
+    const double scale = 65536.0;
+    auto increment = [&](double x, long n) { return std::floor(x / static_cast<double>(n) * scale + 0.5); };
+    auto remainder = [&](double x, long n, double inc) {
+        return std::floor((x - inc * static_cast<double>(n - 1) / scale) * scale + 0.5);
+    };
+    const double up = increment(value, ramp), down = increment(-value, ramp);
+    const double counts[6] = {static_cast<double>(ramp - 1), 1, static_cast<double>(hold),
+                              static_cast<double>(ramp - 1), 1, static_cast<double>(rest)};
+    const double steps[6] = {up, remainder(value, ramp, up), 0.0, down, remainder(-value, ramp, down), 0.0};
+    Inputs inputs;
+    for (int i = 0; i < 6; ++i) {
+        inputs.emplace_back("a" + std::to_string(i), counts[i]);
+        inputs.emplace_back("b" + std::to_string(i), steps[i] / scale);
+    }
+    return inputs;
+}
+
+struct ProfileRun {
+    Rows rows;
+    double testFlag = 0.0;
+    bool running = false; // still running when the host stopped polling (repeated profiles)
+};
+
+ProfileRun RunProfile(VirtualDrive& drive, CMC_Setup& setup, const std::string& program, const Inputs& inputs,
+                      const std::vector<std::string>& logged, double pollFor = 0.0)
+{
+    Host host(drive);
+    host.Download(setup);
+    const Preliminary p = RunPreliminary(host, std::trunc(Internal(setup, "TestCurrent")));
+    Inputs all = {{"RefTest", p.refTest}, {"RIncTest", p.rincTest}};
+    all.insert(all.end(), inputs.begin(), inputs.end());
+    const LogRequest log = Log(logged, 2000, true);
+    ProfileRun run;
+    if (pollFor > 0.0) {
+        for (const auto& [name, value] : all)
+            host.SetUser(program, name, value);
+        EXPECT_EQ(drive.StartProgram(host.Tick(), ProgramRequest{program, {}}, &log), LinkResult::Ok);
+        const double end = host.Now() + pollFor;
+        while (host.Now() < end)
+            EXPECT_EQ(host.User(program, "test_flag"), 1.0);
+        run.running = host.AxisOn() && drive.RunningProgram() == program;
+        EXPECT_EQ(drive.StopProgram(host.Tick()), LinkResult::Ok);
+    } else {
+        EXPECT_TRUE(host.Run(program, all, &log));
+    }
+    EXPECT_FALSE(host.AxisOn());
+    run.testFlag = host.User(program, "test_flag");
+    run.rows = Upload(host);
+    return run;
+}
+
+double MaxAbs(const Rows& rows, std::size_t column)
+{
+    double peak = 0.0;
+    for (const auto& row : rows)
+        peak = std::max(peak, std::abs(row[column]));
+    return peak;
+}
+
+class ProfileTuningProgram : public ::testing::Test {
+protected:
+    EngineScales scales;
+};
+
+TEST_F(ProfileTuningProgram, SpeedLoopFollowsTheProfileWithinTheCurrentLimit)
+{
+    auto setup = SetupFor(MotorModel::Reference());
+    const double speed = std::round(Internal(*setup, "TestSpeed"));
+    const long ramp = std::lround(Internal(*setup, "TaPS"));
+    const long hold = std::lround(Internal(*setup, "TPS"));
+    const Inputs table = ProfileTable(speed, ramp, hold, std::lround(Internal(*setup, "TNS")));
+    const std::vector<std::string> logged = {"Speed_Reference", "Load_Speed", "Current_Reference",
+                                             "Motor_Current"};
+    const double sats = Internal(*setup, "SATS");
+
+    for (const bool tight : {false, true}) {
+        // 2000 current units is less than the tuned loop asks for on the ramp.
+        const double limit = tight ? 2000.0 : Internal(*setup, "TestLimitCurrent");
+        SCOPED_TRACE(limit);
+        VirtualDrive drive;
+        Inputs inputs = {{"IlimPS_Test", limit},
+                         {"Imax_Prot_Test", Internal(*setup, "TestProtectionCurrent")}};
+        inputs.insert(inputs.end(), table.begin(), table.end());
+        inputs.emplace_back("MultiC", 0.0);
+        const ProfileRun run = RunProfile(drive, *setup, "Speed_Controller_Tuning_Test", inputs, logged);
+        EXPECT_EQ(run.testFlag, 1.0);
+        ASSERT_GT(run.rows.size(), static_cast<std::size_t>(2 * ramp + hold));
+        EXPECT_NEAR(MaxAbs(run.rows, 0), speed, 1e-6);
+        EXPECT_LE(MaxAbs(run.rows, 2), limit + 0.5);
+        if (tight) {
+            EXPECT_NEAR(MaxAbs(run.rows, 2), limit, 0.5);
+        }
+        // Over the second half of the hold the speed sits on the reference.
+        double mean = 0.0;
+        const auto first = static_cast<std::size_t>(ramp + hold / 2),
+                   last = static_cast<std::size_t>(ramp + hold);
+        for (std::size_t k = first; k < last; ++k)
+            mean += run.rows[k][1] / static_cast<double>(last - first);
+        EXPECT_NEAR(mean, speed, 0.02 * speed);
+        EXPECT_EQ(drive.GetFirmware().Register("SATS"), sats);
+    }
+}
+
+TEST_F(ProfileTuningProgram, RepeatedProfileRunsUntilTheHostStopsIt)
+{
+    auto setup = SetupFor(MotorModel::Reference());
+    Inputs inputs = {{"IlimPS_Test", Internal(*setup, "TestLimitCurrent")},
+                     {"Imax_Prot_Test", Internal(*setup, "TestProtectionCurrent")},
+                     {"MultiC", 1.0}};
+    const Inputs table = ProfileTable(std::round(Internal(*setup, "TestSpeed")), 100, 200, 200);
+    inputs.insert(inputs.end(), table.begin(), table.end());
+    VirtualDrive drive;
+    const ProfileRun run = RunProfile(drive, *setup, "Speed_Controller_Tuning_Test", inputs,
+                                      {"Speed_Reference", "Load_Speed"}, 3.0); // six profiles long
+    EXPECT_TRUE(run.running);
+    EXPECT_EQ(run.testFlag, 1.0);
+    EXPECT_EQ(drive.RunningProgram(), "");
+}
+
+TEST_F(ProfileTuningProgram, PositionLoopsReachTheTargetWithAndWithoutTheSpeedLoop)
+{
+    struct Case {
+        const char* program;
+        double positionControlType;
+        const char* limitInput;
+        const char* limitSetup;
+        const char* limitedColumn;
+    };
+    const Case cases[] = {
+        {"Position_Controller_Tuning_Test_with_SpdCtrl", 1.0, "LimitSpeed_Test", "Limit_Speed",
+         "Speed_Reference"},
+        {"Position_Controller_Tuning_Test_without_SpdCtrl", 0.0, "IlimPS_Test", "TestLimitCurrent",
+         "Current_Reference"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        auto setup = SetupFor(MotorModel::Reference(), {{"PositionControlType", c.positionControlType}});
+        const double target = std::round(Internal(*setup, "TestPosition"));
+        const long ramp = std::lround(Internal(*setup, "TaPP"));
+        const long hold = std::lround(Internal(*setup, "TPP"));
+        const double limit = std::trunc(Internal(*setup, c.limitSetup));
+        Inputs inputs = {{c.limitInput, limit}, {"MultiC", 0.0}};
+        const Inputs table = ProfileTable(target, ramp, hold, std::lround(Internal(*setup, "TNP")));
+        inputs.insert(inputs.end(), table.begin(), table.end());
+        inputs.emplace_back("Imax_Prot_Test", Internal(*setup, "TestProtectionCurrent"));
+        VirtualDrive drive;
+        const double acr = Internal(*setup, "ACR");
+        const ProfileRun run = RunProfile(drive, *setup, c.program, inputs,
+                                          {"Target_Position", "Load_Position", c.limitedColumn});
+        EXPECT_EQ(run.testFlag, 1.0);
+        ASSERT_GT(run.rows.size(), static_cast<std::size_t>(2 * ramp + hold));
+        const double start = run.rows.back()[0]; // the profile ends where it began
+        const auto atTarget = static_cast<std::size_t>(ramp + hold - 1);
+        EXPECT_NEAR(run.rows[atTarget][0] - start, target, 1e-6);
+        EXPECT_NEAR(run.rows[atTarget][1] - start, target, 0.01 * target);
+        EXPECT_NEAR(run.rows.back()[1] - start, 0.0, 0.01 * target);
+        EXPECT_LE(MaxAbs(run.rows, 2), limit + 0.5);
+        EXPECT_EQ(drive.GetFirmware().Register("ACR"), acr);
+    }
+}
+
+// A program that drives the position loop straight onto the current puts
+// the cascade bit back when it ends, whatever it found.
+TEST_F(ProfileTuningProgram, ForcedLoopStructureIsPutBack)
+{
+    auto setup = SetupFor(MotorModel::Reference(), {{"PositionControlType", 1.0}});
+    Inputs inputs = {{"IlimPS_Test", Internal(*setup, "TestLimitCurrent")}, {"MultiC", 0.0}};
+    const Inputs table = ProfileTable(1024.0, 100, 100, 100);
+    inputs.insert(inputs.end(), table.begin(), table.end());
+    VirtualDrive drive;
+    const ProfileRun run = RunProfile(drive, *setup, "Position_Controller_Tuning_Test_without_SpdCtrl",
+                                      inputs, {"Target_Position"});
+    EXPECT_EQ(run.testFlag, 1.0);
+    EXPECT_EQ(drive.GetFirmware().Register("ACR"), Internal(*setup, "ACR"));
+    EXPECT_EQ(drive.GetFirmware().Register("SATP"), Internal(*setup, "SATP"));
+}
+
+} // namespace
