@@ -843,9 +843,9 @@ void Firmware::RunCurrentController()
 void Firmware::ApplyVoltage()
 {
     // Saturate the vector, then space-vector modulation.
-    const double magnitude = std::sqrt(m_uq * m_uq + m_ud * m_ud);
-    if (magnitude > kCommandLimit) {
-        const double k = kCommandLimit / magnitude;
+    const double square = m_uq * m_uq + m_ud * m_ud;
+    if (square > kCommandLimit * kCommandLimit) {
+        const double k = kCommandLimit / std::sqrt(square);
         m_uq *= k;
         m_ud *= k;
     }

@@ -92,6 +92,8 @@ void Plant::Precompute()
     m_h = m_hw.pwmPeriod;
     const double l = 0.5 * (m_lds + m_lqs);
     m_decay = std::exp(-m_rs * m_h / l);
+    m_rateRound = m_rs * (1.0 / l);
+    m_cachedOmegaE = std::numeric_limits<double>::quiet_NaN();
     m_decayD = std::exp(-m_rs * m_h / m_lds);
     m_decayQ = std::exp(-m_rs * m_h / m_lqs);
     m_decayOpen = m_decay; // 2R over 2L
@@ -255,10 +257,14 @@ void Plant::StepElectricalRound(double va, double vb, double omegaE, double cw, 
 {
     // L di/dt = v - R i - e(t), e = j w psi exp(j(theta0 + w t)), v constant:
     // i(h) = E i0 + (1 - E) v / R - (j w psi exp(j theta0) / L) (exp(j w h) - E) / (a + j w)
-    const double a = m_rs * m_inverseL;
+    const double a = m_rateRound;
     const double e = m_decay;
     const double nr = cw - e, ni = sw;
-    const double inverse = 1.0 / (a * a + omegaE * omegaE);
+    if (omegaE != m_cachedOmegaE) { // the same speed as the last step (at rest) keeps the division
+        m_cachedOmegaE = omegaE;
+        m_cachedInverse = 1.0 / (a * a + omegaE * omegaE);
+    }
+    const double inverse = m_cachedInverse;
     const double qr = (nr * a + ni * omegaE) * inverse;
     const double qi = (ni * a - nr * omegaE) * inverse;
     const double k = omegaE * m_psi * m_inverseL;

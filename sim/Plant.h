@@ -170,6 +170,9 @@ private:
     double m_rippleCurrent = 0.1;
     double m_inverseRipple = 10.0;
     double m_inverseL = 1.0;
+    double m_rateRound = 0.0;       // R / L, round rotor
+    double m_cachedOmegaE = 0.0;    // the speed of the last round-rotor step and
+    double m_cachedInverse = 0.0;   // 1 / ((R/L)^2 + w^2) at it
     double m_decayGain = 0.0;       // (1 - E) / R
     double m_torqueFactor = 6.0;    // 1.5 x pp
     double m_stepOverInertia = 0.0; // h / J
