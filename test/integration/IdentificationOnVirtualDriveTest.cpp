@@ -1,0 +1,323 @@
+// The identification tests run through their dialogs on the virtual drive:
+// for every motor of the library the commissioning sequence identifies the
+// motor's true values, and each injected fault makes the matching test fail
+// with its message.
+#include "ProgramRunSupport.h"
+
+#include "Automation.h"
+#include "Comm.h"
+#include "DetectHallGainOffset.h"
+#include "DetectPolePairs.h"
+#include "DriveClock.h"
+#include "Errors.h"
+#include "MyTestDlg.h"
+#include "TestHallSignals.h"
+#include "TestPhaseConnections.h"
+#include "TestRL.h"
+#include "TestVdcDetection.h"
+#include "TotalInertiaTest.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace simtest;
+
+// The supply of the virtual drive [V], away from the setup's 48 V.
+constexpr double kSupply = 46.0;
+// The host's clock moves this much per request.
+constexpr double kStep = 0.02;
+
+constexpr const char* kShortCircuit = "Drive / Motor shortcircuit protection triggered.";
+constexpr const char* kDisabled = "Drive / Motor ENABLE input is in DISABLED state.";
+
+class IdentificationOnVirtualDrive : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_previousSink = SetErrorSink([this](const std::string& message) { errors.push_back(message); });
+    }
+    void TearDown() override
+    {
+        CMC_Comm::SetActiveLink(nullptr, nullptr);
+        SetErrorSink(std::move(m_previousSink));
+        EXPECT_TRUE(errors.empty()) << errors.front();
+    }
+
+    // The setup a user has for the motor after typing in its data and
+    // designing the loops: the Hall registers are still the reference
+    // drive's, the test current 60 % of the motor's nominal one.
+    std::unique_ptr<CMC_Setup> Prepare(const std::string& file, const MotorModel& motor)
+    {
+        auto setup = SetupFor(motor);
+        auto reference = ReferenceSetup();
+        for (const char* name :
+             {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN", "HALLAOFF", "HALLBOFF", "HALLCOFF", "ALPHA", "ZAOFF"})
+            setup->FindParameter(name)->SetValueInInternalUnit(
+                reference->FindParameter(name)->GetValueInInternalUnit());
+        CMC_Parameter* current = setup->FindParameter("TestCurrent");
+        current->SetValueInBaseUnit(
+            std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
+        CMC_Parameter* protection = setup->FindParameter("TestProtectionCurrent");
+        if (protection->GetValueInBaseUnit() < current->GetValueInBaseUnit())
+            protection->SetValueInBaseUnit(
+                std::min(1.2 * current->GetValueInBaseUnit(), protection->GetMaxInBaseUnit()));
+        return setup;
+    }
+
+    // Makes a virtual drive on the motor the active drive and connects the setup.
+    VirtualDrive& Connect(const MotorModel& motor, CMC_Setup& setup,
+                          const std::vector<std::string>& faults = {})
+    {
+        VirtualDriveOptions options;
+        options.busVoltage = kSupply;
+        for (const std::string& fault : faults)
+            EXPECT_TRUE(options.plant.faults.Add(fault)) << fault;
+        auto drive = std::make_shared<VirtualDrive>(motor, options);
+        m_drive = drive.get();
+        CMC_Comm::SetActiveLink(drive, std::make_shared<SteppedClock>(kStep));
+        EXPECT_TRUE(CMC_Comm::ConnectSetup(setup)) << CMC_Comm::GetLastErrorText();
+        return *drive;
+    }
+
+    // Opens the dialog as the setup editor does, presses Start, lets `during`
+    // work the running dialog, waits for the end of the run and closes the
+    // dialog (every question answered Yes). Returns DoModal's result.
+    int Run(CMC_TestDlg& dialog, const std::function<void(DialogDriver&)>& during = {},
+            const std::function<void(DialogDriver&)>& after = {})
+    {
+        user.OnDialog(dialog.GetTemplateId(), [&](DialogDriver& d) {
+            d.Click(10000);
+            if (during)
+                during(d);
+            EXPECT_TRUE(d.WaitUntil([&] { return dialog.m_bRunning == 0; })) << "the run did not end";
+            EXPECT_EQ(dialog.m_bRunning, 0);
+            EXPECT_FALSE(dialog.HasActiveTimers());
+            if (after)
+                after(d);
+            d.Cancel();
+        });
+        user.AnswerMessages([](const MessageBoxRequest& request) {
+            return (request.type & 0x0F) == MB_YESNOCANCEL ? IDYES : IDOK;
+        });
+        return dialog.DoModal();
+    }
+
+    // The run passed and left the power stage off and no program running.
+    void ExpectPassed(const CMC_TestDlg& dialog)
+    {
+        EXPECT_EQ(dialog.m_nResult, 1) << dialog.m_strError;
+        EXPECT_EQ(m_drive->RunningProgram(), "");
+        bool on = true;
+        EXPECT_EQ(m_drive->GetAxisOn(m_drive->Time(), on), LinkResult::Ok);
+        EXPECT_FALSE(on);
+    }
+
+    // Presses Stop of the Hall signals test once the signals have been
+    // watched for `seconds` of the drive's time; the dialog samples in its
+    // own loop, so the press comes from a timer of the event loop.
+    void StopAfter(DialogDriver& d, const CMC_TestDlg& dialog, double seconds)
+    {
+        const double until = m_drive->Time() + seconds;
+        QTimer timer;
+        timer.setInterval(0);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (dialog.m_bRunning && m_drive->Time() > until) {
+                timer.stop();
+                d.Click(10000);
+            }
+        });
+        timer.start();
+        EXPECT_TRUE(d.WaitUntil([&] { return dialog.m_bRunning == 0; }));
+    }
+
+    // Presses Move until the shaft has turned one revolution from where it
+    // stood, as the user watching a mark on it does, then Stop.
+    void CountPolePairs(DialogDriver& d, const CDetectPolePairs& dialog)
+    {
+        ASSERT_TRUE(d.WaitUntil(
+            [&] { return dialog.m_bRunning == 0 || d.IsVisible(CDetectPolePairs::kMoveButton); }));
+        const double start = m_drive->GetPlant().MotorAngle();
+        for (int moves = 0; moves < 20 && dialog.m_bRunning; ++moves) {
+            d.Click(CDetectPolePairs::kMoveButton);
+            if (std::abs(m_drive->GetPlant().MotorAngle() - start) > 2.0 * std::numbers::pi - 0.1)
+                break;
+        }
+        if (dialog.m_bRunning)
+            d.Click(10000);
+    }
+
+    std::vector<std::string> errors;
+    ScriptedUser user;
+    EngineScales scales;
+    VirtualDrive* m_drive = nullptr;
+
+private:
+    ErrorSink m_previousSink;
+};
+
+double Value(const CMC_Setup& setup, const char* name)
+{
+    return setup.GetParameterValueInBaseUnit(name);
+}
+double Register(const CMC_Setup& setup, const char* name)
+{
+    return setup.GetParameterValueInInternalUnit(name);
+}
+
+TEST_F(IdentificationOnVirtualDrive, EveryLibraryMotorIsIdentifiedThroughTheDialogs)
+{
+    for (const std::string& file : LibraryMotorFiles()) {
+        SCOPED_TRACE(file);
+        const MotorModel motor = LoadMotor(file);
+        auto setup = Prepare(file, motor);
+        Connect(motor, *setup);
+        CMC_Setup* s = setup.get();
+
+        {
+            CTestVdcDetection dialog(s, 1, nullptr);
+            EXPECT_EQ(Run(dialog), IDOK);
+            ExpectPassed(dialog);
+            EXPECT_NEAR(Value(*s, "Vdc"), kSupply, 0.005 * kSupply);
+        }
+        {
+            CDetectHallGainOffset dialog(s, 1, nullptr);
+            EXPECT_EQ(Run(dialog), IDOK);
+            ExpectPassed(dialog);
+            // The registers a perfect commissioning gives the motor's sensors.
+            auto truth = SetupFor(motor);
+            for (const char* name :
+                 {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN", "HALLAOFF", "HALLBOFF", "HALLCOFF"})
+                EXPECT_NEAR(Register(*s, name), Register(*truth, name), 0.01 * Register(*truth, name))
+                    << name;
+            const double alphaError =
+                std::remainder(Register(*s, "ALPHA") - Register(*truth, "ALPHA"), 65536.0);
+            EXPECT_LT(std::abs(alphaError), 65536.0 / 360.0)
+                << "ALPHA off by more than one electrical degree";
+        }
+        {
+            CTestPhaseConnections dialog(s, 1, nullptr);
+            Run(dialog);
+            ExpectPassed(dialog);
+        }
+        {
+            CTestHallSignals dialog(s, 1, nullptr);
+            Run(dialog, [&](DialogDriver& d) { StopAfter(d, dialog, 4.0); });
+            ExpectPassed(dialog);
+        }
+        {
+            const double polePairs = Value(*s, "pp");
+            s->SetParameterValueInBaseUnit("pp", 1);
+            CDetectPolePairs dialog(s, 1, nullptr);
+            s->SetParameterValueInBaseUnit("pp", polePairs);
+            Run(dialog, [&](DialogDriver& d) { CountPolePairs(d, dialog); });
+            ExpectPassed(dialog);
+            EXPECT_EQ(dialog.PolePairs(), motor.polePairs);
+            EXPECT_EQ(Value(*s, "pp"), motor.polePairs);
+        }
+        {
+            const double r = 0.5 * (Value(*s, "R")), l = 2.0 * Value(*s, "L");
+            s->SetParameterValueInBaseUnit("R", r);
+            s->SetParameterValueInBaseUnit("L", l);
+            CTestRL dialog(s, 1, nullptr);
+            EXPECT_EQ(Run(dialog), IDOK);
+            ExpectPassed(dialog);
+            EXPECT_NEAR(Value(*s, "R"), motor.R, 0.03 * motor.R);
+            const double inductance = 0.5 * (motor.Ld + motor.Lq);
+            EXPECT_NEAR(Value(*s, "L"), inductance, 0.05 * inductance);
+            EXPECT_NEAR(Value(*s, "Vdc"), kSupply, 0.005 * kSupply); // restored after the run
+        }
+        {
+            s->SetParameterValueInBaseUnit("Jt", 3.0 * motor.TotalInertia());
+            CTotalInertiaTest dialog(s, 1, nullptr);
+            EXPECT_EQ(Run(dialog), IDOK);
+            ExpectPassed(dialog);
+            EXPECT_NEAR(Value(*s, "Jt"), motor.TotalInertia(), 0.10 * motor.TotalInertia());
+        }
+        CMC_Comm::SetActiveLink(nullptr, nullptr);
+    }
+}
+
+// A fault, the test that finds it and the message it ends with; an empty
+// message stands for the drive link's own error text.
+struct FaultCase {
+    const char* fault;
+    const char* test;
+    std::function<std::unique_ptr<CMC_TestDlg>(CMC_Setup*)> make;
+    std::string message;
+};
+
+template <typename Dialog> std::function<std::unique_ptr<CMC_TestDlg>(CMC_Setup*)> Make()
+{
+    return [](CMC_Setup* s) { return std::make_unique<Dialog>(s, 1, nullptr); };
+}
+
+TEST_F(IdentificationOnVirtualDrive, AnInjectedFaultFailsTheMatchingTestWithItsMessage)
+{
+    const std::vector<FaultCase> cases = {
+        {"open-phase", "phase connections", Make<CTestPhaseConnections>(),
+         CTestPhaseConnections::kFailureText},
+        {"swapped-phases", "phase connections", Make<CTestPhaseConnections>(),
+         CTestPhaseConnections::kFailureText},
+        // Not checked: with motor phases A and B swapped the gain and offset
+        // program reports a missing signal ("WEAKINC" -1), not the order
+        // mismatch (-2) that "swapped-hall" gives.
+        {"swapped-hall", "Hall gain and offset", Make<CDetectHallGainOffset>(),
+         CDetectHallGainOffset::kOrderMismatchText},
+        // The drive's Hall protection trips before a signal is seen standing still.
+        {"missing-hall", "Hall signals", Make<CTestHallSignals>(), "Hall sensor is missing."},
+        {"missing-hall", "Hall gain and offset", Make<CDetectHallGainOffset>(),
+         CDetectHallGainOffset::kSignalMissingText},
+        {"enable-inactive", "phase connections", Make<CTestPhaseConnections>(), kDisabled},
+        {"enable-inactive", "resistance and inductance", Make<CTestRL>(), kDisabled},
+        {"short-circuit", "phase connections", Make<CTestPhaseConnections>(), kShortCircuit},
+        {"short-circuit", "resistance and inductance", Make<CTestRL>(), kShortCircuit},
+        {"short-circuit", "total inertia", Make<CTotalInertiaTest>(), kShortCircuit},
+        {"no-answer", "supply voltage", Make<CTestVdcDetection>(), ""},
+        {"no-answer", "resistance and inductance", Make<CTestRL>(), ""},
+        {"no-answer", "Hall gain and offset", Make<CDetectHallGainOffset>(), ""},
+    };
+    const std::string file = LibraryMotorFiles().front();
+    const MotorModel motor = LoadMotor(file);
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(std::string(c.fault) + ", " + c.test);
+        auto setup = Prepare(file, motor);
+        CommissionHalls(*setup, motor);
+        Connect(motor, *setup, {c.fault});
+        const auto before = setup->GetParameterValueInBaseUnit("R");
+        const auto dialog = c.make(setup.get());
+        Run(
+            *dialog,
+            [&](DialogDriver& d) {
+                // The Hall signals test runs until the user stops it.
+                if (std::string(c.test) == "Hall signals")
+                    StopAfter(d, *dialog, 4.0);
+            },
+            [&](DialogDriver& d) {
+                EXPECT_EQ(dialog->m_nResult, 0);
+                const std::string expected = c.message.empty() ? m_drive->LastError() : c.message;
+                EXPECT_FALSE(expected.empty());
+                EXPECT_EQ(dialog->m_strError, expected);
+                EXPECT_EQ(d.Text(10002).toStdString(), expected);
+            });
+        EXPECT_FALSE(dialog->HasActiveTimers());
+        EXPECT_EQ(setup->GetParameterValueInBaseUnit("R"), before);
+        if (std::string(c.fault) != "no-answer") {
+            EXPECT_EQ(m_drive->RunningProgram(), "");
+            bool on = true;
+            EXPECT_EQ(m_drive->GetAxisOn(m_drive->Time(), on), LinkResult::Ok);
+            EXPECT_FALSE(on);
+        }
+        CMC_Comm::SetActiveLink(nullptr, nullptr);
+    }
+}
+
+} // namespace
