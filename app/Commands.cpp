@@ -12,12 +12,16 @@
 #include <algorithm>
 #include <ostream>
 
-std::string ReferenceSetupPath() { return DataDirectory() + "/reference-setup.json"; }
+std::string ReferenceSetupPath()
+{
+    return DataDirectory() + "/reference-setup.json";
+}
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    CLI::App app{"Velmaro: setup and commissioning of servo drives for brushless motors with linear Hall sensors",
-                 "velmaro"};
+    CLI::App app{
+        "Velmaro: setup and commissioning of servo drives for brushless motors with linear Hall sensors",
+        "velmaro"};
     app.require_subcommand(1);
     int exitCode = 0;
     AddInfoCommand(app, out, err, exitCode);

@@ -36,4 +36,7 @@ bool ConnectVirtualDrive(const VirtualDriveChoice& choice, CMC_Setup& setup, std
     return true;
 }
 
-void DisconnectDrive() { CMC_Comm::SetActiveLink(nullptr, nullptr); }
+void DisconnectDrive()
+{
+    CMC_Comm::SetActiveLink(nullptr, nullptr);
+}

@@ -9,9 +9,9 @@
 class CMC_Setup;
 
 struct VirtualDriveChoice {
-    std::string motorFile;            // empty: the reference motor
-    std::vector<std::string> faults;  // fault names the drive injects
-    bool realTime = true;             // wall clock; false: a fixed step per request
+    std::string motorFile;           // empty: the reference motor
+    std::vector<std::string> faults; // fault names the drive injects
+    bool realTime = true;            // wall clock; false: a fixed step per request
 };
 
 // Makes the virtual drive the active drive and downloads the setup into it.

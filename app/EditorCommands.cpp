@@ -89,7 +89,10 @@ void RunEdit(const EditArgs& args, std::ostream& out, std::ostream& err, int& ex
     exitCode = 0;
 }
 
-const char* ModeName(int mode) { return mode == 0 ? "position" : mode == 1 ? "speed" : "torque"; }
+const char* ModeName(int mode)
+{
+    return mode == 0 ? "position" : mode == 1 ? "speed" : "torque";
+}
 
 // Renders a dialog the moment it has opened, then closes it.
 class Camera {
@@ -134,8 +137,8 @@ void ShootDialog(CMC_Setup& setup, ScriptedUser& user, Camera& camera, int templ
     dialog.DoModal();
 }
 
-void RunScreenshots(const std::string& folder, const SetupOption& option, std::ostream& out, std::ostream& err,
-                    int& exitCode)
+void RunScreenshots(const std::string& folder, const SetupOption& option, std::ostream& out,
+                    std::ostream& err, int& exitCode)
 {
     exitCode = 1;
     if (!QDir().mkpath(QString::fromStdString(folder))) {
@@ -158,7 +161,8 @@ void RunScreenshots(const std::string& folder, const SetupOption& option, std::o
         });
         ShootDialog<CDriveSetupDlg>(*setup, user, camera, 106, QStringLiteral("106-drive-setup") + suffix);
         ShootDialog<CAdvancedDialog>(*setup, user, camera, 110, QStringLiteral("110-advanced") + suffix);
-        ShootDialog<CAnalogReferenceDlg>(*setup, user, camera, 111, QStringLiteral("111-external-reference") + suffix);
+        ShootDialog<CAnalogReferenceDlg>(*setup, user, camera, 111,
+                                         QStringLiteral("111-external-reference") + suffix);
     }
     SetControlMode(*setup, 0);
     ShootDialog<CFiltersDialog>(*setup, user, camera, 295, QStringLiteral("295-filters"));
@@ -173,10 +177,12 @@ void RunScreenshots(const std::string& folder, const SetupOption& option, std::o
 void AddEditCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
 {
     auto args = std::make_shared<EditArgs>();
-    auto* command = app.add_subcommand("edit", "Edit a setup in the setup editor; saved only when it ends with OK");
+    auto* command =
+        app.add_subcommand("edit", "Edit a setup in the setup editor; saved only when it ends with OK");
     command->add_option("FILE", args->file, "Setup file, as --setup");
     command->add_option("-o,--output", args->output, "Save to this file (default: the setup file)");
-    command->add_option("--motor", args->drive.motorFile, "Motor file of the virtual drive (default: the reference motor)");
+    command->add_option("--motor", args->drive.motorFile,
+                        "Motor file of the virtual drive (default: the reference motor)");
     command->add_option("--fault", args->drive.faults, "Fault the virtual drive injects (repeatable)");
     AddSetupOption(*command, args->setup);
     command->callback([&out, &err, &exitCode, args] {
@@ -193,7 +199,8 @@ void AddScreenshotCommand(CLI::App& app, std::ostream& out, std::ostream& err, i
         double scale = 1.0;
     };
     auto args = std::make_shared<Args>();
-    auto* command = app.add_subcommand("screenshot", "Render every editor dialog, in each control mode, to PNG files");
+    auto* command =
+        app.add_subcommand("screenshot", "Render every editor dialog, in each control mode, to PNG files");
     command->add_option("DIR", args->folder, "Folder for the pictures")->required();
     command->add_option("--scale", args->scale, "Display scale, e.g. 1.5")->check(CLI::Range(0.5, 4.0));
     AddSetupOption(*command, args->setup);

@@ -12,7 +12,10 @@
 #include <iomanip>
 #include <ostream>
 
-std::string SetupOption::Path() const { return path.empty() ? ReferenceSetupPath() : path; }
+std::string SetupOption::Path() const
+{
+    return path.empty() ? ReferenceSetupPath() : path;
+}
 
 void AddSetupOption(CLI::App& command, SetupOption& option)
 {
@@ -55,7 +58,8 @@ std::string ValueWithUnit(const CMC_Quantity& q)
 }
 
 // One summary line per group; names the setup lacks are left out.
-void PrintGroup(std::ostream& out, const CMC_Setup& setup, const char* title, std::initializer_list<const char*> names)
+void PrintGroup(std::ostream& out, const CMC_Setup& setup, const char* title,
+                std::initializer_list<const char*> names)
 {
     QuietLookup quiet;
     out << title << ':';
@@ -68,8 +72,8 @@ void PrintGroup(std::ostream& out, const CMC_Setup& setup, const char* title, st
 void PrintSummary(std::ostream& out, const CMC_Setup& setup, const std::string& path)
 {
     out << "Setup:        " << path << '\n'
-        << "Drive:        " << setup.GetDescription() << "  (product " << setup.GetProductID() << ", firmware "
-        << setup.GetFirmwareID() << ", MC version " << setup.GetMCVersion() << ", E2ROM "
+        << "Drive:        " << setup.GetDescription() << "  (product " << setup.GetProductID()
+        << ", firmware " << setup.GetFirmwareID() << ", MC version " << setup.GetMCVersion() << ", E2ROM "
         << (setup.GetE2ROMSize() >> 10) << " Kwords)\n"
         << "Contents:     " << setup.GetParameters().size() << " parameters, " << setup.GetVariables().size()
         << " drive variables, " << setup.GetOptions().size() << " options\n";
@@ -96,8 +100,8 @@ double UnitFactor(const CMC_Parameter& p, const std::string& unit, std::ostream&
 {
     const int index = p.UnitType().FindUnit(unit);
     if (index < 0) {
-        err << "velmaro: \"" << unit << "\" is not a unit of \"" << p.Name() << "\" (unit type \"" << p.GetUnitType()
-            << "\"; units:";
+        err << "velmaro: \"" << unit << "\" is not a unit of \"" << p.Name() << "\" (unit type \""
+            << p.GetUnitType() << "\"; units:";
         for (const auto& u : p.UnitType().GetUnits())
             err << " \"" << u.name << '"';
         err << ")\n";
@@ -241,8 +245,8 @@ void AddSetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exi
         const double base = value * factor;
         if (!p->IsInRange(base)) {
             err << "velmaro: " << args->value << ' ' << (args->unit.empty() ? p->GetUnitName() : args->unit)
-                << " is outside the range of \"" << p->Name() << "\" (" << PrintNumber(p->GetMinInBaseUnit()) << " to "
-                << PrintNumber(p->GetMaxInBaseUnit()) << " in base units); nothing was changed\n";
+                << " is outside the range of \"" << p->Name() << "\" (" << PrintNumber(p->GetMinInBaseUnit())
+                << " to " << PrintNumber(p->GetMaxInBaseUnit()) << " in base units); nothing was changed\n";
             return;
         }
         if (!p->SetValueInBaseUnit(base))
@@ -260,7 +264,8 @@ void AddSetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exi
 
 void AddValidateCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
 {
-    auto* command = app.add_subcommand("validate", "Check that a setup file reads and its values lie in their ranges");
+    auto* command =
+        app.add_subcommand("validate", "Check that a setup file reads and its values lie in their ranges");
     auto option = std::make_shared<SetupOption>();
     AddSetupOption(*command, *option);
     command->callback([&out, &err, &exitCode, option] {
@@ -279,6 +284,7 @@ void AddValidateCommand(CLI::App& app, std::ostream& out, std::ostream& err, int
             ++outside;
         }
         out << option->Path() << ": valid, " << setup->GetParameters().size() << " parameters, "
-            << setup->GetVariables().size() << " drive variables, " << outside << " values outside their ranges\n";
+            << setup->GetVariables().size() << " drive variables, " << outside
+            << " values outside their ranges\n";
     });
 }

@@ -11,7 +11,7 @@ class CMC_Setup;
 class ModuleLoader;
 
 struct SetupOption {
-    std::string path;  // empty: the reference setup
+    std::string path; // empty: the reference setup
     std::string Path() const;
     bool IsReference() const { return path.empty(); }
 };

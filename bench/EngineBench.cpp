@@ -17,7 +17,8 @@ namespace {
 
 std::unique_ptr<CMC_Setup> Reference()
 {
-    SetupLoadResult loaded = LoadSetupFile(DataDirectory() + "/reference-setup.json", SetupDescription::Default());
+    SetupLoadResult loaded =
+        LoadSetupFile(DataDirectory() + "/reference-setup.json", SetupDescription::Default());
     if (!loaded.setup)
         throw std::runtime_error(loaded.error);
     RegisterScaleProvider({&GetScaleFactor, &GetScaleOffset});
@@ -44,12 +45,32 @@ BENCHMARK(BM_RegisterAndParameterPasses);
 
 // One case per row of the unit table, the slowest name of each row.
 const std::vector<std::pair<const char*, const char*>> kScaleRows = {
-    {"V ", "AD5"},          {"V", "AnalogueInputsRange"}, {"V", "AD5"},        {"V", "UQREF"},
-    {"A", "IQ"},            {"s", "Ts_C"},                {"s", "TPP"},        {"rad", "APOS_MT"},
-    {"rad", "THTST"},       {"rad", "POS_min"},           {"rad", "APOS"},     {"m", "POS_min"},
-    {"m", "APOS"},          {"rad/s", "Motor_Speed_Reference"}, {"rad/s", "TINCTST"}, {"rad/s", "SPD_min"},
-    {"rad/s", "ASPD_LD"},   {"m/s", "SPD_min"},           {"m/s", "ASPD_LD"},  {"m/s^2", "CACC"},
-    {"rad/s^3", "JERK"},    {"\xC2\xB0" "C", "TDRV"},     {"V/s", "x"},        {"A/s", "x"},
+    {"V ", "AD5"},
+    {"V", "AnalogueInputsRange"},
+    {"V", "AD5"},
+    {"V", "UQREF"},
+    {"A", "IQ"},
+    {"s", "Ts_C"},
+    {"s", "TPP"},
+    {"rad", "APOS_MT"},
+    {"rad", "THTST"},
+    {"rad", "POS_min"},
+    {"rad", "APOS"},
+    {"m", "POS_min"},
+    {"m", "APOS"},
+    {"rad/s", "Motor_Speed_Reference"},
+    {"rad/s", "TINCTST"},
+    {"rad/s", "SPD_min"},
+    {"rad/s", "ASPD_LD"},
+    {"m/s", "SPD_min"},
+    {"m/s", "ASPD_LD"},
+    {"m/s^2", "CACC"},
+    {"rad/s^3", "JERK"},
+    {"\xC2\xB0"
+     "C",
+     "TDRV"},
+    {"V/s", "x"},
+    {"A/s", "x"},
     {"furlong", "x"},
 };
 

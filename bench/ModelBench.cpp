@@ -17,13 +17,20 @@ std::unique_ptr<CMC_Setup> LoadReference()
     return std::move(loaded.setup);
 }
 
-double TrivialFactor(CMC_Setup*, const char*, const char*) { return 0.5; }
-double TrivialOffset(CMC_Setup*, const char*) { return 0.0; }
+double TrivialFactor(CMC_Setup*, const char*, const char*)
+{
+    return 0.5;
+}
+double TrivialOffset(CMC_Setup*, const char*)
+{
+    return 0.0;
+}
 
 void BM_FindParameter(benchmark::State& state)
 {
     auto setup = LoadReference();
-    const char* names[] = {"Kp_C_scl", "kpi", "IMAXPROT", "isMotorI2t", "TestSpeed", "PWM_freq", "SFTKPS", "Jt"};
+    const char* names[] = {"Kp_C_scl",  "kpi",      "IMAXPROT", "isMotorI2t",
+                           "TestSpeed", "PWM_freq", "SFTKPS",   "Jt"};
     std::size_t i = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(setup->FindParameter(names[i]));

@@ -34,7 +34,8 @@ public:
         if (!CMC_Comm::Record(link->ReadVariable(CMC_Comm::Now(), name, internalValue)))
             return false;
         if (!std::isfinite(internalValue))
-            return CMC_Comm::RecordFailure("The drive sent a value of \"" + name + "\" that is not a finite number.");
+            return CMC_Comm::RecordFailure("The drive sent a value of \"" + name +
+                                           "\" that is not a finite number.");
         return true;
     }
     bool WriteVariable(const std::string& name, double internalValue) override

@@ -6,7 +6,10 @@
 #include <string_view>
 #include <unordered_map>
 
-inline char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char FoldCase(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 inline bool EqualsIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -22,7 +25,7 @@ struct CaseInsensitiveHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const
     {
-        std::size_t h = 14695981039346656037ull;  // FNV-1a
+        std::size_t h = 14695981039346656037ull; // FNV-1a
         for (char c : s)
             h = (h ^ static_cast<unsigned char>(FoldCase(c))) * 1099511628211ull;
         return h;

@@ -34,6 +34,12 @@ void ReportError(const std::string& message)
         Sink()(message);
 }
 
-void SetLastErrorText(const std::string& message) { LastError() = message; }
+void SetLastErrorText(const std::string& message)
+{
+    LastError() = message;
+}
 
-const char* GetLastErrorText() { return LastError().c_str(); }
+const char* GetLastErrorText()
+{
+    return LastError().c_str();
+}

@@ -19,9 +19,15 @@ std::uint32_t Compute_ADCMaxValue(const CMC_Setup* setup)
     return ((1u << bits) - 1u) << (16 - bits);
 }
 
-long TG_Round(double x) { return std::lround(x); }
+long TG_Round(double x)
+{
+    return std::lround(x);
+}
 
-double TG_FRound(double x) { return std::round(x); }
+double TG_FRound(double x)
+{
+    return std::round(x);
+}
 
 double RoundDecimalValue(double x, int digits)
 {
@@ -29,6 +35,12 @@ double RoundDecimalValue(double x, int digits)
     return std::round(x * scale) / scale;
 }
 
-int GetIOPortFromPin(int pin) { return std::clamp(pin, 0, 255) + 1; }
+int GetIOPortFromPin(int pin)
+{
+    return std::clamp(pin, 0, 255) + 1;
+}
 
-int GetIOPinFromPort(int port) { return std::clamp(port, 1, 256) - 1; }
+int GetIOPinFromPort(int port)
+{
+    return std::clamp(port, 1, 256) - 1;
+}

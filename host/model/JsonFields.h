@@ -94,7 +94,8 @@ public:
         if (!v)
             return false;
         if (v->number != version)
-            return Fail(v->line, "version " + JsonNumber(v->number) + " is not supported (this program reads version " +
+            return Fail(v->line, "version " + JsonNumber(v->number) +
+                                     " is not supported (this program reads version " +
                                      std::to_string(version) + ")");
         return true;
     }

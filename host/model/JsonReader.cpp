@@ -45,7 +45,10 @@ public:
     using pointer = const char*;
     using reference = const char&;
 
-    LineCountingIterator(const char* p, int* line, int* tokenLine) : m_p(p), m_line(line), m_tokenLine(tokenLine) {}
+    LineCountingIterator(const char* p, int* line, int* tokenLine)
+        : m_p(p), m_line(line), m_tokenLine(tokenLine)
+    {
+    }
 
     reference operator*() const { return *m_p; }
     LineCountingIterator& operator++()
@@ -223,7 +226,8 @@ bool ParseJson(std::string_view text, JsonValue& root, std::string& error)
     const bool ok = nlohmann::json::sax_parse(first, last, &builder);
     if (ok)
         return true;
-    error = builder.Error().empty() ? std::to_string(tokenLine) + ": not a valid JSON document" : builder.Error();
+    error =
+        builder.Error().empty() ? std::to_string(tokenLine) + ": not a valid JSON document" : builder.Error();
     return false;
 }
 

@@ -16,8 +16,8 @@ struct JsonValue {
     bool boolean = false;
     double number = 0.0;
     std::string text;
-    std::vector<std::pair<std::string, JsonValue>> members;  // objects, in file order
-    std::vector<JsonValue> items;                            // arrays
+    std::vector<std::pair<std::string, JsonValue>> members; // objects, in file order
+    std::vector<JsonValue> items;                           // arrays
 
     const JsonValue* Find(std::string_view key) const;
     bool IsObject() const { return kind == Kind::Object; }

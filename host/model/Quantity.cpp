@@ -16,7 +16,8 @@ bool CMC_Quantity::RefuseNonFinite(double value, const char* what) const
 {
     if (std::isfinite(value))
         return false;
-    ReportError("Refused to set " + std::string(what) + " of \"" + m_name + "\" to a value that is not a finite number.");
+    ReportError("Refused to set " + std::string(what) + " of \"" + m_name +
+                "\" to a value that is not a finite number.");
     return true;
 }
 
@@ -58,7 +59,10 @@ double CMC_Quantity::BaseToInternal(double base) const
     return base / ScaleFactor() - ScaleOffset();
 }
 
-double CMC_Quantity::GetValueInBaseUnit() const { return InternalToBase(m_value); }
+double CMC_Quantity::GetValueInBaseUnit() const
+{
+    return InternalToBase(m_value);
+}
 
 int CMC_Quantity::SetValueInBaseUnit(double value)
 {
@@ -67,19 +71,32 @@ int CMC_Quantity::SetValueInBaseUnit(double value)
     return SetValueInInternalUnit(BaseToInternal(value));
 }
 
-double CMC_Quantity::DisplayToBase(double display) const { return display * m_unitType->GetUnits()[m_unit].toBase; }
+double CMC_Quantity::DisplayToBase(double display) const
+{
+    return display * m_unitType->GetUnits()[m_unit].toBase;
+}
 
-double CMC_Quantity::BaseToDisplay(double base) const { return base / m_unitType->GetUnits()[m_unit].toBase; }
+double CMC_Quantity::BaseToDisplay(double base) const
+{
+    return base / m_unitType->GetUnits()[m_unit].toBase;
+}
 
-double CMC_Quantity::GetValue() const { return BaseToDisplay(GetValueInBaseUnit()); }
+double CMC_Quantity::GetValue() const
+{
+    return BaseToDisplay(GetValueInBaseUnit());
+}
 
-int CMC_Quantity::SetValue(double valueInDisplayUnit) { return SetValueInBaseUnit(DisplayToBase(valueInDisplayUnit)); }
+int CMC_Quantity::SetValue(double valueInDisplayUnit)
+{
+    return SetValueInBaseUnit(DisplayToBase(valueInDisplayUnit));
+}
 
 int CMC_Quantity::ChangeUnitType(const char* unitTypeName)
 {
     const CMC_UnitType* type = m_setup->GetUnits().Find(unitTypeName ? unitTypeName : "");
     if (!type) {
-        ReportError("Unknown unit type \"" + std::string(unitTypeName ? unitTypeName : "") + "\" for \"" + m_name + "\".");
+        ReportError("Unknown unit type \"" + std::string(unitTypeName ? unitTypeName : "") + "\" for \"" +
+                    m_name + "\".");
         return 0;
     }
     m_unitType = type;
@@ -91,17 +108,24 @@ int CMC_Quantity::ChangeUnit(const char* unitName)
 {
     const int index = m_unitType->FindUnit(unitName ? unitName : "");
     if (index < 0) {
-        ReportError("The unit \"" + std::string(unitName ? unitName : "") + "\" does not belong to the unit type \"" +
-                    m_unitType->GetName() + "\" of \"" + m_name + "\".");
+        ReportError("The unit \"" + std::string(unitName ? unitName : "") +
+                    "\" does not belong to the unit type \"" + m_unitType->GetName() + "\" of \"" + m_name +
+                    "\".");
         return 0;
     }
     m_unit = index;
     return 1;
 }
 
-const char* CMC_Quantity::GetUnitName() const { return m_unitType->GetUnits()[m_unit].name.c_str(); }
+const char* CMC_Quantity::GetUnitName() const
+{
+    return m_unitType->GetUnits()[m_unit].name.c_str();
+}
 
-int CMC_Quantity::HasSelectedUnit() const { return m_unitType->GetName().empty() ? 0 : 1; }
+int CMC_Quantity::HasSelectedUnit() const
+{
+    return m_unitType->GetName().empty() ? 0 : 1;
+}
 
 std::string CMC_Quantity::PrintValue() const
 {

@@ -66,7 +66,7 @@ private:
     CMC_Setup* m_setup;
     std::string m_name;
     const CMC_UnitType* m_unitType;
-    int m_unit = 0;  // index into the unit type's display units
-    double m_value = 0.0;  // [internal units]
+    int m_unit = 0;       // index into the unit type's display units
+    double m_value = 0.0; // [internal units]
     bool m_physical = false;
 };

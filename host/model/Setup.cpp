@@ -29,7 +29,8 @@ void CMC_Setup::AssignFrom(const CMC_Setup& other)
     m_variables.clear();
     m_variableIndex.clear();
     for (const auto& source : other.m_parameters) {
-        auto p = std::make_unique<CMC_Parameter>(this, source->Name(), &source->UnitType(), source->GetType());
+        auto p =
+            std::make_unique<CMC_Parameter>(this, source->Name(), &source->UnitType(), source->GetType());
         p->SetPhysical(source->IsPhysical());
         p->ChangeUnit(source->GetUnitName());
         p->SetMinInBaseUnit(source->GetMinInBaseUnit());
@@ -56,7 +57,8 @@ CMC_Parameter* CMC_Setup::AddParameter(std::string_view name)
     if (!def || m_parameterIndex.find(name) != m_parameterIndex.end())
         return nullptr;
     const CMC_UnitType* type = m_description->Units().Find(def->unitType);
-    auto p = std::make_unique<CMC_Parameter>(this, def->name, type ? type : m_description->Units().None(), def->type);
+    auto p = std::make_unique<CMC_Parameter>(this, def->name, type ? type : m_description->Units().None(),
+                                             def->type);
     p->SetPhysical(def->physical);
     p->SetMinInBaseUnit(def->min);
     p->SetMaxInBaseUnit(def->max);
@@ -128,8 +130,7 @@ int CMC_Setup::SetParameterValueInBaseUnit(std::string_view name, double value)
 
 namespace {
 
-template <typename Options>
-auto FindOption(Options& options, std::string_view name)
+template <typename Options> auto FindOption(Options& options, std::string_view name)
 {
     auto it = options.begin();
     for (; it != options.end(); ++it)
@@ -162,7 +163,10 @@ std::string CMC_Setup::GetOptionNoError(std::string_view name) const
     return it == m_options.end() ? std::string() : it->second;
 }
 
-bool CMC_Setup::HasOption(std::string_view name) const { return FindOption(m_options, name) != m_options.end(); }
+bool CMC_Setup::HasOption(std::string_view name) const
+{
+    return FindOption(m_options, name) != m_options.end();
+}
 
 void CMC_Setup::SetOption(std::string_view name, std::string_view text)
 {

@@ -47,7 +47,7 @@ public:
     int SetParameterValueInBaseUnit(std::string_view name, double value);
 
     // Options: named texts, kept in the order they were first set.
-    int GetIntOption(std::string_view name) const;  // 0 when absent or not a number
+    int GetIntOption(std::string_view name) const; // 0 when absent or not a number
     std::string GetOptionNoError(std::string_view name) const;
     bool HasOption(std::string_view name) const;
     void SetOption(std::string_view name, std::string_view text);
@@ -65,7 +65,7 @@ public:
     const std::string& GetUserAppID() const { return m_identity.applicationId; }
     // Keeps at most 40 characters.
     void SetUserAppID(std::string text);
-    unsigned GetE2ROMSize() const { return m_identity.e2romSize; }  // [words]
+    unsigned GetE2ROMSize() const { return m_identity.e2romSize; } // [words]
     void SetE2ROMSize(unsigned words) { m_identity.e2romSize = words; }
     int GetMCVersion() const { return m_identity.mcVersion; }
     void SetMCVersion(int version) { m_identity.mcVersion = version; }

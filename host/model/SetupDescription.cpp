@@ -25,9 +25,10 @@ bool ReadUnitType(const JsonValue& entry, JsonFields& fields, CMC_UnitTable& tab
         return false;
     std::vector<CMC_Unit> list;
     for (const JsonValue& unit : units->items) {
-        if (!unit.IsArray() || unit.items.size() != 2 || !unit.items[0].IsString() || !unit.items[1].IsNumber() ||
-            unit.items[1].number == 0.0)
-            return fields.Fail(unit.line, "a unit is [\"name\", factor to the base unit], with a factor other than 0");
+        if (!unit.IsArray() || unit.items.size() != 2 || !unit.items[0].IsString() ||
+            !unit.items[1].IsNumber() || unit.items[1].number == 0.0)
+            return fields.Fail(unit.line,
+                               "a unit is [\"name\", factor to the base unit], with a factor other than 0");
         list.push_back({unit.items[0].text, unit.items[1].number});
     }
     if (!table.Add(CMC_UnitType(name->text, base->text, driveScaled, std::move(list))))
@@ -35,7 +36,8 @@ bool ReadUnitType(const JsonValue& entry, JsonFields& fields, CMC_UnitTable& tab
     return true;
 }
 
-bool ReadParameter(const JsonValue& entry, JsonFields& fields, const CMC_UnitTable& units, ParameterDefinition& def)
+bool ReadParameter(const JsonValue& entry, JsonFields& fields, const CMC_UnitTable& units,
+                   ParameterDefinition& def)
 {
     if (!fields.Expect(entry, JsonValue::Kind::Object, "a parameter") ||
         !fields.OnlyKnown(entry, {"name", "unitType", "type", "default", "min", "max", "physical", "doc"}))
@@ -48,9 +50,10 @@ bool ReadParameter(const JsonValue& entry, JsonFields& fields, const CMC_UnitTab
     def.type = static_cast<int>(type->number);
     def.min = -1e300;
     def.max = 1e300;
-    if (!fields.Optional(entry, "unitType", def.unitType) || !fields.Optional(entry, "default", def.defaultValue) ||
-        !fields.Optional(entry, "min", def.min) || !fields.Optional(entry, "max", def.max) ||
-        !fields.Optional(entry, "physical", def.physical) || !fields.Optional(entry, "doc", def.doc))
+    if (!fields.Optional(entry, "unitType", def.unitType) ||
+        !fields.Optional(entry, "default", def.defaultValue) || !fields.Optional(entry, "min", def.min) ||
+        !fields.Optional(entry, "max", def.max) || !fields.Optional(entry, "physical", def.physical) ||
+        !fields.Optional(entry, "doc", def.doc))
         return false;
     if (def.name.empty())
         return fields.Fail(name->line, "a parameter needs a name");
@@ -63,7 +66,8 @@ bool ReadParameter(const JsonValue& entry, JsonFields& fields, const CMC_UnitTab
     return true;
 }
 
-bool ReadVariable(const JsonValue& entry, JsonFields& fields, const CMC_UnitTable& units, VariableDefinition& def)
+bool ReadVariable(const JsonValue& entry, JsonFields& fields, const CMC_UnitTable& units,
+                  VariableDefinition& def)
 {
     if (!fields.Expect(entry, JsonValue::Kind::Object, "a variable") ||
         !fields.OnlyKnown(entry, {"name", "unitType", "doc"}))
@@ -81,8 +85,8 @@ bool ReadVariable(const JsonValue& entry, JsonFields& fields, const CMC_UnitTabl
 
 } // namespace
 
-std::shared_ptr<const SetupDescription> SetupDescription::Parse(std::string_view text, const std::string& fileName,
-                                                                std::string& error)
+std::shared_ptr<const SetupDescription>
+SetupDescription::Parse(std::string_view text, const std::string& fileName, std::string& error)
 {
     error.clear();
     std::string problem;

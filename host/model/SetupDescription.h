@@ -17,10 +17,10 @@ struct ParameterDefinition {
     std::string name;
     std::string unitType;
     int type = 0;
-    double defaultValue = 0.0;  // [internal units]
-    double min = 0.0;           // [base units]
-    double max = 0.0;           // [base units]
-    bool physical = false;      // internal = base even for a drive-scaled unit type
+    double defaultValue = 0.0; // [internal units]
+    double min = 0.0;          // [base units]
+    double max = 0.0;          // [base units]
+    bool physical = false;     // internal = base even for a drive-scaled unit type
     std::string doc;
 };
 

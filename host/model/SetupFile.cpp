@@ -16,22 +16,26 @@ namespace {
 
 bool ReadIdentity(const JsonValue& identity, JsonFields& fields, CMC_Setup& setup)
 {
-    if (!fields.OnlyKnown(identity,
-                          {"description", "productId", "firmwareId", "applicationId", "e2romSize", "mcVersion"}))
+    if (!fields.OnlyKnown(
+            identity, {"description", "productId", "firmwareId", "applicationId", "e2romSize", "mcVersion"}))
         return false;
     std::string description, productId, firmwareId, applicationId;
     double e2romSize = 0, mcVersion = 0;
-    if (!fields.Optional(identity, "description", description) || !fields.Optional(identity, "productId", productId) ||
+    if (!fields.Optional(identity, "description", description) ||
+        !fields.Optional(identity, "productId", productId) ||
         !fields.Optional(identity, "firmwareId", firmwareId) ||
         !fields.Optional(identity, "applicationId", applicationId) ||
-        !fields.Optional(identity, "e2romSize", e2romSize) || !fields.Optional(identity, "mcVersion", mcVersion))
+        !fields.Optional(identity, "e2romSize", e2romSize) ||
+        !fields.Optional(identity, "mcVersion", mcVersion))
         return false;
-    if (e2romSize < 0 || e2romSize > 4294967295.0 || e2romSize != static_cast<double>(static_cast<long long>(e2romSize)))
+    if (e2romSize < 0 || e2romSize > 4294967295.0 ||
+        e2romSize != static_cast<double>(static_cast<long long>(e2romSize)))
         return fields.Fail(identity.Find("e2romSize")->line, "\"e2romSize\" must be a whole number of words");
     if (mcVersion != static_cast<double>(static_cast<int>(mcVersion)))
         return fields.Fail(identity.Find("mcVersion")->line, "\"mcVersion\" must be a whole number");
     if (applicationId.size() > CMC_Setup::kMaxUserAppIdLength)
-        return fields.Fail(identity.Find("applicationId")->line, "\"applicationId\" is longer than 40 characters");
+        return fields.Fail(identity.Find("applicationId")->line,
+                           "\"applicationId\" is longer than 40 characters");
     if (!firmwareId.empty() && !CMC_Setup::IsValidFirmwareID(firmwareId))
         return fields.Fail(identity.Find("firmwareId")->line, "\"firmwareId\" is not a valid firmware ID");
     setup.SetDescription(description);
@@ -64,7 +68,8 @@ bool ReadUnits(const JsonValue& entry, JsonFields& fields, CMC_Quantity& quantit
     if (!fields.Optional(entry, "unitType", unitType) || !fields.Optional(entry, "unit", unit))
         return false;
     if (!quantity.GetSetup()->GetUnits().Find(unitType))
-        return fields.Fail(entry.line, "unknown unit type \"" + unitType + "\" of \"" + quantity.Name() + "\"");
+        return fields.Fail(entry.line,
+                           "unknown unit type \"" + unitType + "\" of \"" + quantity.Name() + "\"");
     quantity.ChangeUnitType(unitType.c_str());
     if (entry.Find("unit") && quantity.UnitType().FindUnit(unit) < 0)
         return fields.Fail(entry.Find("unit")->line,
@@ -116,8 +121,10 @@ bool ReadSetup(const JsonValue& root, JsonFields& fields, CMC_Setup& setup)
         return false;
     const JsonValue* identity = fields.Require(root, "identity", JsonValue::Kind::Object);
     const JsonValue* options = identity ? fields.Require(root, "options", JsonValue::Kind::Object) : nullptr;
-    const JsonValue* parameters = options ? fields.Require(root, "parameters", JsonValue::Kind::Object) : nullptr;
-    const JsonValue* variables = parameters ? fields.Require(root, "variables", JsonValue::Kind::Object) : nullptr;
+    const JsonValue* parameters =
+        options ? fields.Require(root, "parameters", JsonValue::Kind::Object) : nullptr;
+    const JsonValue* variables =
+        parameters ? fields.Require(root, "variables", JsonValue::Kind::Object) : nullptr;
     if (!variables || !ReadIdentity(*identity, fields, setup) || !ReadOptions(*options, fields, setup))
         return false;
     for (const auto& [name, entry] : parameters->members)
@@ -176,7 +183,8 @@ void WriteUnits(std::ostringstream& out, const CMC_Quantity& q)
 std::string SerializeSetup(const CMC_Setup& setup)
 {
     std::ostringstream out;
-    out << "{\n  \"format\": " << JsonQuote(kSetupFormatName) << ",\n  \"version\": " << kSetupFormatVersion << ",\n";
+    out << "{\n  \"format\": " << JsonQuote(kSetupFormatName) << ",\n  \"version\": " << kSetupFormatVersion
+        << ",\n";
     out << "  \"identity\": {\n"
         << "    \"description\": " << JsonQuote(setup.GetDescription()) << ",\n"
         << "    \"productId\": " << JsonQuote(setup.GetProductID()) << ",\n"
@@ -187,14 +195,16 @@ std::string SerializeSetup(const CMC_Setup& setup)
     out << "  \"options\": {";
     const auto& options = setup.GetOptions();
     for (std::size_t i = 0; i < options.size(); ++i)
-        out << (i ? ",\n    " : "\n    ") << JsonQuote(options[i].first) << ": " << JsonQuote(options[i].second);
+        out << (i ? ",\n    " : "\n    ") << JsonQuote(options[i].first) << ": "
+            << JsonQuote(options[i].second);
     out << (options.empty() ? "},\n" : "\n  },\n");
     out << "  \"parameters\": {";
     const auto& parameters = setup.GetParameters();
     for (std::size_t i = 0; i < parameters.size(); ++i) {
         const CMC_Parameter& p = *parameters[i];
-        out << (i ? ",\n    " : "\n    ") << JsonQuote(p.Name()) << ": {\"value\": "
-            << JsonNumber(p.GetValueInInternalUnit()) << ", \"min\": " << JsonNumber(p.GetMinInBaseUnit())
+        out << (i ? ",\n    " : "\n    ") << JsonQuote(p.Name())
+            << ": {\"value\": " << JsonNumber(p.GetValueInInternalUnit())
+            << ", \"min\": " << JsonNumber(p.GetMinInBaseUnit())
             << ", \"max\": " << JsonNumber(p.GetMaxInBaseUnit()) << ", ";
         WriteUnits(out, p);
         out << "}";

@@ -13,8 +13,8 @@ inline constexpr const char* kSetupFormatName = "velmaro-setup";
 inline constexpr int kSetupFormatVersion = 1;
 
 struct SetupLoadResult {
-    std::unique_ptr<CMC_Setup> setup;  // null on failure
-    std::string error;                 // "FILE:LINE: problem" on failure
+    std::unique_ptr<CMC_Setup> setup; // null on failure
+    std::string error;                // "FILE:LINE: problem" on failure
 };
 
 // Reads a setup. A damaged, truncated or foreign file, a duplicate name, an

@@ -4,8 +4,10 @@
 
 #include <utility>
 
-CMC_UnitType::CMC_UnitType(std::string name, std::string baseUnit, bool driveScaled, std::vector<CMC_Unit> units)
-    : m_name(std::move(name)), m_baseUnit(std::move(baseUnit)), m_driveScaled(driveScaled), m_units(std::move(units))
+CMC_UnitType::CMC_UnitType(std::string name, std::string baseUnit, bool driveScaled,
+                           std::vector<CMC_Unit> units)
+    : m_name(std::move(name)), m_baseUnit(std::move(baseUnit)), m_driveScaled(driveScaled),
+      m_units(std::move(units))
 {
     if (m_units.empty())
         m_units.push_back({m_baseUnit, 1.0});
@@ -22,7 +24,10 @@ int CMC_UnitType::FindUnit(std::string_view unitName) const
     return -1;
 }
 
-CMC_UnitTable::CMC_UnitTable() { m_types.emplace_back("", "", false, std::vector<CMC_Unit>{{"", 1.0}}); }
+CMC_UnitTable::CMC_UnitTable()
+{
+    m_types.emplace_back("", "", false, std::vector<CMC_Unit>{{"", 1.0}});
+}
 
 bool CMC_UnitTable::Add(CMC_UnitType type)
 {
@@ -57,12 +62,21 @@ std::vector<const CMC_UnitType*> CMC_UnitTable::DriveTypesOfBaseUnit(std::string
     return found;
 }
 
-const CMC_UnitType* CMC_UnitTable::None() const { return &m_types.front(); }
+const CMC_UnitType* CMC_UnitTable::None() const
+{
+    return &m_types.front();
+}
 
 namespace {
 ScaleProvider g_scaleProvider;
 }
 
-void RegisterScaleProvider(ScaleProvider provider) { g_scaleProvider = provider; }
+void RegisterScaleProvider(ScaleProvider provider)
+{
+    g_scaleProvider = provider;
+}
 
-const ScaleProvider& GetScaleProvider() { return g_scaleProvider; }
+const ScaleProvider& GetScaleProvider()
+{
+    return g_scaleProvider;
+}

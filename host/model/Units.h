@@ -15,7 +15,7 @@ class CMC_Setup;
 
 struct CMC_Unit {
     std::string name;
-    double toBase = 1.0;  // value in base unit = value in this unit x toBase
+    double toBase = 1.0; // value in base unit = value in this unit x toBase
 };
 
 class CMC_UnitType {
@@ -34,7 +34,7 @@ private:
     std::string m_name;
     std::string m_baseUnit;
     bool m_driveScaled;
-    std::vector<CMC_Unit> m_units;  // the first one is the default display unit
+    std::vector<CMC_Unit> m_units; // the first one is the default display unit
 };
 
 // All unit types a setup description knows, looked up by name ignoring case.

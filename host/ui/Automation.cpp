@@ -15,9 +15,12 @@ namespace {
 ScriptedUser* g_active = nullptr;
 // Turns of the event loop a script waits for the dialog's own timers.
 constexpr int kSettleRounds = 1000;
-}
+} // namespace
 
-int DialogDriver::TemplateId() const { return m_dialog->GetTemplateId(); }
+int DialogDriver::TemplateId() const
+{
+    return m_dialog->GetTemplateId();
+}
 
 void DialogDriver::SetEditText(int id, const QString& text)
 {
@@ -81,7 +84,10 @@ bool DialogDriver::WaitUntil(const std::function<bool()>& done, int maxRounds)
     return done();
 }
 
-bool DialogDriver::Exists(int id) const { return m_dialog->HasItem(id); }
+bool DialogDriver::Exists(int id) const
+{
+    return m_dialog->HasItem(id);
+}
 
 bool DialogDriver::IsEnabled(int id) const
 {
@@ -95,9 +101,15 @@ bool DialogDriver::IsVisible(int id) const
     return w && !w->isHidden();
 }
 
-bool DialogDriver::IsChecked(int id) const { return m_dialog->IsDlgButtonChecked(id); }
+bool DialogDriver::IsChecked(int id) const
+{
+    return m_dialog->IsDlgButtonChecked(id);
+}
 
-QString DialogDriver::Text(int id) const { return m_dialog->GetChildText(id); }
+QString DialogDriver::Text(int id) const
+{
+    return m_dialog->GetChildText(id);
+}
 
 int DialogDriver::ComboCount(int id) const
 {
@@ -129,7 +141,10 @@ ScriptedUser::~ScriptedUser()
     CMC_Dialog::SetInstantTimers(m_previous != nullptr);
 }
 
-ScriptedUser* ScriptedUser::Active() { return g_active; }
+ScriptedUser* ScriptedUser::Active()
+{
+    return g_active;
+}
 
 void ScriptedUser::OnDialog(int templateId, DialogScript script)
 {

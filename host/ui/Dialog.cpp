@@ -27,7 +27,10 @@ namespace {
 bool g_instantTimers = false;
 }
 
-QString TemplatePath(int templateId) { return QStringLiteral(":/templates/%1.ui").arg(templateId); }
+QString TemplatePath(int templateId)
+{
+    return QStringLiteral(":/templates/%1.ui").arg(templateId);
+}
 
 QString PicturePath(const char* imageName)
 {
@@ -89,13 +92,20 @@ std::string CMC_Dialog::ClassName() const
 {
     const char* mangled = typeid(*this).name();
     int status = 0;
-    std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+    std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
+                                                     std::free);
     return status == 0 && demangled ? demangled.get() : mangled;
 }
 
-int CMC_Dialog::DoModal() { return exec(); }
+int CMC_Dialog::DoModal()
+{
+    return exec();
+}
 
-void CMC_Dialog::EndDialog(int result) { done(result); }
+void CMC_Dialog::EndDialog(int result)
+{
+    done(result);
+}
 
 void CMC_Dialog::done(int result)
 {
@@ -109,7 +119,10 @@ void CMC_Dialog::done(int result)
     m_ending = false;
 }
 
-void CMC_Dialog::reject() { OnCancel(); }
+void CMC_Dialog::reject()
+{
+    OnCancel();
+}
 
 void CMC_Dialog::showEvent(QShowEvent* event)
 {
@@ -239,7 +252,10 @@ void CMC_Dialog::CheckDlgButton(int id, bool check)
         button->setChecked(check);
 }
 
-void CMC_Dialog::SetInstantTimers(bool instant) { g_instantTimers = instant; }
+void CMC_Dialog::SetInstantTimers(bool instant)
+{
+    g_instantTimers = instant;
+}
 
 void CMC_Dialog::SetTimer(int id, int milliseconds)
 {

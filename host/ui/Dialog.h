@@ -13,7 +13,6 @@
 
 class QTimer;
 
-
 class CMC_Dialog : public QDialog {
 public:
     // Loads template templateId from the registered templates; a missing

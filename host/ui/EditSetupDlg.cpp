@@ -23,11 +23,11 @@ struct CMC_EditSetupDlg::Binding {
     std::string name;
     int editId = 0;
     int unitId = 0;
-    int buttonId = 0;  // check box, first radio button, combo box or slider
-    int lastId = 0;    // last radio button
+    int buttonId = 0; // check box, first radio button, combo box or slider
+    int lastId = 0;   // last radio button
     int lowerSpinId = 0;
     int upperSpinId = 0;
-    double low = 0.0;  // slider span [base units]
+    double low = 0.0; // slider span [base units]
     double high = 0.0;
 };
 
@@ -35,7 +35,10 @@ namespace {
 
 constexpr int kSliderSteps = 1000;
 
-QString Number(double value) { return QString::number(value, 'g', 6); }
+QString Number(double value)
+{
+    return QString::number(value, 'g', 6);
+}
 
 bool ParseNumber(const QString& text, double& value)
 {
@@ -208,9 +211,12 @@ void CMC_EditSetupDlg::ConnectSlider(Binding& binding)
         }
         UserSetsParameter(b->name, positionToValue(position));
     });
-    connect(slider, &QSlider::sliderReleased, this,
-            [this, b, slider, positionToValue] { UserSetsParameter(b->name, positionToValue(slider->value())); });
-    auto step = [slider](int direction) { slider->setValue(slider->value() + direction * kSliderSteps / 100); };
+    connect(slider, &QSlider::sliderReleased, this, [this, b, slider, positionToValue] {
+        UserSetsParameter(b->name, positionToValue(slider->value()));
+    });
+    auto step = [slider](int direction) {
+        slider->setValue(slider->value() + direction * kSliderSteps / 100);
+    };
     if (auto* lower = Item<QAbstractButton>(binding.lowerSpinId)) {
         lower->setAutoRepeat(true);
         connect(lower, &QAbstractButton::clicked, this, [step] { step(-1); });
@@ -300,7 +306,8 @@ void CMC_EditSetupDlg::Show(const Binding& binding)
         if (auto* slider = Item<QSlider>(binding.buttonId)) {
             const double span = binding.high - binding.low;
             const double base = p->GetValueInBaseUnit();
-            slider->setValue(span > 0 ? static_cast<int>(std::lround((base - binding.low) / span * kSliderSteps)) : 0);
+            slider->setValue(
+                span > 0 ? static_cast<int>(std::lround((base - binding.low) / span * kSliderSteps)) : 0);
         }
         [[fallthrough]];
     case Binding::Kind::Value:

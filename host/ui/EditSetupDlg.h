@@ -34,8 +34,8 @@ public:
     void AddSwitchParameterControls(const char* name, int comboId);
     // A slider over max(min, 0.5 x value) .. min(max, 1.5 x value), taken now,
     // with its edit, unit box (0: none) and two spin buttons that step it.
-    void AddSliderParameterControls(const char* name, int sliderId, int editId, int unitComboId, int lowerSpinId,
-                                    int upperSpinId);
+    void AddSliderParameterControls(const char* name, int sliderId, int editId, int unitComboId,
+                                    int lowerSpinId, int upperSpinId);
 
     // Shows bound parameters again from the setup.
     void RefreshAllParameters(int unused = 0);

@@ -26,9 +26,10 @@ void ShowHelpPage(const QString& folder, unsigned topic)
         browser->setSearchPaths({folder});
         browser->setSource(QUrl::fromLocalFile(page));
     } else {
-        browser->setHtml(QStringLiteral("<h2>No help page</h2><p>There is no help page for topic %1 in %2.</p>")
-                             .arg(topic)
-                             .arg(folder.toHtmlEscaped()));
+        browser->setHtml(
+            QStringLiteral("<h2>No help page</h2><p>There is no help page for topic %1 in %2.</p>")
+                .arg(topic)
+                .arg(folder.toHtmlEscaped()));
     }
     viewer->show();
     viewer->raise();

@@ -55,9 +55,15 @@ int ShowMessageBox(const QString& text, unsigned type, const QString& caption)
     }
 }
 
-QString GetGUIDirectory() { return QString::fromStdString(DataDirectory()) + QStringLiteral("/"); }
+QString GetGUIDirectory()
+{
+    return QString::fromStdString(DataDirectory()) + QStringLiteral("/");
+}
 
-QString GetHelpFileOfGUI(const CMC_Setup*) { return QStringLiteral("help"); }
+QString GetHelpFileOfGUI(const CMC_Setup*)
+{
+    return QStringLiteral("help");
+}
 
 void OpenHelpTopic(const CMC_Setup* setup, unsigned topic)
 {
@@ -71,7 +77,10 @@ void OpenHelpTopic(const CMC_Setup* setup, unsigned topic)
     ShowHelpPage(GetGUIDirectory() + file, topic);
 }
 
-void PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void PumpMessages()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 WaitCursor::WaitCursor()
 {
@@ -88,10 +97,10 @@ WaitCursor::~WaitCursor()
 QColor RGB16(int index)
 {
     static const QColor palette[16] = {
-        QColor(0, 0, 0),     QColor(0, 0, 192),   QColor(0, 128, 0),     QColor(0, 128, 128),
-        QColor(192, 0, 0),   QColor(128, 0, 128), QColor(128, 96, 0),    QColor(128, 128, 128),
-        QColor(64, 64, 64),  QColor(64, 96, 255), QColor(0, 200, 0),     QColor(0, 192, 192),
-        QColor(255, 64, 64), QColor(255, 0, 255), QColor(200, 160, 0),   QColor(255, 128, 0),
+        QColor(0, 0, 0),     QColor(0, 0, 192),   QColor(0, 128, 0),   QColor(0, 128, 128),
+        QColor(192, 0, 0),   QColor(128, 0, 128), QColor(128, 96, 0),  QColor(128, 128, 128),
+        QColor(64, 64, 64),  QColor(64, 96, 255), QColor(0, 200, 0),   QColor(0, 192, 192),
+        QColor(255, 64, 64), QColor(255, 0, 255), QColor(200, 160, 0), QColor(255, 128, 0),
     };
     if (index < 1 || index > 16)
         return palette[0];

@@ -21,13 +21,24 @@ constexpr const char* kMotorFormat = "velmaro-motor";
 
 const std::vector<const char*>& MotorDatabase::MotorParameters()
 {
-    static const std::vector<const char*> names = {
-        "In",  "ImaxM", "pp", "K", "R", "L", "Jm", "Resolution", "MotorPhaseConnectionType", "isMotorTemperatureSensor",
-        "Motor_TempSensor_Type"};
+    static const std::vector<const char*> names = {"In",
+                                                   "ImaxM",
+                                                   "pp",
+                                                   "K",
+                                                   "R",
+                                                   "L",
+                                                   "Jm",
+                                                   "Resolution",
+                                                   "MotorPhaseConnectionType",
+                                                   "isMotorTemperatureSensor",
+                                                   "Motor_TempSensor_Type"};
     return names;
 }
 
-QString MotorDatabase::LibraryFolder() { return QString::fromStdString(DataDirectory()) + QStringLiteral("/motors"); }
+QString MotorDatabase::LibraryFolder()
+{
+    return QString::fromStdString(DataDirectory()) + QStringLiteral("/motors");
+}
 
 QString MotorDatabase::UserFolder()
 {
@@ -59,7 +70,8 @@ std::vector<MotorRecord> MotorDatabase::Read(const QString& folder, QStringList&
         const QByteArray text = file.readAll();
         JsonValue root;
         std::string problem;
-        if (!ParseJson(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), root, problem)) {
+        if (!ParseJson(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), root,
+                       problem)) {
             errors << file.fileName() + QStringLiteral(":") + QString::fromStdString(problem);
             continue;
         }
@@ -86,8 +98,9 @@ bool MotorDatabase::Write(const MotorRecord& record, QString& error)
         error = record.path + QStringLiteral(": the folder cannot be made");
         return false;
     }
-    std::string text = std::string("{\n  \"format\": \"") + kMotorFormat + "\",\n  \"version\": 1,\n  \"name\": " +
-                       JsonQuote(record.name.toStdString()) + ",\n  \"parameters\": {";
+    std::string text = std::string("{\n  \"format\": \"") + kMotorFormat +
+                       "\",\n  \"version\": 1,\n  \"name\": " + JsonQuote(record.name.toStdString()) +
+                       ",\n  \"parameters\": {";
     for (std::size_t i = 0; i < record.parameters.size(); ++i)
         text += (i ? ",\n    " : "\n    ") + JsonQuote(record.parameters[i].first) + ": " +
                 JsonNumber(record.parameters[i].second);
@@ -124,8 +137,8 @@ void MotorEditor::Initialize()
 void MotorEditor::FillMotors()
 {
     QStringList errors;
-    m_motors = MotorDatabase::Read(IsUserDatabase() ? MotorDatabase::UserFolder() : MotorDatabase::LibraryFolder(),
-                                   errors);
+    m_motors = MotorDatabase::Read(
+        IsUserDatabase() ? MotorDatabase::UserFolder() : MotorDatabase::LibraryFolder(), errors);
     for (const QString& error : errors)
         ReportError(error.toStdString());
     auto* motor = m_dialog.Item<QComboBox>(kMotorCombo);
@@ -152,10 +165,12 @@ void MotorEditor::SaveToUserDatabase()
     auto* motor = m_dialog.Item<QComboBox>(kMotorCombo);
     const QString name = motor->currentText().trimmed();
     if (name.isEmpty()) {
-        ShowMessageBox(QStringLiteral("Type a name for the motor in the Motor box first."), MB_OK | MB_ICONWARNING);
+        ShowMessageBox(QStringLiteral("Type a name for the motor in the Motor box first."),
+                       MB_OK | MB_ICONWARNING);
         return;
     }
-    MotorRecord record{name, MotorDatabase::UserFolder() + QLatin1Char('/') + MotorDatabase::FileNameFor(name), {}};
+    MotorRecord record{
+        name, MotorDatabase::UserFolder() + QLatin1Char('/') + MotorDatabase::FileNameFor(name), {}};
     if (QFile::exists(record.path) &&
         ShowMessageBox(QStringLiteral("The user database has a motor \"%1\" already. Replace it?").arg(name),
                        MB_YESNO | MB_ICONQUESTION) != IDYES)
@@ -184,7 +199,8 @@ void MotorEditor::DeleteMotor()
                        MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     if (!QFile::remove(record.path))
-        ShowMessageBox(QStringLiteral("The motor file %1 cannot be deleted.").arg(record.path), MB_OK | MB_ICONERROR);
+        ShowMessageBox(QStringLiteral("The motor file %1 cannot be deleted.").arg(record.path),
+                       MB_OK | MB_ICONERROR);
     FillMotors();
 }
 

@@ -22,7 +22,7 @@ struct MotorRecord {
 class MotorDatabase {
 public:
     static QString LibraryFolder();
-    static QString UserFolder();  // $XDG_CONFIG_HOME/velmaro/motors or ~/.config/velmaro/motors
+    static QString UserFolder(); // $XDG_CONFIG_HOME/velmaro/motors or ~/.config/velmaro/motors
 
     // Reads every motor file of a folder; damaged files are skipped and listed in errors.
     static std::vector<MotorRecord> Read(const QString& folder, QStringList& errors);

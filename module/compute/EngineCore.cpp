@@ -22,7 +22,10 @@ CMC_Parameter* FindQuietly(const CMC_Setup* setup, const char* name)
     return setup->FindParameter(name);
 }
 
-bool ExistsQuietly(const CMC_Setup* setup, const char* name) { return FindQuietly(setup, name) != nullptr; }
+bool ExistsQuietly(const CMC_Setup* setup, const char* name)
+{
+    return FindQuietly(setup, name) != nullptr;
+}
 
 int SetParameterRange(CMC_Parameter* parameter, double min, double max)
 {
@@ -40,11 +43,20 @@ int SetParameterRange(CMC_Parameter* parameter, double min, double max)
     return 1;
 }
 
-double GainFromPair(double mantissa, double shift) { return mantissa * std::pow(2.0, shift) / kQ15; }
+double GainFromPair(double mantissa, double shift)
+{
+    return mantissa * std::pow(2.0, shift) / kQ15;
+}
 
-double ShiftOfGain(double gain) { return gain <= 1.0 ? 0.0 : std::ceil(std::log(gain) / std::log(2.0)); }
+double ShiftOfGain(double gain)
+{
+    return gain <= 1.0 ? 0.0 : std::ceil(std::log(gain) / std::log(2.0));
+}
 
-double MantissaOfGain(double gain) { return gain * kQ15 / std::pow(2.0, ShiftOfGain(gain)); }
+double MantissaOfGain(double gain)
+{
+    return gain * kQ15 / std::pow(2.0, ShiftOfGain(gain));
+}
 
 std::int64_t TruncRegister(double value)
 {
@@ -55,7 +67,10 @@ std::int64_t TruncRegister(double value)
     return static_cast<std::int64_t>(value);
 }
 
-int RegisterBit(double value, int bit) { return static_cast<int>((TruncRegister(value) >> bit) & 1); }
+int RegisterBit(double value, int bit)
+{
+    return static_cast<int>((TruncRegister(value) >> bit) & 1);
+}
 
 std::int64_t WithBit(std::int64_t value, int bit, bool set)
 {
@@ -65,7 +80,10 @@ std::int64_t WithBit(std::int64_t value, int bit, bool set)
 
 namespace {
 
-double Base(CMC_Setup* setup, const char* name) { return setup->GetParameterValueInBaseUnit(name); }
+double Base(CMC_Setup* setup, const char* name)
+{
+    return setup->GetParameterValueInBaseUnit(name);
+}
 
 constexpr double kTwoPi = 6.283185307179586;
 
@@ -97,7 +115,10 @@ double DeadTime(CMC_Setup* setup)
     return d * p / Base(setup, "DSP_freq");
 }
 
-double VoltageCommandScale(CMC_Setup* setup) { return 65534.0 / (Base(setup, "Vdc") * 1.1); }
+double VoltageCommandScale(CMC_Setup* setup)
+{
+    return 65534.0 / (Base(setup, "Vdc") * 1.1);
+}
 
 double DcBusVoltageScale(CMC_Setup* setup)
 {
@@ -109,16 +130,25 @@ double CurrentScale(CMC_Setup* setup)
     return static_cast<double>(Compute_ADCMaxValue(setup)) / (2.0 * Base(setup, "ImaxPS"));
 }
 
-double MotorPositionScale(CMC_Setup* setup) { return Base(setup, "MECRESL") / kTwoPi; }
+double MotorPositionScale(CMC_Setup* setup)
+{
+    return Base(setup, "MECRESL") / kTwoPi;
+}
 
 double TransmissionRatio(CMC_Setup* setup)
 {
     return Base(setup, "Motor_transmission") / Base(setup, "Load_transmission");
 }
 
-double LoadPositionScale(CMC_Setup* setup) { return TransmissionRatio(setup) * (Base(setup, "MECRESL") / kTwoPi); }
+double LoadPositionScale(CMC_Setup* setup)
+{
+    return TransmissionRatio(setup) * (Base(setup, "MECRESL") / kTwoPi);
+}
 
-double MotorSpeedScale(CMC_Setup* setup) { return SpeedLoopPeriod(setup) * Base(setup, "MECRESL") / kTwoPi; }
+double MotorSpeedScale(CMC_Setup* setup)
+{
+    return SpeedLoopPeriod(setup) * Base(setup, "MECRESL") / kTwoPi;
+}
 
 double LoadSpeedScale(CMC_Setup* setup)
 {
@@ -166,31 +196,88 @@ bool HasAnalogueInput(CMC_Setup* setup)
     return variable && AllExist(setup, {"CADIN"});
 }
 
-bool HasThetaController(CMC_Setup* setup) { return AllExist(setup, {"KPTHT"}); }
-bool HasSoftwareLimitSwitches(CMC_Setup* setup) { return AllExist(setup, {"isSWLS"}); }
-bool HasSpeedEstimatorOption(CMC_Setup* setup) { return AllExist(setup, {"isSpeedEstimator"}); }
-bool HasCommunicationSaveOptions(CMC_Setup* setup) { return AllExist(setup, {"save_CAN_baudrate", "save_axis_id"}); }
+bool HasThetaController(CMC_Setup* setup)
+{
+    return AllExist(setup, {"KPTHT"});
+}
+bool HasSoftwareLimitSwitches(CMC_Setup* setup)
+{
+    return AllExist(setup, {"isSWLS"});
+}
+bool HasSpeedEstimatorOption(CMC_Setup* setup)
+{
+    return AllExist(setup, {"isSpeedEstimator"});
+}
+bool HasCommunicationSaveOptions(CMC_Setup* setup)
+{
+    return AllExist(setup, {"save_CAN_baudrate", "save_axis_id"});
+}
 bool HasGravityCompensation(CMC_Setup* setup)
 {
     return AllExist(setup, {"FFL", "OffsetCurrent", "isCompensateGravitationalLoads"});
 }
-bool HasMotorBrake(CMC_Setup* setup) { return AllExist(setup, {"BRAKECFG", "isMotorBrake"}); }
-bool HasFreezeControl(CMC_Setup* setup) { return AllExist(setup, {"POSOKLIM_FC", "TONPOSOK_FC"}); }
-bool HasInputsPolarityType(CMC_Setup* setup) { return AllExist(setup, {"InputsPolarityType"}); }
-bool HasTransmissionSign(CMC_Setup* setup) { return AllExist(setup, {"TRANSMISSION"}); }
-bool HasBiquadFilters(CMC_Setup* setup) { return AllExist(setup, {"IQREF_BQ_INI"}); }
-bool HasSpeedTestReferenceType(CMC_Setup* setup) { return AllExist(setup, {"SpeedTestReferenceType"}); }
-bool HasStartMinimumMove(CMC_Setup* setup) { return AllExist(setup, {"ABSTART_MINMOVE"}); }
-bool HasI2tWarningLimits(CMC_Setup* setup) { return AllExist(setup, {"II2TWARLIM_D", "I2TWARLIM_M"}); }
-bool HasSpeedForward(CMC_Setup* setup) { return AllExist(setup, {"SpeedForward"}); }
+bool HasMotorBrake(CMC_Setup* setup)
+{
+    return AllExist(setup, {"BRAKECFG", "isMotorBrake"});
+}
+bool HasFreezeControl(CMC_Setup* setup)
+{
+    return AllExist(setup, {"POSOKLIM_FC", "TONPOSOK_FC"});
+}
+bool HasInputsPolarityType(CMC_Setup* setup)
+{
+    return AllExist(setup, {"InputsPolarityType"});
+}
+bool HasTransmissionSign(CMC_Setup* setup)
+{
+    return AllExist(setup, {"TRANSMISSION"});
+}
+bool HasBiquadFilters(CMC_Setup* setup)
+{
+    return AllExist(setup, {"IQREF_BQ_INI"});
+}
+bool HasSpeedTestReferenceType(CMC_Setup* setup)
+{
+    return AllExist(setup, {"SpeedTestReferenceType"});
+}
+bool HasStartMinimumMove(CMC_Setup* setup)
+{
+    return AllExist(setup, {"ABSTART_MINMOVE"});
+}
+bool HasI2tWarningLimits(CMC_Setup* setup)
+{
+    return AllExist(setup, {"II2TWARLIM_D", "I2TWARLIM_M"});
+}
+bool HasSpeedForward(CMC_Setup* setup)
+{
+    return AllExist(setup, {"SpeedForward"});
+}
 
-double StartMinimumMovePercent(CMC_Setup* setup) { return ValueOr(setup, "ABSTART_MINMOVE_PERCENT", 60.0); }
-double MinimumCurrentLoopPeriod(CMC_Setup* setup) { return ValueOr(setup, "Ts_C_min", 0.0); }
-double MinimumSpeedLoopPeriod(CMC_Setup* setup) { return ValueOr(setup, "Ts_S_min", 0.0); }
+double StartMinimumMovePercent(CMC_Setup* setup)
+{
+    return ValueOr(setup, "ABSTART_MINMOVE_PERCENT", 60.0);
+}
+double MinimumCurrentLoopPeriod(CMC_Setup* setup)
+{
+    return ValueOr(setup, "Ts_C_min", 0.0);
+}
+double MinimumSpeedLoopPeriod(CMC_Setup* setup)
+{
+    return ValueOr(setup, "Ts_S_min", 0.0);
+}
 
-bool HasNegativeTransmission(CMC_Setup* setup) { return setup->GetIntOption("hasNegTransmission") == 1; }
-bool HideEnablePolarity(CMC_Setup* setup) { return setup->GetIntOption("hideEnablePolarity") == 1; }
-bool IsNewDeadBand(CMC_Setup* setup) { return setup->GetIntOption("NewDeadBand") == 1; }
+bool HasNegativeTransmission(CMC_Setup* setup)
+{
+    return setup->GetIntOption("hasNegTransmission") == 1;
+}
+bool HideEnablePolarity(CMC_Setup* setup)
+{
+    return setup->GetIntOption("hideEnablePolarity") == 1;
+}
+bool IsNewDeadBand(CMC_Setup* setup)
+{
+    return setup->GetIntOption("NewDeadBand") == 1;
+}
 
 int InputsTypeProgrammable(CMC_Setup* setup)
 {

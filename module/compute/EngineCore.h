@@ -23,8 +23,8 @@ int SetParameterRange(CMC_Parameter* parameter, double min, double max);
 // Fixed-point gain pair: gain = mantissa x 2^shift / 32767.
 inline constexpr double kQ15 = 32767.0;
 double GainFromPair(double mantissa, double shift);
-double ShiftOfGain(double gain);     // 0 for gain <= 1, else ceil(log2 gain)
-double MantissaOfGain(double gain);  // gain x 32767 / 2^shift
+double ShiftOfGain(double gain);    // 0 for gain <= 1, else ceil(log2 gain)
+double MantissaOfGain(double gain); // gain x 32767 / 2^shift
 
 // Registers are truncated toward zero before their bits are tested.
 std::int64_t TruncRegister(double value);
@@ -33,19 +33,19 @@ int RegisterBit(double value, int bit);
 std::int64_t WithBit(std::int64_t value, int bit, bool set);
 
 // Scale functions.
-double CurrentLoopPeriod(CMC_Setup* setup);      // [s]
-double SpeedLoopPeriod(CMC_Setup* setup);        // [s]
-double DeadTime(CMC_Setup* setup);               // [s]
-double VoltageCommandScale(CMC_Setup* setup);    // [internal units per V]
-double DcBusVoltageScale(CMC_Setup* setup);      // [counts per V]
-double CurrentScale(CMC_Setup* setup);           // [internal units per A]
-double MotorPositionScale(CMC_Setup* setup);     // [increments per motor rad]
-double LoadPositionScale(CMC_Setup* setup);      // [increments per load rad or m], signed
-double MotorSpeedScale(CMC_Setup* setup);        // [increments per speed-loop period per rad/s]
-double LoadSpeedScale(CMC_Setup* setup);         // signed
-double LoadAccelerationScale(CMC_Setup* setup);  // signed
-double LoadJerkScale(CMC_Setup* setup);          // signed
-double TransmissionRatio(CMC_Setup* setup);      // "Motor_transmission" / "Load_transmission"
+double CurrentLoopPeriod(CMC_Setup* setup);     // [s]
+double SpeedLoopPeriod(CMC_Setup* setup);       // [s]
+double DeadTime(CMC_Setup* setup);              // [s]
+double VoltageCommandScale(CMC_Setup* setup);   // [internal units per V]
+double DcBusVoltageScale(CMC_Setup* setup);     // [counts per V]
+double CurrentScale(CMC_Setup* setup);          // [internal units per A]
+double MotorPositionScale(CMC_Setup* setup);    // [increments per motor rad]
+double LoadPositionScale(CMC_Setup* setup);     // [increments per load rad or m], signed
+double MotorSpeedScale(CMC_Setup* setup);       // [increments per speed-loop period per rad/s]
+double LoadSpeedScale(CMC_Setup* setup);        // signed
+double LoadAccelerationScale(CMC_Setup* setup); // signed
+double LoadJerkScale(CMC_Setup* setup);         // signed
+double TransmissionRatio(CMC_Setup* setup);     // "Motor_transmission" / "Load_transmission"
 
 // Option predicates and option values.
 bool HasAnalogueInput(CMC_Setup* setup);

@@ -11,10 +11,9 @@
 
 namespace {
 
-constexpr double kThetaTestRadPerCount = 9.587672516830327e-05;  // 2 pi / 65534
+constexpr double kThetaTestRadPerCount = 9.587672516830327e-05; // 2 pi / 65534
 
-template <typename Names>
-bool IsOneOf(std::string_view name, const Names& names)
+template <typename Names> bool IsOneOf(std::string_view name, const Names& names)
 {
     for (std::string_view candidate : names)
         if (EqualsIgnoringCase(name, candidate))
@@ -30,12 +29,21 @@ bool IsOneOf(std::string_view name, std::initializer_list<std::string_view> name
 // The drive writes the degree sign as one Windows-1252 byte; accept it and UTF-8.
 bool IsDegreesCelsius(std::string_view unit)
 {
-    return EqualsIgnoringCase(unit, "\xB0" "C") || EqualsIgnoringCase(unit, "\xC2\xB0" "C");
+    return EqualsIgnoringCase(unit, "\xB0"
+                                    "C") ||
+           EqualsIgnoringCase(unit, "\xC2\xB0"
+                                    "C");
 }
 
-double Base(CMC_Setup* setup, const char* name) { return setup->GetParameterValueInBaseUnit(name); }
+double Base(CMC_Setup* setup, const char* name)
+{
+    return setup->GetParameterValueInBaseUnit(name);
+}
 
-double AdcMax(CMC_Setup* setup) { return static_cast<double>(Compute_ADCMaxValue(setup)); }
+double AdcMax(CMC_Setup* setup)
+{
+    return static_cast<double>(Compute_ADCMaxValue(setup));
+}
 
 // Pole pairs as the drive counts them, from the Hall registers.
 double WholePolePairs(CMC_Setup* setup)
@@ -58,7 +66,7 @@ double VoltsFactor(CMC_Setup* setup, std::string_view name)
 constexpr std::array<std::string_view, 5> kPositionMagnitudes = {"ERR_position", "FreezeControl_errband",
                                                                  "TestPosition", "POS_max", "POS_min"};
 constexpr std::array<std::string_view, 6> kSpeedMagnitudes = {"ERR_speed", "Limit_Speed", "ErefMaxSpeed",
-                                                              "TestSpeed", "SPD_max", "SPD_min"};
+                                                              "TestSpeed", "SPD_max",     "SPD_min"};
 
 double RadiansFactor(CMC_Setup* setup, std::string_view name)
 {

@@ -3,7 +3,10 @@
 #include <QtGlobal>
 
 // Outside any namespace, as Qt's resource macro requires.
-static void RegisterVelmaroResources() { Q_INIT_RESOURCE(velmaro); }
+static void RegisterVelmaroResources()
+{
+    Q_INIT_RESOURCE(velmaro);
+}
 
 void InitModuleResources()
 {

@@ -15,7 +15,8 @@ CMySetupDlg::CMySetupDlg(CMC_Setup* setup, int templateId, int flag, QStringList
 void CMySetupDlg::OnChangedParameterValue(const char* name)
 {
     ParameterChangeDispatch(GetSetup(), name);
-    if ((EqualsIgnoringCase(name, "In") || EqualsIgnoringCase(name, "InPS")) && HasThetaController(GetSetup()))
+    if ((EqualsIgnoringCase(name, "In") || EqualsIgnoringCase(name, "InPS")) &&
+        HasThetaController(GetSetup()))
         RefreshParameterControls("MAX_CURRENT");
     CMC_EditSetupDlg::OnChangedParameterValue(name);
 }
@@ -26,4 +27,7 @@ void CMySetupDlg::Recompute()
     ComputeParametersFromRegisters(GetSetup());
 }
 
-void CMySetupDlg::OpenHelp(unsigned topic) { OpenHelpTopic(GetSetup(), topic); }
+void CMySetupDlg::OpenHelp(unsigned topic)
+{
+    OpenHelpTopic(GetSetup(), topic);
+}

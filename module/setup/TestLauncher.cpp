@@ -14,13 +14,17 @@ std::map<ModuleTest, TestRunner>& Runners()
 
 } // namespace
 
-void RegisterModuleTest(ModuleTest test, TestRunner runner) { Runners()[test] = std::move(runner); }
+void RegisterModuleTest(ModuleTest test, TestRunner runner)
+{
+    Runners()[test] = std::move(runner);
+}
 
 int RunModuleTest(ModuleTest test, CMC_Setup* setup, int testFlag, QWidget* parent)
 {
     auto it = Runners().find(test);
     if (it == Runners().end() || !it->second) {
-        ShowMessageBox(QStringLiteral("This test is not available in this version."), MB_OK | MB_ICONINFORMATION);
+        ShowMessageBox(QStringLiteral("This test is not available in this version."),
+                       MB_OK | MB_ICONINFORMATION);
         return IDCANCEL;
     }
     return it->second(setup, testFlag, parent);

@@ -50,7 +50,7 @@ TEST_F(EditCommand, SavesAfterOkOnly)
         ScriptedUser user;
         user.OnDialog(108, [](DialogDriver& d) { d.Cancel(); });
         user.OnDialog(106, [](DialogDriver& d) {
-            d.SetEditText(3163, "36");  // power supply
+            d.SetEditText(3163, "36"); // power supply
             d.Cancel();
         });
         std::ostringstream out, err;

@@ -13,7 +13,7 @@ TEST(Helpers, ConverterFullScaleIsLeftAligned)
                                                "d.json", error);
     ASSERT_TRUE(description) << error;
     CMC_Setup setup(description);
-    EXPECT_EQ(Compute_ADCMaxValue(&setup), 65472u);  // no such parameter in this setup
+    EXPECT_EQ(Compute_ADCMaxValue(&setup), 65472u); // no such parameter in this setup
     setup.AddParameter("ADCbits");
     EXPECT_EQ(Compute_ADCMaxValue(&setup), 65520u);
     setup.FindParameter("ADCbits")->SetValueInInternalUnit(16);

@@ -35,17 +35,24 @@ protected:
         ModelTest::TearDown();
     }
 
-    SetupLoadResult Parse(const std::string& text) { return ParseSetup(text, "bad.json", setup->DescriptionPtr()); }
+    SetupLoadResult Parse(const std::string& text)
+    {
+        return ParseSetup(text, "bad.json", setup->DescriptionPtr());
+    }
 
     fs::path dir;
 };
 
-bool BitEqual(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool BitEqual(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 TEST_F(SetupFiles, RoundTripIsBitExact)
 {
-    const double values[] = {0.1, 1.0 / 3.0, 1e-300, -0.0, 9007199254740993.0, 65472.0, 2.2250738585072014e-308,
-                             -123456.789e200, 5e-324};
+    const double values[] = {
+        0.1,   1.0 / 3.0, 1e-300, -0.0, 9007199254740993.0, 65472.0, 2.2250738585072014e-308, -123456.789e200,
+        5e-324};
     std::size_t i = 0;
     for (const auto& p : setup->GetParameters())
         p->SetValueInInternalUnit(values[i++ % std::size(values)]);
@@ -94,7 +101,8 @@ struct DamagedFile {
 
 std::string Wrap(const std::string& parameters)
 {
-    return "{\"format\": \"velmaro-setup\", \"version\": 1, \"identity\": {}, \"options\": {},\n\"parameters\": {\n" +
+    return "{\"format\": \"velmaro-setup\", \"version\": 1, \"identity\": {}, \"options\": "
+           "{},\n\"parameters\": {\n" +
            parameters + "\n},\n\"variables\": {}}\n";
 }
 
@@ -105,7 +113,8 @@ TEST_F(SetupFiles, DamagedFilesAreRefusedWithFileLineAndProblem)
         {"truncated", good.substr(0, good.size() / 2), -1, "ends too early"},
         {"not JSON", "this is not a setup\n", 1, "syntax error"},
         {"foreign format", "{\n\"format\": \"spreadsheet\", \"version\": 1}", 2, "not a velmaro-setup file"},
-        {"newer version", "{\"format\": \"velmaro-setup\",\n\"version\": 2}", 2, "version 2 is not supported"},
+        {"newer version", "{\"format\": \"velmaro-setup\",\n\"version\": 2}", 2,
+         "version 2 is not supported"},
         {"duplicate name", Wrap("\"L\": 1,\n\"L\": 2"), 4, "duplicate name \"L\""},
         {"duplicate ignoring case", Wrap("\"KPI\": 1,\n\"kpi\": 2"), 4, "duplicate parameter \"kpi\""},
         {"wrong type", Wrap("\"L\": 1,\n\"KPI\": {\"value\": \"12\"}"), 4, "\"value\" must be a number"},
@@ -113,7 +122,8 @@ TEST_F(SetupFiles, DamagedFilesAreRefusedWithFileLineAndProblem)
         {"unknown name", Wrap("\"Flux\": 1"), 3, "unknown parameter \"Flux\""},
         {"unknown unit", Wrap("\"L\": {\"value\": 1,\n \"unit\": \"furlong\"}"), 4, "furlong"},
         {"misspelt field", Wrap("\"L\": {\"valeu\": 1}"), 3, "unknown field \"valeu\""},
-        {"missing section", "{\"format\": \"velmaro-setup\", \"version\": 1, \"identity\": {}}", 1, "\"options\" is missing"},
+        {"missing section", "{\"format\": \"velmaro-setup\", \"version\": 1, \"identity\": {}}", 1,
+         "\"options\" is missing"},
     };
     for (const auto& c : cases) {
         SetupLoadResult loaded = Parse(c.text);
@@ -163,7 +173,8 @@ TEST_F(SetupFiles, SaveInterruptedHalfWayLeavesTheOldFileWhole)
     EXPECT_FALSE(saved_ok);
     EXPECT_NE(error.find(path.string()), std::string::npos) << error;
     EXPECT_EQ(ReadFile(path), before);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "temporary file left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "temporary file left";
 }
 
 TEST_F(SetupFiles, SavingIntoAMissingFolderFails)

@@ -59,7 +59,7 @@ TEST_F(SetupModel, QuietLookupRestoresTheFlagOnEveryPath)
 TEST_F(SetupModel, DriveScaledValuesConvertBothWays)
 {
     CMC_Parameter& imax = Param("Imax_Prot");
-    EXPECT_DOUBLE_EQ(imax.GetValueInBaseUnit(), 50.0);  // 100 counts at 2 counts per ampere
+    EXPECT_DOUBLE_EQ(imax.GetValueInBaseUnit(), 50.0); // 100 counts at 2 counts per ampere
     ASSERT_EQ(imax.SetValueInBaseUnit(3.0), 1);
     EXPECT_DOUBLE_EQ(imax.GetValueInInternalUnit(), 6.0);
     ASSERT_EQ(imax.ChangeUnit("mA"), 1);

@@ -60,7 +60,10 @@ inline double TestScaleFactor(CMC_Setup*, const char* unit, const char*)
     return 1.0;
 }
 
-inline double TestScaleOffset(CMC_Setup*, const char* unit) { return std::strcmp(unit, "°C") == 0 ? -100.0 : 0.0; }
+inline double TestScaleOffset(CMC_Setup*, const char* unit)
+{
+    return std::strcmp(unit, "°C") == 0 ? -100.0 : 0.0;
+}
 
 inline std::shared_ptr<const SetupDescription> TestDescription()
 {

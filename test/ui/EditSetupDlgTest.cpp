@@ -85,8 +85,9 @@ TEST_F(EditSetupDialog, ChecksRadiosAndListsStoreTheirValues)
     });
     EXPECT_EQ(Param("isMotorI2t").GetValueInBaseUnit(), 0.0);
     EXPECT_EQ(Param("KPI").GetValueInInternalUnit(), 32767.0);
-    EXPECT_EQ(events, (std::vector<std::string>{"changed isMotorI2t", "refresh isMotorI2t", "changed isMotorI2t",
-                                                "refresh isMotorI2t", "changed KPI", "refresh KPI"}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"changed isMotorI2t", "refresh isMotorI2t", "changed isMotorI2t",
+                                        "refresh isMotorI2t", "changed KPI", "refresh KPI"}));
 }
 
 TEST_F(EditSetupDialog, RedisplayNeverNotifies)
@@ -105,8 +106,8 @@ TEST_F(EditSetupDialog, SliderSpansHalfToOneAndAHalfTimesTheValue)
     Run([this](DialogDriver& d) {
         auto* slider = d.Dialog()->Item<QSlider>(1337);
         ASSERT_NE(slider, nullptr);
-        EXPECT_EQ(slider->value(), 500);  // 10 A in 5 .. 15 A
-        d.Click(1338);                    // one step up: 1 % of the span
+        EXPECT_EQ(slider->value(), 500); // 10 A in 5 .. 15 A
+        d.Click(1338);                   // one step up: 1 % of the span
         EXPECT_NEAR(Param("ImaxPS").GetValueInBaseUnit(), 10.1, 1e-9);
         slider->setValue(1000);
         EXPECT_NEAR(Param("ImaxPS").GetValueInBaseUnit(), 15.0, 1e-9);
@@ -133,7 +134,7 @@ TEST_F(EditSetupDialog, OkAndCancelGiveTheirResults)
     EXPECT_EQ(result, IDOK);
     Run([](DialogDriver& d) { d.Cancel(); }, &result);
     EXPECT_EQ(result, IDCANCEL);
-    Run([](DialogDriver&) {}, &result);  // left open by its script
+    Run([](DialogDriver&) {}, &result); // left open by its script
     EXPECT_EQ(result, IDCANCEL);
 }
 

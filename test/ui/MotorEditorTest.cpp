@@ -86,16 +86,16 @@ TEST_F(MotorDatabaseTest, ReplacingAndDeletingAsk)
         d.Click(10012);
         d.SetEditText(1159, "2");
         TypeMotorName(d, "M1");
-        d.Click(10012);  // replace? no
+        d.Click(10012); // replace? no
         d.SelectComboText(10011, "M1");
-        d.Click(10013);  // delete? no
+        d.Click(10013); // delete? no
         EXPECT_EQ(d.ComboCount(10011), 1);
         d.Ok();
     });
     MotorDialog dialog(setup.get());
     dialog.DoModal();
     EXPECT_EQ(questions, 2);
-    EXPECT_EQ(setup->FindParameter("R")->GetValueInBaseUnit(), 1.25);  // the saved one came back
+    EXPECT_EQ(setup->FindParameter("R")->GetValueInBaseUnit(), 1.25); // the saved one came back
 }
 
 TEST_F(MotorDatabaseTest, DamagedMotorFilesAreSkipped)

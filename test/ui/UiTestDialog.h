@@ -10,7 +10,8 @@
 
 class UiTestDialog : public CMC_EditSetupDlg {
 public:
-    UiTestDialog(CMC_Setup* setup, QStringList steps = {}) : CMC_EditSetupDlg(setup, 9001, 1, std::move(steps), nullptr)
+    UiTestDialog(CMC_Setup* setup, QStringList steps = {})
+        : CMC_EditSetupDlg(setup, 9001, 1, std::move(steps), nullptr)
     {
         AddParameterControls("L", 1159, 1160);
         AddCheckParameterControls("isMotorI2t", 1183);
@@ -23,9 +24,15 @@ public:
     std::vector<std::string> events;
     int timerFired = 0;
 
-    void OnChangedParameterValue(const char* name) override { events.push_back(std::string("changed ") + name); }
+    void OnChangedParameterValue(const char* name) override
+    {
+        events.push_back(std::string("changed ") + name);
+    }
     void OnChangedParameterUnit(const char* name) override { events.push_back(std::string("unit ") + name); }
-    void OnRefreshParameterValue(const char* name) override { events.push_back(std::string("refresh ") + name); }
+    void OnRefreshParameterValue(const char* name) override
+    {
+        events.push_back(std::string("refresh ") + name);
+    }
 
     using CMC_Dialog::SetTimer;
 

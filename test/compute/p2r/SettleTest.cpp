@@ -9,7 +9,6 @@
 #include "RegistersToParameters.h"
 
 #include <cmath>
-#include <cmath>
 #include <map>
 #include <random>
 #include <set>
@@ -233,7 +232,8 @@ void Randomise(CMC_Setup& setup, std::mt19937& random)
         if (type == PT_VALUE) {
             p->SetValueInBaseUnit(std::uniform_real_distribution<double>(lo, hi)(random));
         } else {
-            std::uniform_int_distribution<int> whole(static_cast<int>(std::ceil(lo)), static_cast<int>(std::floor(hi)));
+            std::uniform_int_distribution<int> whole(static_cast<int>(std::ceil(lo)),
+                                                     static_cast<int>(std::floor(hi)));
             p->SetValueInBaseUnit(whole(random));
         }
         ParameterChangeDispatch(&setup, p->GetName());
@@ -267,7 +267,8 @@ TEST_F(Settling, RandomisedSetupsSettleAfterTheFirstPair)
                     << "seed " << seed << ": " << name << " moved in pair " << pair;
             }
             for (const char* truncated : {"UMAXPROT", "FILTERQ"})
-                EXPECT_EQ(setup->GetParameterValueInInternalUnit(truncated), settled.at(truncated)) << truncated;
+                EXPECT_EQ(setup->GetParameterValueInInternalUnit(truncated), settled.at(truncated))
+                    << truncated;
         }
     }
 }
