@@ -1,6 +1,7 @@
 // The virtual drive's speed: simulated seconds per wall-clock second (the
 // "simulated" rate) with the reference motor at 20 kHz, and the wall time of
 // a whole drive program run through the link.
+#include "Plant.h"
 #include "Setup.h"
 #include "SetupDescription.h"
 #include "SetupFile.h"
@@ -54,6 +55,22 @@ void BM_CurrentLoop(benchmark::State& state)
     Simulate(state, *drive);
 }
 BENCHMARK(BM_CurrentLoop);
+
+// The plant alone, at a constant voltage that turns the motor.
+void BM_PlantAlone(benchmark::State& state)
+{
+    Plant plant(MotorModel::Reference(), PlantOptions{});
+    plant.ConfigureHardware(DriveHardware{});
+    plant.SetEnabled(true);
+    plant.SetDuties(0.55, 0.5, 0.45);
+    constexpr int kSteps = 2000; // 0.1 s at 20 kHz
+    for (auto _ : state)
+        for (int k = 0; k < kSteps; ++k)
+            plant.Step();
+    state.counters["simulated"] =
+        benchmark::Counter(0.1 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PlantAlone);
 
 // The same with converter noise on every current and Hall sample.
 void BM_CurrentLoopWithNoise(benchmark::State& state)

@@ -710,12 +710,13 @@ double Firmware::LoadSpeed() const
 
 void Firmware::MeasureCurrents()
 {
-    m_ia = m_plant.ReadCurrent(0);
-    m_ib = m_plant.ReadCurrent(1);
-    const double alpha = m_ia;
-    const double beta = (m_ia + 2.0 * m_ib) * (1.0 / kSqrt3);
-    m_id = alpha * m_cos + beta * m_sin;
-    m_iq = -alpha * m_sin + beta * m_cos;
+    const double a = m_plant.ReadCurrent(0);
+    const double b = m_plant.ReadCurrent(1);
+    const double beta = (a + 2.0 * b) * (1.0 / kSqrt3);
+    m_ia = a;
+    m_ib = b;
+    m_id = a * m_cos + beta * m_sin;
+    m_iq = -a * m_sin + beta * m_cos;
 }
 
 double Firmware::HallAngleOf(const double readings[3], const double gains[3], const double offsets[3])
@@ -769,6 +770,16 @@ void Firmware::StepPwm()
     m_time += m_pwmPeriod;
 }
 
+std::int64_t Firmware::RunPwmPeriods(std::int64_t periods)
+{
+    for (std::int64_t k = 0; k < periods; ++k) {
+        StepPwm();
+        if (m_program && m_program->IsFinished())
+            return k + 1;
+    }
+    return periods;
+}
+
 void Firmware::SkipTime(double seconds)
 {
     if (seconds <= 0.0)
@@ -777,7 +788,7 @@ void Firmware::SkipTime(double seconds)
     m_plant.SkipTime(seconds);
 }
 
-void Firmware::FastLoop()
+[[gnu::flatten]] void Firmware::FastLoop()
 {
     if (!m_on) {
         m_iq = m_id = 0.0;
@@ -819,22 +830,24 @@ void Firmware::FastLoop()
     ApplyVoltage();
 }
 
+// PI in the drive's fixed point: errors and outputs in whole units, the
+// integrator in Q16.
+double Firmware::CurrentPi(double reference, double measured, std::int64_t& integral) const
+{
+    const double difference = std::clamp(reference - measured, -65535.0, 65535.0);
+    const auto error = static_cast<std::int64_t>(difference + (difference >= 0.0 ? 0.5 : -0.5));
+    const std::int64_t p = ((m_p.kpI.mantissa * error) << m_p.kpI.shift) >> 15;
+    constexpr std::int64_t kLimit = static_cast<std::int64_t>(kCommandLimit) << 16;
+    integral = std::clamp<std::int64_t>(integral + (((m_p.kiI.mantissa * error) << m_p.kiI.shift) << 1),
+                                        -kLimit, kLimit);
+    const std::int64_t u = p + (integral >> 16);
+    return static_cast<double>(std::clamp<std::int64_t>(u, -32767, 32767));
+}
+
 void Firmware::RunCurrentController()
 {
-    // PI in the drive's fixed point: errors and outputs in whole units, the
-    // integrators in Q16.
-    auto pi = [this](double reference, double measured, std::int64_t& integral) {
-        const double difference = std::clamp(reference - measured, -65535.0, 65535.0);
-        const auto error = static_cast<std::int64_t>(difference + (difference >= 0.0 ? 0.5 : -0.5));
-        const std::int64_t p = ((m_p.kpI.mantissa * error) << m_p.kpI.shift) >> 15;
-        integral += ((m_p.kiI.mantissa * error) << m_p.kiI.shift) << 1;
-        const std::int64_t limit = static_cast<std::int64_t>(kCommandLimit) << 16;
-        integral = std::clamp(integral, -limit, limit);
-        const std::int64_t u = p + (integral >> 16);
-        return static_cast<double>(std::clamp<std::int64_t>(u, -32767, 32767));
-    };
-    const double uq = pi(m_iqRef, m_iq, m_intQ);
-    const double ud = pi(m_idRef, m_id, m_intD);
+    const double uq = CurrentPi(m_iqRef, m_iq, m_intQ);
+    const double ud = CurrentPi(m_idRef, m_id, m_intD);
     // output filter ("FILTERQ"; 1 passes the controller's output unchanged)
     m_uq += m_p.filterQ * (uq - m_uq);
     m_ud += m_p.filterQ * (ud - m_ud);
@@ -843,22 +856,24 @@ void Firmware::RunCurrentController()
 void Firmware::ApplyVoltage()
 {
     // Saturate the vector, then space-vector modulation.
-    const double square = m_uq * m_uq + m_ud * m_ud;
+    double uq = m_uq, ud = m_ud;
+    const double square = uq * uq + ud * ud;
     if (square > kCommandLimit * kCommandLimit) {
         const double k = kCommandLimit / std::sqrt(square);
-        m_uq *= k;
-        m_ud *= k;
+        uq *= k;
+        ud *= k;
+        m_uq = uq;
+        m_ud = ud;
     }
-    const double uq = m_uq, ud = m_ud;
-    const double alpha = ud * m_cos - uq * m_sin;
-    const double beta = ud * m_sin + uq * m_cos;
     // command units to a fraction of the bus: 65534 units are 1.1 x bus
     constexpr double k = 1.1 / 65534.0;
-    const double va = alpha * k;
-    const double vb = (-0.5 * alpha + 0.8660254037844386 * beta) * k;
-    const double vc = (-0.5 * alpha - 0.8660254037844386 * beta) * k;
-    const double zero = -0.5 * (std::max(va, std::max(vb, vc)) + std::min(va, std::min(vb, vc)));
-    m_duty = {0.5 + va + zero, 0.5 + vb + zero, 0.5 + vc + zero};
+    const double alpha = (ud * m_cos - uq * m_sin) * k;
+    const double beta = (ud * m_sin + uq * m_cos) * (0.8660254037844386 * k);
+    const double va = alpha;
+    const double vb = -0.5 * alpha + beta;
+    const double vc = -0.5 * alpha - beta;
+    const double zero = 0.5 - 0.5 * (std::max(va, std::max(vb, vc)) + std::min(va, std::min(vb, vc)));
+    m_duty = {va + zero, vb + zero, vc + zero};
 }
 
 void Firmware::SlowLoop()

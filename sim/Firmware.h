@@ -194,6 +194,9 @@ public:
     void LoadRegisters(const std::vector<std::pair<std::string, double>>& registers);
     // Runs the drive for one PWM period.
     void StepPwm();
+    // Runs the drive for the given PWM periods, or until the running program
+    // finishes; returns the periods run.
+    std::int64_t RunPwmPeriods(std::int64_t periods);
     // Moves the clock on without simulating (an idle drive with the rotor at rest).
     void SkipTime(double seconds);
     // A new program starts: latched protections cleared, the control frame
@@ -279,6 +282,7 @@ private:
     void MeasureCurrents();
     void MeasureHalls();
     void RunCurrentController();
+    double CurrentPi(double reference, double measured, std::int64_t& integral) const;
     void RunSpeedController();
     void RunPositionController();
     void ApplyVoltage();

@@ -41,7 +41,7 @@ inline double Sign(double x)
 
 // One mass over one step with viscous friction already in the torque and
 // Coulomb friction with stiction.
-double AdvanceSpeed(double omega, double torque, double coulomb, double stepOverInertia)
+inline double AdvanceSpeed(double omega, double torque, double coulomb, double stepOverInertia)
 {
     if (omega == 0.0 && std::abs(torque) <= coulomb)
         return 0.0;
@@ -101,6 +101,8 @@ void Plant::Precompute()
     m_decayGain = (1.0 - m_decay) / m_rs;
     m_torqueFactor = 1.5 * m_pp;
     m_stepOverInertia = m_h / m_motor.TotalInertia();
+    m_viscousTotal = m_motor.viscous + m_motor.loadViscous;
+    m_coulombTotal = m_motor.coulomb + m_motor.loadCoulomb;
     m_deadFraction = m_hw.deadTime / m_h;
     m_motorThermalStep = kThermalDivider * m_h / m_motor.thermalTimeConstant;
     m_motorHeating = m_motor.thermalResistance * 1.5 * m_rs;
@@ -115,7 +117,8 @@ void Plant::Precompute()
         m_hallCos[k] = std::cos(angle);
         m_hallSin[k] = std::sin(angle);
     }
-    m_currentScale = m_adcMax / (2.0 * m_hw.currentFullScale);
+    m_stepsPerAmpere = m_adcMax / (2.0 * m_hw.currentFullScale) * m_inverseAdcStep;
+    m_stepsAtZero = 32768.0 * m_inverseAdcStep + 0.5;
 }
 
 void Plant::SetEnabled(bool on)
@@ -168,89 +171,117 @@ double Plant::LoadSpeed() const
     return m_motor.coupling.present ? m_omegaL : m_omegaM;
 }
 
-void Plant::Step()
+// One function for the hot path: everything it calls is inlined.
+[[gnu::flatten]] void Plant::Step()
 {
-    const double h = m_h;
-    const FaultSet& faults = m_options.faults;
     const double omegaE = m_pp * m_omegaM;
     // the rotor frame turns by this over the step
     double cw, sw;
-    SmallSinCos(omegaE * h, cw, sw);
+    SmallSinCos(omegaE * m_h, cw, sw);
 
-    if (m_enabled) {
-        // Motor phase currents and the currents of the inverter legs.
-        double leg[3] = {Ia(), Ib(), Ic()};
-        if (faults.swappedPhases)
-            std::swap(leg[0], leg[1]);
-        leg[0] += m_shortCurrent;
-        leg[1] -= m_shortCurrent;
-
-        // Average pole voltages over the period, less the dead time's share.
-        const double deadVoltage = m_bus * m_deadFraction;
-        double pole[3];
-        for (int k = 0; k < 3; ++k) {
-            const double duty = std::clamp(m_duty[k], 0.0, 1.0);
-            pole[k] = duty * m_bus - deadVoltage * std::clamp(leg[k] * m_inverseRipple, -1.0, 1.0);
-        }
-        m_busCurrent = m_duty[0] * leg[0] + m_duty[1] * leg[1] + m_duty[2] * leg[2];
-        m_shortCurrent = faults.shortCircuit ? (pole[0] - pole[1]) * (1.0 / kShortResistance) : 0.0;
-        if (faults.swappedPhases)
-            std::swap(pole[0], pole[1]);
-
-        const double iqBefore = CurrentQ();
-        const double idBefore = CurrentD();
-        if (faults.openPhase) {
-            StepElectricalOpenPhase(pole[0] - pole[1], omegaE);
-        } else {
-            constexpr double third = 1.0 / 3.0, invSqrt3 = 1.0 / kSqrt3;
-            const double va = (2.0 * pole[0] - pole[1] - pole[2]) * third;
-            const double vb = (pole[1] - pole[2]) * invSqrt3;
-            if (m_salient)
-                StepElectricalSalient(va, vb, omegaE);
-            else
-                StepElectricalRound(va, vb, omegaE, cw, sw);
-        }
-        // Torque from the step's mean currents, each in the rotor frame of its instant.
-        const double cosEnd = m_cos * cw - m_sin * sw, sinEnd = m_sin * cw + m_cos * sw;
-        const double iq = 0.5 * (iqBefore + (-m_ia * sinEnd + m_ib * cosEnd));
-        const double id = 0.5 * (idBefore + (m_ia * cosEnd + m_ib * sinEnd));
-        m_torque = m_torqueFactor * (m_psi * iq + (m_lds - m_lqs) * id * iq);
-    } else {
-        m_torque = 0.0;
+    if (m_enabled)
+        StepElectrical(omegaE, cw, sw);
+    else
         m_busCurrent = 0.0;
-    }
 
     // DC bus behind the supply's resistance.
     m_bus = std::max(0.0, m_options.busVoltage - m_options.supplyResistance * m_busCurrent);
 
+    // The electrical angle turns with the rotor: by omegaE h when the speed
+    // holds, corrected by the small rest when it changed over the step.
     const double thetaBefore = m_thetaM;
-    StepMechanics(m_torque);
-
-    // The electrical angle turns with the rotor.
+    if (m_holdSpeed || m_motor.coupling.present)
+        StepMechanics(m_torque);
+    else
+        StepSingleMass(m_torque);
+    const double rest = m_pp * (m_thetaM - thetaBefore) - omegaE * m_h;
     double c, s;
-    SmallSinCos(m_pp * (m_thetaM - thetaBefore), c, s);
+    if (std::abs(rest) < 1e-4) { // the terms left out stay below 5e-18
+        const double half = 0.5 * rest * rest;
+        c = cw - sw * rest - cw * half;
+        s = sw + cw * rest - sw * half;
+    } else {
+        SmallSinCos(omegaE * m_h + rest, c, s);
+    }
+    RotateElectricalAngle(c, s);
+
+    if ((m_renormalise & (kThermalDivider - 1)) == 0)
+        StepTemperatures();
+    m_time += m_h;
+}
+
+void Plant::StepElectrical(double omegaE, double cw, double sw)
+{
+    const FaultSet& faults = m_options.faults;
+    // Motor phase currents and the currents of the inverter legs (scalars:
+    // the compiler's packing of small arrays stalls the loads here).
+    double legA = Ia(), legB = Ib();
+    const double legC = Ic();
+    if (faults.swappedPhases)
+        std::swap(legA, legB);
+    legA += m_shortCurrent;
+    legB -= m_shortCurrent;
+
+    // Average pole voltages over the period, less the dead time's share.
+    const double deadVoltage = m_bus * m_deadFraction;
+    const auto pole = [&](double duty, double leg) {
+        return std::clamp(duty, 0.0, 1.0) * m_bus -
+               deadVoltage * std::clamp(leg * m_inverseRipple, -1.0, 1.0);
+    };
+    double poleA = pole(m_duty[0], legA), poleB = pole(m_duty[1], legB);
+    const double poleC = pole(m_duty[2], legC);
+    m_busCurrent = m_duty[0] * legA + m_duty[1] * legB + m_duty[2] * legC;
+    m_shortCurrent = faults.shortCircuit ? (poleA - poleB) * (1.0 / kShortResistance) : 0.0;
+    if (faults.swappedPhases)
+        std::swap(poleA, poleB);
+
+    const double iqBefore = CurrentQ();
+    const double idBefore = CurrentD();
+    if (faults.openPhase) {
+        StepElectricalOpenPhase(poleA - poleB, omegaE);
+    } else {
+        constexpr double third = 1.0 / 3.0, invSqrt3 = 1.0 / kSqrt3;
+        const double va = (2.0 * poleA - poleB - poleC) * third;
+        const double vb = (poleB - poleC) * invSqrt3;
+        if (m_salient)
+            StepElectricalSalient(va, vb, omegaE);
+        else
+            StepElectricalRound(va, vb, omegaE, cw, sw);
+    }
+    // Torque from the step's mean currents, each in the rotor frame of its instant.
+    const double cosEnd = m_cos * cw - m_sin * sw, sinEnd = m_sin * cw + m_cos * sw;
+    const double iq = 0.5 * (iqBefore + (-m_ia * sinEnd + m_ib * cosEnd));
+    const double id = 0.5 * (idBefore + (m_ia * cosEnd + m_ib * sinEnd));
+    m_torque = m_torqueFactor * (m_psi * iq + (m_lds - m_lqs) * id * iq);
+}
+
+void Plant::RotateElectricalAngle(double c, double s)
+{
     const double nc = m_cos * c - m_sin * s;
     const double ns = m_sin * c + m_cos * s;
-    if (++m_renormalise >= 4096) {
+    ++m_renormalise;
+    if (m_renormalise >= 4096) { // afresh from the angle now and then
         m_renormalise = 0;
         const double e = std::remainder(m_pp * m_thetaM, 2.0 * kPi);
         m_cos = std::cos(e);
         m_sin = std::sin(e);
-    } else {
-        const double n = 0.5 * (3.0 - (nc * nc + ns * ns)); // keeps the pair on the unit circle
+    } else if ((m_renormalise & (kThermalDivider - 1)) == 0) {
+        // back onto the unit circle (each rotation is unit to a few ulp)
+        const double n = 0.5 * (3.0 - (nc * nc + ns * ns));
         m_cos = nc * n;
         m_sin = ns * n;
+    } else {
+        m_cos = nc;
+        m_sin = ns;
     }
+}
 
-    // Temperatures (slow: every few periods): copper loss in the motor,
-    // conduction loss in the drive.
-    if ((m_renormalise & (kThermalDivider - 1)) == 0) {
-        const double i2 = m_ia * m_ia + m_ib * m_ib;
-        m_motorTemp += m_motorThermalStep * (m_options.ambient + m_motorHeating * i2 - m_motorTemp);
-        m_driveTemp += m_driveThermalStep * (m_options.ambient + kDriveHeating * i2 - m_driveTemp);
-    }
-
-    m_time += h;
+// Copper loss heats the motor, conduction loss the drive (slow: every few periods).
+void Plant::StepTemperatures()
+{
+    const double i2 = m_ia * m_ia + m_ib * m_ib;
+    m_motorTemp += m_motorThermalStep * (m_options.ambient + m_motorHeating * i2 - m_motorTemp);
+    m_driveTemp += m_driveThermalStep * (m_options.ambient + kDriveHeating * i2 - m_driveTemp);
 }
 
 void Plant::StepElectricalRound(double va, double vb, double omegaE, double cw, double sw)
@@ -310,6 +341,17 @@ void Plant::StepElectricalOpenPhase(double vab, double omegaE)
     m_ib = -i / kSqrt3;
 }
 
+void Plant::StepSingleMass(double torque)
+{
+    const MotorModel& m = m_motor;
+    const double drive = torque - m.loadTorque - m_viscousTotal * m_omegaM;
+    const double next = AdvanceSpeed(m_omegaM, drive, m_coulombTotal, m_stepOverInertia);
+    m_thetaM += 0.5 * (m_omegaM + next) * m_h;
+    m_omegaM = next;
+    m_thetaL = m_thetaM;
+    m_omegaL = m_omegaM;
+}
+
 void Plant::StepMechanics(double torque)
 {
     const double h = m_h;
@@ -319,17 +361,8 @@ void Plant::StepMechanics(double torque)
         m_thetaL = m_thetaM;
         return;
     }
-    const MotorModel& m = m_motor;
-    if (!m.coupling.present) {
-        const double drive = torque - m.loadTorque - (m.viscous + m.loadViscous) * m_omegaM;
-        const double next = AdvanceSpeed(m_omegaM, drive, m.coulomb + m.loadCoulomb, m_stepOverInertia);
-        m_thetaM += 0.5 * (m_omegaM + next) * h;
-        m_omegaM = next;
-        m_thetaL = m_thetaM;
-        m_omegaL = m_omegaM;
-        return;
-    }
     // Two masses on a compliant shaft; a few sub-steps keep a stiff shaft stable.
+    const MotorModel& m = m_motor;
     const double resonance = std::sqrt(m.coupling.stiffness * (1.0 / m.Jm + 1.0 / m.Jload));
     const int steps = std::max(1, static_cast<int>(std::ceil(resonance * h / 0.2)));
     const double dt = h / steps;

@@ -94,7 +94,10 @@ public:
                                  : Ib() - m_shortCurrent + m_options.currentOffsetB;
         if (m_options.currentNoise > 0.0)
             amps += m_options.currentNoise * m_random.Normal();
-        return Quantise(32768.0 + amps * m_currentScale) - 32768.0;
+        // whole converter steps above the bottom of the span, 32768 counts at zero
+        const double steps =
+            std::clamp(amps * m_stepsPerAmpere + m_stepsAtZero, 0.0, m_adcMax * m_inverseAdcStep);
+        return static_cast<double>(static_cast<std::int32_t>(steps)) * m_adcStep - 32768.0;
     }
     // Hall sensor i (0 A, 1 B, 2 C) on 0..ADCmax for 0..5 V.
     double ReadHall(int sensor);
@@ -143,7 +146,13 @@ private:
     void StepElectricalRound(double va, double vb, double omegaE, double cw, double sw);
     void StepElectricalSalient(double va, double vb, double omegaE);
     void StepElectricalOpenPhase(double vab, double omegaE);
+    void StepElectrical(double omegaE, double cw, double sw);
+    void StepSingleMass(double torque);
+    // The held speed or the two-mass system.
     void StepMechanics(double torque);
+    // Turns the electrical angle by the rotation (c, s).
+    void RotateElectricalAngle(double c, double s);
+    void StepTemperatures();
     // A reading on the converter's steps, within its span.
     double Quantise(double counts) const
     {
@@ -176,13 +185,16 @@ private:
     double m_decayGain = 0.0;       // (1 - E) / R
     double m_torqueFactor = 6.0;    // 1.5 x pp
     double m_stepOverInertia = 0.0; // h / J
-    double m_deadFraction = 0.0;    // dead time / PWM period
+    double m_viscousTotal = 0.0;    // motor and load
+    double m_coulombTotal = 0.0;
+    double m_deadFraction = 0.0; // dead time / PWM period
     double m_motorThermalStep = 0.0, m_motorHeating = 0.0, m_driveThermalStep = 0.0;
     double m_inverseAdcStep = 1.0 / 64.0;
     std::array<double, 3> m_hallCos{}, m_hallSin{};
     double m_adcMax = 65472.0;
     double m_adcStep = 64.0;
-    double m_currentScale = 3273.6; // counts per ampere
+    double m_stepsPerAmpere = 51.15; // converter steps per ampere
+    double m_stepsAtZero = 512.5;    // converter steps at zero current, and a half to round
 
     // inverter
     bool m_enabled = false;

@@ -80,9 +80,9 @@ void VirtualDrive::AdvanceTo(double now)
         const double skip = std::floor((now - fw.Time() - kIdleSkip) / period) * period;
         fw.SkipTime(skip);
     }
-    const auto steps = static_cast<std::int64_t>(std::floor((now - fw.Time()) / period + 1e-9));
-    for (std::int64_t k = 0; k < steps; ++k) {
-        fw.StepPwm();
+    auto steps = static_cast<std::int64_t>(std::floor((now - fw.Time()) / period + 1e-9));
+    while (steps > 0) {
+        steps -= fw.RunPwmPeriods(steps);
         if (m_program && m_program->IsFinished())
             EndFinishedProgram();
     }
