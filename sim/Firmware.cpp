@@ -755,8 +755,11 @@ void Firmware::StepPwm()
 {
     if (m_slowCount == 0)
         SlowLoop();
-    if (m_fastCount == 0)
+    if (m_fastCount == 0) {
         FastLoop();
+        if (m_log.fastLoop)
+            SampleLog();
+    }
     if (++m_slowCount >= m_slper)
         m_slowCount = 0;
     if (++m_fastCount >= m_clper)
@@ -902,7 +905,8 @@ void Firmware::SlowLoop()
         else if (m_mode == ControlMode::Speed)
             RunSpeedController();
     }
-    SampleLog();
+    if (!m_log.fastLoop)
+        SampleLog();
 }
 
 void Firmware::RunSpeedController()
@@ -951,10 +955,11 @@ void Firmware::ResetControllers()
 
 // ---- Logger and scope ---------------------------------------------------------------------------
 
-void Firmware::StartLog(const std::vector<std::string>& variables, int points, int divider)
+void Firmware::StartLog(const std::vector<std::string>& variables, int points, int divider, bool fastLoop)
 {
     m_log = Log{};
     m_log.variables = variables;
+    m_log.fastLoop = fastLoop;
     m_log.points = std::max(0, points);
     m_log.divider = std::max(1, divider);
     m_log.active = !variables.empty();

@@ -206,8 +206,8 @@ public:
     void EndProgram() { m_program = nullptr; }
     Program* RunningProgram() const { return m_program; }
     // Starts or stops the logger: variables sampled every `divider` speed-loop
-    // periods, at most `points` samples.
-    void StartLog(const std::vector<std::string>& variables, int points, int divider);
+    // periods (current-loop periods with `fastLoop`), at most `points` samples.
+    void StartLog(const std::vector<std::string>& variables, int points, int divider, bool fastLoop = false);
     void StopLog();
     const std::vector<std::vector<double>>& LogRows() const { return m_log.rows; }
     // Scope frames (code 0xE900) produced since the last call.
@@ -240,6 +240,7 @@ private:
         int phase = 0;
         bool active = false;
         bool held = false;
+        bool fastLoop = false;
         std::vector<std::vector<double>> rows;
         std::vector<double> scopeSamples; // samples not yet sent in a scope frame
         int scopeCount = 0;

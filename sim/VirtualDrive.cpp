@@ -165,7 +165,7 @@ LinkResult VirtualDrive::StartProgram(double now, const ProgramRequest& request,
     Firmware& fw = *m_firmware;
     fw.BeginProgram(m_program.get());
     if (log && !log->variables.empty() && log->points > 0)
-        fw.StartLog(log->variables, log->points, log->divider);
+        fw.StartLog(log->variables, log->points, log->divider, log->fastLoop);
     else
         fw.StopLog();
     m_program->Start(fw);

@@ -329,4 +329,16 @@ TEST(FirmwareLogger, SamplesEveryDividerPeriodsUpToThePoints)
     EXPECT_EQ(frame[10] | frame[11] << 8 | frame[12] << 16 | frame[13] << 24, 1234);
 }
 
+TEST(FirmwareLogger, CurrentLoopLoggerSamplesEveryCurrentLoopPeriod)
+{
+    Rig rig; // current loop every PWM period, speed loop every tenth
+    rig.fw->StartLog({"THTST"}, 100, 1, true);
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    rig.fw->ImposeAngle(0.0);
+    rig.fw->SetAngleIncrement(10.0);
+    rig.Run(0.0025); // 50 current-loop periods
+    ASSERT_EQ(rig.fw->LogRows().size(), 50u);
+    EXPECT_EQ(rig.fw->LogRows()[1][0] - rig.fw->LogRows()[0][0], 10.0);
+}
+
 } // namespace

@@ -159,7 +159,7 @@ ProfileRun RunProfile(VirtualDrive& drive, CMC_Setup& setup, const std::string& 
     const Preliminary p = RunPreliminary(host, std::trunc(Internal(setup, "TestCurrent")));
     Inputs all = {{"RefTest", p.refTest}, {"RIncTest", p.rincTest}};
     all.insert(all.end(), inputs.begin(), inputs.end());
-    const LogRequest log = Log(logged, 2000, true);
+    const LogRequest log = Log(logged, 2000, false);
     ProfileRun run;
     if (pollFor > 0.0) {
         for (const auto& [name, value] : all)
