@@ -11,6 +11,7 @@
 #include "DriveClock.h"
 #include "Errors.h"
 #include "MyTestDlg.h"
+#include "TestAnalogueRef.h"
 #include "TestHallSignals.h"
 #include "TestPhaseConnections.h"
 #include "TestRL.h"
@@ -75,10 +76,11 @@ protected:
 
     // Makes a virtual drive on the motor the active drive and connects the setup.
     VirtualDrive& Connect(const MotorModel& motor, CMC_Setup& setup,
-                          const std::vector<std::string>& faults = {})
+                          const std::vector<std::string>& faults = {}, double referenceLevel = 0.5)
     {
         VirtualDriveOptions options;
         options.busVoltage = kSupply;
+        options.plant.referenceLevel = referenceLevel;
         for (const std::string& fault : faults)
             EXPECT_TRUE(options.plant.faults.Add(fault)) << fault;
         auto drive = std::make_shared<VirtualDrive>(motor, options);
@@ -318,6 +320,26 @@ TEST_F(IdentificationOnVirtualDrive, AnInjectedFaultFailsTheMatchingTestWithItsM
         }
         CMC_Comm::SetActiveLink(nullptr, nullptr);
     }
+}
+
+TEST_F(IdentificationOnVirtualDrive, AnalogueReferenceShowsTheInputUntilStopped)
+{
+    const std::string file = LibraryMotorFiles().front();
+    const MotorModel motor = LoadMotor(file);
+    auto setup = Prepare(file, motor);
+    // a quarter of the converter's span on the reference input
+    Connect(motor, *setup, {}, 0.25);
+    const double range = Value(*setup, "AnalogueInputsRange");
+    const double low = range == 20.0 ? -10.0 : 0.0;
+    const double high = range == 20.0 ? 10.0 : range == 5.0 ? 5.0 : 3.3;
+
+    CTestAnalogueRef dialog(setup.get(), 1, nullptr);
+    Run(dialog, [&](DialogDriver& d) {
+        ASSERT_TRUE(d.WaitUntil([&] { return !d.Text(1010).isEmpty(); }));
+        EXPECT_NEAR(d.Text(1010).toDouble(), low + 0.25 * (high - low), 0.011);
+        d.Click(10000); // Stop
+    });
+    ExpectPassed(dialog);
 }
 
 } // namespace
