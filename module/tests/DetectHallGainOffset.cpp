@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr const char* kPreliminaryProgram = "Initial_Positioning_Test";
 constexpr std::array<const char*, 5> kStageTexts = {
     "Launching code for the preliminary test",
     "Running the preliminary test",
@@ -18,9 +17,6 @@ constexpr std::array<const char*, 5> kStageTexts = {
     "Running the test",
     "Computing data",
 };
-// The value boxes show every tenth sample.
-constexpr int kSamplesPerDisplay = 10;
-
 // "WEAKINC": 0 while the program works, then its outcome.
 constexpr const char* kStatus = "WEAKINC";
 constexpr double kWorking = 0.0;
@@ -48,12 +44,10 @@ const std::array<CDetectHallGainOffset::Transfer, 8> CDetectHallGainOffset::kTra
 }};
 
 CDetectHallGainOffset::CDetectHallGainOffset(CMC_Setup* setup, int flag, QWidget* parent)
-    : CMyTestDlg(setup, kTemplateId, flag, parent)
+    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kProgram,
+                          Accept::NonZero)
 {
-    m_nStageCount = kStageTexts.size();
     AddParameterControls("TestCurrent", 1005, 1017);
-    m_bStoppable = 0;
-    SetHelpTopic(kHelpTopic);
 }
 
 CDetectHallGainOffset::~CDetectHallGainOffset() = default;
@@ -61,10 +55,7 @@ CDetectHallGainOffset::~CDetectHallGainOffset() = default;
 int CDetectHallGainOffset::OnInitDialog()
 {
     m_traces.Attach(*this);
-    CMC_TestDlg::OnInitDialog();
-    LoadProgramImage(m_main, kProgram);
-    LoadProgramImage(m_preliminary, kPreliminaryProgram);
-    return 1;
+    return CPositioningTestDlg::OnInitDialog();
 }
 
 void CDetectHallGainOffset::OnCancel()
@@ -73,45 +64,24 @@ void CDetectHallGainOffset::OnCancel()
     EndDialog(IDOK);
 }
 
-void CDetectHallGainOffset::ShowStageText()
-{
-    if (m_nStage < kStageTexts.size())
-        SetInfoText(QString::fromUtf8(kStageTexts[m_nStage]));
-}
-
 void CDetectHallGainOffset::BeginTest()
 {
-    EmptyControls(*this,
-                  {HallTraces::kValueEdits[0], HallTraces::kValueEdits[1], HallTraces::kValueEdits[2]});
-    m_testCurrent = static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent"));
-    m_nStage = 0;
-    m_bRunning = 1;
-    m_nResult = -1;
+    HallTraces::ClearValues(*this);
     m_bStopRequest = 0;
-    ShowStageText();
-    if (!LaunchPreliminaryTest(*this, &m_preliminary, m_testCurrent))
+    BeginWithPreliminaryTest();
+}
+
+void CDetectHallGainOffset::LaunchMainProgram()
+{
+    if (!HandOverPreliminaryResults() || !StartMainProgram())
         return;
-    ShowStageText();
+    m_traces.Prepare();
     RearmPoll(*this);
 }
 
-void CDetectHallGainOffset::OnTimer(int id)
+void CDetectHallGainOffset::PollOwnStage()
 {
-    KillTimer(kPollTimer);
-    if (!m_bRunning || id != kPollTimer) {
-        CMyTestDlg::OnTimer(id);
-        return;
-    }
     switch (m_nStage) {
-    case 2:
-        if (PollProgramEnd(*this, &m_preliminary, kMaskShortCircuitEnable) != ProgramState::Ended ||
-            !TakeHallPreliminaryResults(*this, &m_preliminary, m_reftst, m_rinctst))
-            return;
-        ShowStageText();
-        [[fallthrough]];
-    case 3:
-        LaunchTestProgram();
-        return;
     case 4:
         WatchUntilDone();
         return;
@@ -123,39 +93,15 @@ void CDetectHallGainOffset::OnTimer(int id)
     }
 }
 
-void CDetectHallGainOffset::LaunchTestProgram()
-{
-    if (!SetUserVariableValue(&m_main, "RefTest", m_reftst, m_strError) ||
-        !SetUserVariableValue(&m_main, "RIncTest", m_rinctst, m_strError)) {
-        TestFailed(1);
-        return;
-    }
-    if (!ExecuteCode(kProgram, &m_main, nullptr, nullptr, nullptr)) {
-        FailTest(*this, msc_pszErrInternal);
-        return;
-    }
-    ShowStageText();
-    m_traces.Prepare();
-    RearmPoll(*this);
-}
-
 void CDetectHallGainOffset::WatchUntilDone()
 {
     m_bStoppable = 0;
-    int samples = 0;
-    if (!CheckDriveErrors(1, kMaskShortCircuitEnable))
+    if (!CheckDriveErrors(1, kMaskShortCircuitEnable) || !m_traces.FindSignals(*this))
         return;
-
-    CMC_Setup* setup = GetSetup();
-    const auto names = HallTraces::VariableNames(*setup);
-    std::array<CMC_Variable*, HallTraces::kChannels> signals{};
-    for (int i = 0; i < HallTraces::kChannels; ++i)
-        if (!(signals[i] = setup->FindVariable(names[i], 1)))
-            return FailTest(*this, msc_pszErrInternal);
-    CMC_Variable* status = setup->FindVariable(kStatus, 1);
+    CMC_Variable* status = GetSetup()->FindVariable(kStatus, 1);
     if (!status)
         return FailTest(*this, msc_pszErrInternal);
-    if (!signals[0]->ReadFromChip())
+    if (!m_traces.Signal(0)->ReadFromChip())
         return FailTest(*this, CMC_Comm::GetLastErrorText());
 
     QPointer<CDetectHallGainOffset> alive(this);
@@ -164,19 +110,12 @@ void CDetectHallGainOffset::WatchUntilDone()
         if (!CheckDriveErrors(1, kMaskShortCircuitEnable))
             return;
         HallTraces::Volts volts{};
-        for (int i = 0; i < HallTraces::kChannels; ++i) {
-            if (!signals[i]->ReadFromChip())
-                return FailTest(*this, CMC_Comm::GetLastErrorText());
-            volts[i] = signals[i]->GetValueInInternalUnit() / kCountsPerVolt;
-        }
+        if (!m_traces.ReadSignals(*this, kCountsPerVolt, volts))
+            return;
         if (!status->ReadFromChip())
             return FailTest(*this, CMC_Comm::GetLastErrorText());
         outcome = status->GetValueInInternalUnit();
-        m_traces.AddSample(volts);
-        if (++samples == kSamplesPerDisplay) {
-            HallTraces::ShowValues(*this, volts);
-            samples = 0;
-        }
+        m_traces.AddSample(*this, volts);
         PumpMessages();
         if (!alive)
             return;

@@ -6,11 +6,10 @@
 // so that the caller recomputes the setup with the new values.
 #pragma once
 
-#include "CoffFormat.h"
 #include "HallTraces.h"
-#include "MyTestDlg.h"
+#include "PositioningTestDlg.h"
 
-class CDetectHallGainOffset : public CMyTestDlg {
+class CDetectHallGainOffset : public CPositioningTestDlg {
 public:
     CDetectHallGainOffset(CMC_Setup* setup, int flag, QWidget* parent);
     ~CDetectHallGainOffset() override;
@@ -37,18 +36,12 @@ public:
 protected:
     int OnInitDialog() override;
     void OnCancel() override;
-    void OnTimer(int id) override;
+    void LaunchMainProgram() override;
+    void PollOwnStage() override;
 
 private:
-    void ShowStageText();
-    void LaunchTestProgram();
     void WatchUntilDone();
     void TransferResults();
 
-    CMC_CoffFormat m_main;
-    CMC_CoffFormat m_preliminary;
     HallTraces m_traces;
-    int m_testCurrent = 0; // [internal units]
-    double m_reftst = 0.0; // preliminary results [internal units]
-    double m_rinctst = 0.0;
 };

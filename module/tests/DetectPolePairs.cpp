@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr const char* kPreliminaryProgram = "Initial_Positioning_Test";
 constexpr std::array<const char*, 5> kStageTexts = {
     "Launching the application for preliminary test",
     "Waiting preliminary test to be finished",
@@ -45,23 +44,12 @@ bool TruncateCount(double value, int& count)
 } // namespace
 
 CDetectPolePairs::CDetectPolePairs(CMC_Setup* setup, int flag, QWidget* parent)
-    : CMyTestDlg(setup, kTemplateId, flag, parent)
+    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kProgram)
 {
-    m_nStageCount = kStageTexts.size();
     AddParameterControls("TestCurrent", 1005, 1017);
-    m_bStoppable = 0;
-    SetHelpTopic(kHelpTopic);
 }
 
 CDetectPolePairs::~CDetectPolePairs() = default;
-
-int CDetectPolePairs::OnInitDialog()
-{
-    CMC_TestDlg::OnInitDialog();
-    LoadProgramImage(m_main, kProgram);
-    LoadProgramImage(m_preliminary, kPreliminaryProgram);
-    return 1;
-}
 
 void CDetectPolePairs::DoDataExchange(bool saveAndValidate)
 {
@@ -96,25 +84,11 @@ bool CDetectPolePairs::OnCommand(int id)
     }
 }
 
-void CDetectPolePairs::ShowStageText()
-{
-    if (m_nStage < kStageTexts.size())
-        SetInfoText(QString::fromUtf8(kStageTexts[m_nStage]));
-}
-
 void CDetectPolePairs::BeginTest()
 {
-    m_testCurrent = static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent"));
     m_polePairsText.clear();
     m_polePairs = 0;
-    m_bRunning = 1;
-    m_nResult = -1;
-    m_nStage = 0;
-    ShowStageText();
-    if (LaunchPreliminaryTest(*this, &m_preliminary, m_testCurrent)) {
-        ShowStageText();
-        RearmPoll(*this);
-    }
+    BeginWithPreliminaryTest();
     UpdateData(false);
 }
 
@@ -206,32 +180,22 @@ void CDetectPolePairs::OnMove()
     UpdateData(false);
 }
 
-void CDetectPolePairs::OnTimer(int id)
+void CDetectPolePairs::OnPollTimer()
 {
-    KillTimer(kPollTimer);
-    if (!m_bRunning || id != kPollTimer) {
-        CMyTestDlg::OnTimer(id);
-        return;
-    }
+    CPositioningTestDlg::OnPollTimer();
+    if (!m_bRunning)
+        UpdateData(false);
+}
+
+void CDetectPolePairs::LaunchMainProgram()
+{
+    if (HandOverPreliminaryResults() && StartMainProgram())
+        WaitUntilReady();
+}
+
+void CDetectPolePairs::PollOwnStage()
+{
     switch (m_nStage) {
-    case 2:
-        if (PollProgramEnd(*this, &m_preliminary, kMaskShortCircuitEnable) != ProgramState::Ended ||
-            !TakePreliminaryResults(*this, &m_preliminary, m_reftst, m_rinctst))
-            break;
-        ShowStageText();
-        [[fallthrough]];
-    case 3:
-        if (!SetUserVariableValue(&m_main, "RefTest", m_reftst, m_strError) ||
-            !SetUserVariableValue(&m_main, "RIncTest", m_rinctst, m_strError)) {
-            TestFailed(1);
-            break;
-        }
-        if (!ExecuteCode(kProgram, &m_main, nullptr, nullptr, nullptr)) {
-            FailTest(*this, msc_pszErrInternal);
-            break;
-        }
-        ShowStageText();
-        [[fallthrough]];
     case 4:
         WaitUntilReady();
         break;
@@ -242,8 +206,6 @@ void CDetectPolePairs::OnTimer(int id)
         TestFailed(1);
         break;
     }
-    if (!m_bRunning)
-        UpdateData(false);
 }
 
 void CDetectPolePairs::WaitUntilReady()

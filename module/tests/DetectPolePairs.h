@@ -5,12 +5,11 @@
 // number that differs from the one the setup had.
 #pragma once
 
-#include "CoffFormat.h"
-#include "MyTestDlg.h"
+#include "PositioningTestDlg.h"
 
 #include <QString>
 
-class CDetectPolePairs : public CMyTestDlg {
+class CDetectPolePairs : public CPositioningTestDlg {
 public:
     CDetectPolePairs(CMC_Setup* setup, int flag, QWidget* parent);
     ~CDetectPolePairs() override;
@@ -28,25 +27,20 @@ public:
     int OldPolePairs() const { return m_oldPolePairs; }
 
 protected:
-    int OnInitDialog() override;
     void DoDataExchange(bool saveAndValidate) override;
     void OnCancel() override;
     bool OnCommand(int id) override;
-    void OnTimer(int id) override;
+    void OnPollTimer() override;
+    void LaunchMainProgram() override;
+    void PollOwnStage() override;
 
 private:
-    void ShowStageText();
     void OnStartStop();
     void OnMove();
     void WaitUntilReady();
     void Finish();
     bool WriteCommand(double command);
 
-    CMC_CoffFormat m_main;
-    CMC_CoffFormat m_preliminary;
-    int m_testCurrent = 0; // [internal units]
-    double m_reftst = 0.0; // preliminary results [internal units]
-    double m_rinctst = 0.0;
     int m_polePairs = 0;
     QString m_polePairsText;
     int m_oldPolePairs = 0;

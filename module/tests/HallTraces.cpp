@@ -1,5 +1,6 @@
 #include "HallTraces.h"
 
+#include "Comm.h"
 #include "HostServices.h"
 #include "MyTestDlg.h"
 #include "Setup.h"
@@ -14,6 +15,8 @@ constexpr std::array<const char*, HallTraces::kChannels> kPictures = {"BITMAP_30
 constexpr std::array<int, HallTraces::kChannels> kColours = {4, 1, 16}; // host palette
 constexpr double kLowestVolts = -1.0;
 constexpr double kHighestVolts = 6.0;
+// The value boxes show every tenth sample.
+constexpr int kSamplesPerDisplay = 10;
 
 } // namespace
 
@@ -34,6 +37,7 @@ void HallTraces::Attach(CMC_Dialog& dialog)
 
 void HallTraces::Prepare()
 {
+    m_samples = 0;
     for (int i = 0; i < kChannels; ++i) {
         CMC_Oscilloscope& trace = m_traces[i];
         trace.Initialize(QString(), 1, 0);
@@ -43,12 +47,21 @@ void HallTraces::Prepare()
     }
 }
 
-void HallTraces::AddSample(const Volts& volts)
+void HallTraces::AddSample(CMC_Dialog& dialog, const Volts& volts)
 {
     for (int i = 0; i < kChannels; ++i) {
         m_traces[i].Channel(0).value = volts[i];
         m_traces[i].UpdateLastPoint();
     }
+    if (++m_samples == kSamplesPerDisplay) {
+        ShowValues(dialog, volts);
+        m_samples = 0;
+    }
+}
+
+void HallTraces::ClearValues(CMyTestDlg& test)
+{
+    EmptyControls(test, {kValueEdits[0], kValueEdits[1], kValueEdits[2]});
 }
 
 void HallTraces::ShowValues(CMC_Dialog& dialog, const Volts& volts)
@@ -60,20 +73,27 @@ void HallTraces::ShowValues(CMC_Dialog& dialog, const Volts& volts)
     }
 }
 
-bool TakeHallPreliminaryResults(CMyTestDlg& test, CMC_CoffFormat* image, double& reftst, double& rinctst)
+bool HallTraces::FindSignals(CMyTestDlg& test)
 {
-    double in1 = 0.0;
-    if (!test.GetUserVariableValue(image, "In1", in1, test.m_strError)) {
-        test.TestFailed(1);
-        return false;
+    CMC_Setup* setup = test.GetSetup();
+    const auto names = VariableNames(*setup);
+    for (int i = 0; i < kChannels; ++i) {
+        if (!(m_signals[i] = setup->FindVariable(names[i], 1))) {
+            FailTest(test, CMC_TestDlg::msc_pszErrInternal);
+            return false;
+        }
     }
-    if (in1 == kNoResult) {
-        FailTest(test, CMC_TestDlg::msc_pszErrInternal);
-        return false;
+    return true;
+}
+
+bool HallTraces::ReadSignals(CMyTestDlg& test, double countsPerVolt, Volts& volts)
+{
+    for (int i = 0; i < kChannels; ++i) {
+        if (!m_signals[i]->ReadFromChip()) {
+            FailTest(test, CMC_Comm::GetLastErrorText());
+            return false;
+        }
+        volts[i] = m_signals[i]->GetValueInInternalUnit() / countsPerVolt;
     }
-    if (in1 == 0.0) {
-        FailTest(test, CMC_TestDlg::msc_pszErrInZero);
-        return false;
-    }
-    return ReadDriveVariable(test, "REFTST_V", reftst) && ReadDriveVariable(test, "RINCTST_V", rinctst);
+    return true;
 }

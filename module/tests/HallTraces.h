@@ -1,15 +1,14 @@
-// What the two Hall signal tests share: the three linear Hall signals, each
-// shown as a live trace, a picture and a value box, and the preliminary
-// results they accept.
+// What the two Hall signal tests share: the three linear Hall signals, read
+// from the drive and each shown as a live trace, a picture and a value box.
 #pragma once
 
 #include "Oscilloscope.h"
 
 #include <array>
 
-class CMC_CoffFormat;
 class CMC_Dialog;
 class CMC_Setup;
+class CMC_Variable;
 class CMyTestDlg;
 
 class HallTraces {
@@ -28,20 +27,31 @@ public:
 
     // Pictures and (prepared) traces into the dialog's controls.
     void Attach(CMC_Dialog& dialog);
-    // Empty traces over -1 V .. 6 V, one colour per signal.
+    // Empty traces over -1 V .. 6 V, one colour per signal; the count of
+    // samples starts again.
     void Prepare();
-    // Adds one sample of each signal as its newest point.
-    void AddSample(const Volts& volts);
-    // Shows the values in the value boxes at once.
-    static void ShowValues(CMC_Dialog& dialog, const Volts& volts);
+    // Adds one sample of each signal as its newest point; every tenth sample
+    // since Prepare also goes into the value boxes.
+    void AddSample(CMC_Dialog& dialog, const Volts& volts);
+    // Empties the value boxes.
+    static void ClearValues(CMyTestDlg& test);
+
+    // Finds the signals' drive variables in the test's setup; when one is
+    // missing the test has failed with the internal error.
+    bool FindSignals(CMyTestDlg& test);
+    // Reads each signal afresh from the drive [V] at the converter's counts
+    // per volt; when a read fails the test has failed with the drive's error.
+    bool ReadSignals(CMyTestDlg& test, double countsPerVolt, Volts& volts);
+    // A signal's drive variable, once found.
+    CMC_Variable* Signal(int channel) const { return m_signals[channel]; }
 
     const CMC_Oscilloscope& Trace(int channel) const { return m_traces[channel]; }
 
 private:
-    std::array<CMC_Oscilloscope, kChannels> m_traces;
-};
+    // Shows the values in the value boxes at once.
+    static void ShowValues(CMC_Dialog& dialog, const Volts& volts);
 
-// After the preliminary test of a Hall test: its "In1" fails only when it
-// holds no result or is exactly 0 (the sign does not matter here); then
-// "REFTST_V" and "RINCTST_V" are read [internal units].
-bool TakeHallPreliminaryResults(CMyTestDlg& test, CMC_CoffFormat* image, double& reftst, double& rinctst);
+    std::array<CMC_Oscilloscope, kChannels> m_traces;
+    std::array<CMC_Variable*, kChannels> m_signals{};
+    int m_samples = 0; // since the value boxes last showed a sample
+};

@@ -1,5 +1,6 @@
 #include "MyTestDlg.h"
 
+#include "CoffFormat.h"
 #include "EngineCore.h"
 #include "ModuleResources.h"
 #include "Setup.h"
@@ -26,9 +27,12 @@ constexpr DriveError kDriveErrors[] = {
 
 } // namespace
 
-CMyTestDlg::CMyTestDlg(CMC_Setup* setup, int templateId, int flag, QWidget* parent)
-    : CMC_TestDlg((InitModuleResources(), setup), templateId, flag, parent)
+CMyTestDlg::CMyTestDlg(CMC_Setup* setup, int templateId, int flag, QWidget* parent,
+                       std::span<const char* const> stageTexts, unsigned helpTopic)
+    : CMC_TestDlg((InitModuleResources(), setup), templateId, flag, parent), m_stageTexts(stageTexts)
 {
+    m_nStageCount = static_cast<std::uint16_t>(stageTexts.size());
+    SetHelpTopic(helpTopic);
     if (templateId != 102 && templateId != 103 && HasStartMinimumMove(setup))
         setup->SetParameterValueInBaseUnit("ABSTART_MINMOVE", 0.0);
 }
@@ -53,4 +57,39 @@ int CMyTestDlg::CheckDriveErrors(int failOnError, std::uint16_t mask)
         }
     }
     return 1;
+}
+
+void CMyTestDlg::ShowStageText()
+{
+    if (m_nStage < m_stageTexts.size())
+        SetInfoText(QString::fromUtf8(m_stageTexts[m_nStage]));
+}
+
+void CMyTestDlg::OpenRun()
+{
+    m_bRunning = 1;
+    m_nResult = -1;
+    m_nStage = 0;
+    ShowStageText();
+}
+
+bool CMyTestDlg::StartProgram(const char* program, CMC_CoffFormat* image, CMC_Logger* logger)
+{
+    if (!ExecuteCode(program, image, logger, nullptr, nullptr)) {
+        m_strError = msc_pszErrInternal;
+        TestFailed(1);
+        return false;
+    }
+    ShowStageText();
+    return true;
+}
+
+void CMyTestDlg::OnTimer(int id)
+{
+    KillTimer(kPollTimer);
+    if (!m_bRunning || id != kPollTimer) {
+        CMC_TestDlg::OnTimer(id);
+        return;
+    }
+    OnPollTimer();
 }

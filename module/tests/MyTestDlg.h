@@ -1,21 +1,51 @@
-// The base of every test dialog of the module: the drive error check and the
-// start-up rule on the minimum move.
+// The base of every test dialog of the module: the drive error check, the
+// start-up rule on the minimum move, the stage texts of a run and its poll.
 #pragma once
 
 #include "TestDlg.h"
 
 #include <cstdint>
+#include <span>
+
+class CMC_CoffFormat;
+class CMC_Logger;
+
+// Timer 1 polls the drive every 20 ms.
+inline constexpr int kPollTimer = 1;
+inline constexpr int kPollPeriodMs = 20;
 
 class CMyTestDlg : public CMC_TestDlg {
 public:
     // Unless the template is a controller tuning test (102, 103), a setup with
-    // "ABSTART_MINMOVE" gets it set to 0.
-    CMyTestDlg(CMC_Setup* setup, int templateId, int flag, QWidget* parent);
+    // "ABSTART_MINMOVE" gets it set to 0. stageTexts are the status texts of
+    // the stages in order, kept by reference (static storage); helpTopic is
+    // opened by Help.
+    CMyTestDlg(CMC_Setup* setup, int templateId, int flag, QWidget* parent,
+               std::span<const char* const> stageTexts = {}, unsigned helpTopic = 0);
 
     // 1 when the drive reports none of the errors the mask selects ("MER");
     // otherwise the error text goes into m_strError, TestFailed(1) follows
     // when failOnError is non-zero, and 0 is returned.
     int CheckDriveErrors(int failOnError, std::uint16_t mask);
+
+protected:
+    // Shows the text of stage m_nStage and so advances to the next stage;
+    // past the last text nothing is shown and the stage stays.
+    void ShowStageText();
+    // Opens a run: no outcome yet, stage 0 with its text shown.
+    void OpenRun();
+    // Starts a program of the run (by name alone when image is null) and
+    // shows the next stage's text; a start that fails ends the run with the
+    // internal error and gives false.
+    bool StartProgram(const char* program, CMC_CoffFormat* image, CMC_Logger* logger = nullptr);
+
+    // Timer 1 is the run's poll: it is killed on every tick, and while a run
+    // is on its tick goes to OnPollTimer; any other tick goes to the host.
+    void OnTimer(int id) override;
+    virtual void OnPollTimer() {}
+
+private:
+    std::span<const char* const> m_stageTexts;
 };
 
 // Registers every test dialog of the module with the setup editor's launcher.

@@ -70,11 +70,9 @@ void ShowOnBar(CBarGraph& bar, double low, double high, double value)
 } // namespace
 
 CTestAnalogueRef::CTestAnalogueRef(CMC_Setup* setup, int flag, QWidget* parent)
-    : CMyTestDlg(setup, kTemplateId, flag, parent)
+    : CMyTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic)
 {
-    m_nStageCount = kStageTexts.size();
     m_bStoppable = 1;
-    SetHelpTopic(kHelpTopic);
 }
 
 int CTestAnalogueRef::OnInitDialog()
@@ -108,37 +106,21 @@ int CTestAnalogueRef::OnInitDialog()
     return CMC_TestDlg::OnInitDialog();
 }
 
-void CTestAnalogueRef::ShowStageText()
-{
-    if (m_nStage < kStageTexts.size())
-        SetInfoText(QString::fromUtf8(kStageTexts[m_nStage]));
-}
-
 void CTestAnalogueRef::BeginTest()
 {
-    m_bRunning = 1;
-    m_nResult = -1;
-    m_nStage = 0;
     EmptyControls(*this, {kVoltageEdit, kCommandEdit});
     m_voltageBar.SetValue(m_voltageBar.Reference());
     m_commandBar.SetValue(m_commandBar.Reference());
     UpdateData(false);
     m_voltageBar.Invalidate();
     m_commandBar.Invalidate();
-    ShowStageText();
-    if (!ExecuteCode(kProgram, nullptr, nullptr, nullptr, nullptr)) {
-        FailTest(*this, msc_pszErrInternal);
-        return;
-    }
-    ShowStageText();
-    RearmPoll(*this);
+    OpenRun();
+    if (StartProgram(kProgram, nullptr))
+        RearmPoll(*this);
 }
 
-void CTestAnalogueRef::OnTimer(int id)
+void CTestAnalogueRef::OnPollTimer()
 {
-    KillTimer(kPollTimer);
-    if (!m_bRunning || id != kPollTimer)
-        return CMyTestDlg::OnTimer(id);
     if (m_nStage != 2) {
         TestFailed(1);
         return;

@@ -26,10 +26,9 @@ public:
 
 protected:
     int OnInitDialog() override;
-    void OnTimer(int id) override;
+    void OnPollTimer() override;
 
 private:
-    void ShowStageText();
     // Reads the input once and shows it; false when the run failed.
     bool ShowReading();
 

@@ -1,6 +1,5 @@
 #include "TestHallSignals.h"
 
-#include "Comm.h"
 #include "Helpers.h"
 #include "HostServices.h"
 #include "Setup.h"
@@ -12,7 +11,6 @@
 
 namespace {
 
-constexpr const char* kPreliminaryProgram = "Initial_Positioning_Test";
 constexpr std::array<const char*, 4> kStageTexts = {
     "Launching code for the preliminary test",
     "Running the preliminary test",
@@ -21,20 +19,16 @@ constexpr std::array<const char*, 4> kStageTexts = {
 };
 // Short circuit or a missing Hall sensor, checked when the user stops.
 constexpr std::uint16_t kMaskShortCircuitHall = 0x0022;
-// The value boxes show every tenth sample.
-constexpr int kSamplesPerDisplay = 10;
 // The converter's full scale is 5 V.
 constexpr double kFullScaleVolts = 5.0;
 
 } // namespace
 
 CTestHallSignals::CTestHallSignals(CMC_Setup* setup, int flag, QWidget* parent)
-    : CMyTestDlg(setup, kTemplateId, flag, parent)
+    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kProgram,
+                          Accept::NonZero)
 {
-    m_nStageCount = kStageTexts.size();
     AddParameterControls("TestCurrent", 1005, 1017);
-    m_bStoppable = 0;
-    SetHelpTopic(kHelpTopic);
 }
 
 CTestHallSignals::~CTestHallSignals() = default;
@@ -42,77 +36,40 @@ CTestHallSignals::~CTestHallSignals() = default;
 int CTestHallSignals::OnInitDialog()
 {
     m_traces.Attach(*this);
-    CMC_TestDlg::OnInitDialog();
-    LoadProgramImage(m_main, kProgram);
-    LoadProgramImage(m_preliminary, kPreliminaryProgram);
-    return 1;
-}
-
-void CTestHallSignals::ShowStageText()
-{
-    if (m_nStage < kStageTexts.size())
-        SetInfoText(QString::fromUtf8(kStageTexts[m_nStage]));
+    return CPositioningTestDlg::OnInitDialog();
 }
 
 void CTestHallSignals::BeginTest()
 {
-    EmptyControls(*this,
-                  {HallTraces::kValueEdits[0], HallTraces::kValueEdits[1], HallTraces::kValueEdits[2]});
-    m_testCurrent = static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent"));
+    HallTraces::ClearValues(*this);
     // Stop stays the host's until the sampling begins.
     m_bStoppable = 0;
-    m_bRunning = 1;
-    m_nResult = -1;
-    m_nStage = 0;
-    ShowStageText();
-    if (!LaunchPreliminaryTest(*this, &m_preliminary, m_testCurrent))
+    if (!BeginWithPreliminaryTest())
         return;
-    ShowStageText();
     m_firstSamplePending = 1;
     m_changed.fill(0);
-    RearmPoll(*this);
 }
 
-void CTestHallSignals::OnTimer(int id)
+void CTestHallSignals::LaunchMainProgram()
 {
-    KillTimer(kPollTimer);
-    if (!m_bRunning || id != kPollTimer) {
-        CMyTestDlg::OnTimer(id);
+    if (!HandOverPreliminaryResults())
         return;
-    }
-    switch (m_nStage) {
-    case 2:
-        if (PollProgramEnd(*this, &m_preliminary, kMaskShortCircuitEnable) != ProgramState::Ended ||
-            !TakeHallPreliminaryResults(*this, &m_preliminary, m_reftst, m_rinctst))
-            return;
-        ShowStageText();
-        [[fallthrough]];
-    case 3:
-        LaunchTestProgram();
-        return;
-    case 4:
-        SampleUntilStopped();
-        return;
-    default:
-        TestFailed(1);
-    }
-}
-
-void CTestHallSignals::LaunchTestProgram()
-{
-    if (!SetUserVariableValue(&m_main, "RefTest", m_reftst, m_strError) ||
-        !SetUserVariableValue(&m_main, "RIncTest", m_rinctst, m_strError) ||
-        !SetUserVariableValue(&m_main, "run_test", 1, m_strError)) {
+    if (!SetUserVariableValue(&m_main, "run_test", 1, m_strError)) {
         TestFailed(1);
         return;
     }
-    if (!ExecuteCode(kProgram, &m_main, nullptr, nullptr, nullptr)) {
-        FailTest(*this, msc_pszErrInternal);
+    if (!StartMainProgram())
         return;
-    }
-    ShowStageText();
     m_traces.Prepare();
     RearmPoll(*this);
+}
+
+void CTestHallSignals::PollOwnStage()
+{
+    if (m_nStage == 4)
+        SampleUntilStopped();
+    else
+        TestFailed(1);
 }
 
 void CTestHallSignals::SampleUntilStopped()
@@ -120,27 +77,18 @@ void CTestHallSignals::SampleUntilStopped()
     // From now on the Start button stops the sampling.
     m_bStopRequest = 0;
     m_bStoppable = 1;
-    int samples = 0;
-
-    CMC_Setup* setup = GetSetup();
-    std::array<CMC_Variable*, HallTraces::kChannels> signals{};
-    const auto names = HallTraces::VariableNames(*setup);
-    for (int i = 0; i < HallTraces::kChannels; ++i)
-        if (!(signals[i] = setup->FindVariable(names[i], 1)))
-            return FailTest(*this, msc_pszErrInternal);
-    const double countsPerVolt = Compute_ADCMaxValue(setup) / kFullScaleVolts;
+    if (!m_traces.FindSignals(*this))
+        return;
+    const double countsPerVolt = Compute_ADCMaxValue(GetSetup()) / kFullScaleVolts;
 
     QPointer<CTestHallSignals> alive(this);
     while (!m_bStopRequest) {
         if (!CheckDriveErrors(1, kMaskShortCircuit))
             return;
         HallTraces::Volts volts{};
-        for (int i = 0; i < HallTraces::kChannels; ++i) {
-            if (!signals[i]->ReadFromChip())
-                return FailTest(*this, CMC_Comm::GetLastErrorText());
-            volts[i] = signals[i]->GetValueInInternalUnit() / countsPerVolt;
-        }
-        m_traces.AddSample(volts);
+        if (!m_traces.ReadSignals(*this, countsPerVolt, volts))
+            return;
+        m_traces.AddSample(*this, volts);
         if (m_firstSamplePending) {
             m_initial = volts;
             m_firstSamplePending = 0;
@@ -148,10 +96,6 @@ void CTestHallSignals::SampleUntilStopped()
             for (int i = 0; i < HallTraces::kChannels; ++i)
                 if (!m_changed[i] && std::fabs(m_initial[i] - volts[i]) > kMinimumSwing)
                     m_changed[i] = 1;
-        }
-        if (++samples == kSamplesPerDisplay) {
-            HallTraces::ShowValues(*this, volts);
-            samples = 0;
         }
         // The user's Stop arrives here.
         PumpMessages();

@@ -5,11 +5,10 @@
 // Nothing is written into the setup.
 #pragma once
 
-#include "CoffFormat.h"
 #include "HallTraces.h"
-#include "MyTestDlg.h"
+#include "PositioningTestDlg.h"
 
-class CTestHallSignals : public CMyTestDlg {
+class CTestHallSignals : public CPositioningTestDlg {
 public:
     CTestHallSignals(CMC_Setup* setup, int flag, QWidget* parent);
     ~CTestHallSignals() override;
@@ -31,20 +30,14 @@ public:
 
 protected:
     int OnInitDialog() override;
-    void OnTimer(int id) override;
+    void LaunchMainProgram() override;
+    void PollOwnStage() override;
 
 private:
-    void ShowStageText();
-    void LaunchTestProgram();
     void SampleUntilStopped();
     void Evaluate();
 
-    CMC_CoffFormat m_main;
-    CMC_CoffFormat m_preliminary;
     HallTraces m_traces;
-    int m_testCurrent = 0; // [internal units]
-    double m_reftst = 0.0; // preliminary results [internal units]
-    double m_rinctst = 0.0;
     int m_firstSamplePending = 1;
     HallTraces::Volts m_initial{};
     std::array<int, HallTraces::kChannels> m_changed{};

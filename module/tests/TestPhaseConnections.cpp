@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr const char* kPreliminaryProgram = "Initial_Positioning_Test";
 // Entry 4 is never shown: the run ends in stage 4.
 constexpr std::array<const char*, 5> kStageTexts = {
     "Launching the application for preliminary test",
@@ -37,11 +36,10 @@ const char* const CTestPhaseConnections::kFailureText =
     "connections are OK, increase the test current value.";
 
 CTestPhaseConnections::CTestPhaseConnections(CMC_Setup* setup, int flag, QWidget* parent)
-    : CMyTestDlg(setup, kTemplateId, flag, parent), m_itest(setup->GetParameterValueInBaseUnit("TestCurrent"))
+    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kProgram),
+      m_itest(setup->GetParameterValueInBaseUnit("TestCurrent"))
 {
-    m_nStageCount = kStageTexts.size();
     AddParameterControls("TestCurrent", 1005, 1017);
-    SetHelpTopic(kHelpTopic);
 }
 
 CTestPhaseConnections::~CTestPhaseConnections() = default;
@@ -59,9 +57,7 @@ int CTestPhaseConnections::OnInitDialog()
     m_barIA.Attach(this, kIABar);
     m_barIB.Attach(this, kIBBar);
     ResetBars();
-    LoadProgramImage(m_main, kProgram);
-    LoadProgramImage(m_preliminary, kPreliminaryProgram);
-    return CMC_TestDlg::OnInitDialog();
+    return CPositioningTestDlg::OnInitDialog();
 }
 
 void CTestPhaseConnections::OnChangedParameterValue(const char* name)
@@ -81,68 +77,29 @@ void CTestPhaseConnections::ResetBars()
     }
 }
 
-void CTestPhaseConnections::ShowStageText()
-{
-    if (m_nStage < kStageTexts.size())
-        SetInfoText(QString::fromUtf8(kStageTexts[m_nStage]));
-}
-
 void CTestPhaseConnections::BeginTest()
 {
     EmptyControls(*this, {kIAEdit, kIBEdit});
     ResetBars();
     UpdateData(false);
-    m_testCurrent = static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent"));
-    m_bRunning = 1;
-    m_nResult = -1;
-    m_nStage = 0;
-    ShowStageText();
-    if (!LaunchPreliminaryTest(*this, &m_preliminary, m_testCurrent))
-        return;
-    ShowStageText();
-    RearmPoll(*this);
+    BeginWithPreliminaryTest();
 }
 
-void CTestPhaseConnections::OnTimer(int id)
-{
-    KillTimer(kPollTimer);
-    if (!m_bRunning || id != kPollTimer) {
-        CMyTestDlg::OnTimer(id);
-        return;
-    }
-    switch (m_nStage) {
-    case 2:
-        if (PollProgramEnd(*this, &m_preliminary, kMaskShortCircuitEnable) != ProgramState::Ended ||
-            !TakePreliminaryResults(*this, &m_preliminary, m_reftst, m_rinctst))
-            return;
-        ShowStageText();
-        [[fallthrough]];
-    case 3:
-        LaunchTestProgram();
-        return;
-    case 4:
-        if (PollProgramEnd(*this, &m_main, kMaskShortCircuitEnable) == ProgramState::Ended)
-            EvaluateCurrents();
-        return;
-    default:
-        TestFailed(1);
-    }
-}
-
-void CTestPhaseConnections::LaunchTestProgram()
+void CTestPhaseConnections::LaunchMainProgram()
 {
     // The program drives the test current the preliminary test found: no "In1".
-    if (!SetUserVariableValue(&m_main, "RefTest", m_reftst, m_strError) ||
-        !SetUserVariableValue(&m_main, "RIncTest", m_rinctst, m_strError)) {
+    if (HandOverPreliminaryResults() && StartMainProgram())
+        RearmPoll(*this);
+}
+
+void CTestPhaseConnections::PollOwnStage()
+{
+    if (m_nStage != 4) {
         TestFailed(1);
         return;
     }
-    if (!ExecuteCode(kProgram, &m_main, nullptr, nullptr, nullptr)) {
-        FailTest(*this, msc_pszErrInternal);
-        return;
-    }
-    ShowStageText();
-    RearmPoll(*this);
+    if (PollProgramEnd(*this, &m_main, kMaskShortCircuitEnable) == ProgramState::Ended)
+        EvaluateCurrents();
 }
 
 void CTestPhaseConnections::EvaluateCurrents()

@@ -5,10 +5,9 @@
 #pragma once
 
 #include "BarGraph.h"
-#include "CoffFormat.h"
-#include "MyTestDlg.h"
+#include "PositioningTestDlg.h"
 
-class CTestPhaseConnections : public CMyTestDlg {
+class CTestPhaseConnections : public CPositioningTestDlg {
 public:
     CTestPhaseConnections(CMC_Setup* setup, int flag, QWidget* parent);
     ~CTestPhaseConnections() override;
@@ -32,20 +31,14 @@ public:
 
 protected:
     int OnInitDialog() override;
-    void OnTimer(int id) override;
+    void LaunchMainProgram() override;
+    void PollOwnStage() override;
 
 private:
-    void ShowStageText();
     void ResetBars();
-    void LaunchTestProgram();
     void EvaluateCurrents();
 
-    CMC_CoffFormat m_main;
-    CMC_CoffFormat m_preliminary;
     CBarGraph m_barIA;
     CBarGraph m_barIB;
-    double m_itest = 0.0;  // "TestCurrent" [A]
-    int m_testCurrent = 0; // "TestCurrent" [internal units]
-    double m_reftst = 0.0; // preliminary results [internal units]
-    double m_rinctst = 0.0;
+    double m_itest = 0.0; // "TestCurrent" [A]
 };

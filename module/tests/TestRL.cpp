@@ -14,7 +14,6 @@ namespace {
 
 constexpr const char* kResistanceProgram = "Ident_R_or_Rs";
 constexpr const char* kInductanceProgram = "Ident_L_or_Tau_el";
-constexpr const char* kPreliminaryProgram = "Initial_Positioning_Test";
 constexpr std::array<const char*, 10> kStageTexts = {
     "Launching code for preliminary test (1)",
     "Waiting preliminary test to be finished (1)",
@@ -46,36 +45,26 @@ constexpr double kFullTurnIncrement = 65535.0;
 } // namespace
 
 CTestRL::CTestRL(CMC_Setup* setup, int /*flag*/, QWidget* parent)
-    : CMyTestDlg(setup, kTemplateId, 1, parent),
+    : CPositioningTestDlg(setup, kTemplateId, 1, parent, kStageTexts, kHelpTopic, kResistanceProgram),
       m_logger(std::make_unique<CMC_SingleAxisLogger>(setup, nullptr))
 {
-    m_nStageCount = kStageTexts.size();
     AddParameterControls("R", kREdit, kRUnit);
     AddParameterControls("L", kLEdit, kLUnit);
     AddParameterControls("TestCurrent", 1005, 1017);
-    SetHelpTopic(kHelpTopic);
 }
 
 CTestRL::~CTestRL() = default;
 
 int CTestRL::OnInitDialog()
 {
-    const int result = CMC_TestDlg::OnInitDialog();
+    const int result = CPositioningTestDlg::OnInitDialog();
     EmptyControls(*this, {kREdit, kLEdit, kRUnit, kLUnit});
     CMC_Setup* setup = GetSetup();
     m_vdcSaved = setup->GetParameterValueInBaseUnit("Vdc");
     m_lOld = m_lNew = setup->GetParameterValueInBaseUnit("L");
     m_rOld = m_rNew = setup->GetParameterValueInBaseUnit("R");
-    LoadProgramImage(m_rImage, kResistanceProgram);
     LoadProgramImage(m_lImage, kInductanceProgram);
-    LoadProgramImage(m_preliminaryImage, kPreliminaryProgram);
     return result;
-}
-
-void CTestRL::ShowStageText()
-{
-    if (m_nStage < kStageTexts.size())
-        SetInfoText(QString::fromUtf8(kStageTexts[m_nStage]));
 }
 
 void CTestRL::BeginTest()
@@ -83,34 +72,19 @@ void CTestRL::BeginTest()
     RefreshAllParameters(0);
     EmptyControls(*this, {kREdit, kLEdit, kRUnit, kLUnit});
     UpdateData(false);
-    m_testCurrent = static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent"));
-    m_bRunning = 1;
-    m_nResult = -1;
-    m_nStage = 0;
-    ShowStageText();
-    if (!LaunchPreliminaryTest(*this, &m_preliminaryImage, m_testCurrent))
-        return;
-    ShowStageText();
-    RearmPoll(*this);
+    BeginWithPreliminaryTest();
 }
 
-void CTestRL::OnTimer(int id)
+void CTestRL::LaunchMainProgram()
 {
-    KillTimer(kPollTimer);
-    if (!m_bRunning || id != kPollTimer)
-        return CMyTestDlg::OnTimer(id);
+    LaunchResistanceRun(m_testCurrent, m_reftst, m_rinctst, 1);
+}
+
+void CTestRL::PollOwnStage()
+{
     // A stage that launches a program follows at once on the stage that saw
     // the previous program end.
     switch (m_nStage) {
-    case 2:
-        if (PollProgramEnd(*this, &m_preliminaryImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
-            !TakePreliminaryResults(*this, &m_preliminaryImage, m_reftst, m_rinctst))
-            return;
-        ShowStageText();
-        [[fallthrough]];
-    case 3:
-        LaunchResistanceRun(m_testCurrent, m_reftst, m_rinctst, 1);
-        return;
     case 4:
         if (!EndFirstResistanceRun())
             return;
@@ -119,10 +93,8 @@ void CTestRL::OnTimer(int id)
         LaunchSecondPreliminaryTest();
         return;
     case 6:
-        if (PollProgramEnd(*this, &m_preliminaryImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
-            !TakePreliminaryResults(*this, &m_preliminaryImage, m_reftst, m_rinctst))
+        if (!PreliminaryTestEnded())
             return;
-        ShowStageText();
         [[fallthrough]];
     case 7:
         LaunchResistanceRun(m_testCurrent / 2, std::trunc(m_reftst), std::trunc(m_rinctst), 2);
@@ -144,9 +116,9 @@ void CTestRL::OnTimer(int id)
 
 void CTestRL::LaunchResistanceRun(int current, double reftst, double rinctst, int logType)
 {
-    if (!SetUserVariableValue(&m_rImage, "In1", current, m_strError) ||
-        !SetUserVariableValue(&m_rImage, "RefTest", reftst, m_strError) ||
-        !SetUserVariableValue(&m_rImage, "RIncTest", rinctst, m_strError)) {
+    if (!SetUserVariableValue(&m_main, "In1", current, m_strError) ||
+        !SetUserVariableValue(&m_main, "RefTest", reftst, m_strError) ||
+        !SetUserVariableValue(&m_main, "RIncTest", rinctst, m_strError)) {
         TestFailed(1);
         return;
     }
@@ -156,12 +128,8 @@ void CTestRL::LaunchResistanceRun(int current, double reftst, double rinctst, in
     }
     m_logger->ChangeSettings(kLogPoints, logType, 1);
     m_logger->AddVariable("IQ", 0);
-    if (!ExecuteCode(kResistanceProgram, &m_rImage, m_logger.get(), nullptr, nullptr)) {
-        FailTest(*this, msc_pszErrInternal);
-        return;
-    }
-    ShowStageText();
-    RearmPoll(*this);
+    if (StartMainProgram(m_logger.get()))
+        RearmPoll(*this);
 }
 
 bool CTestRL::UploadLogMeans(LogMeans& means)
@@ -185,7 +153,7 @@ bool CTestRL::UploadLogMeans(LogMeans& means)
 bool CTestRL::EndFirstResistanceRun()
 {
     LogMeans means;
-    if (PollProgramEnd(*this, &m_rImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
+    if (PollProgramEnd(*this, &m_main, kMaskShortCircuitEnable) != ProgramState::Ended ||
         !ReadDriveVariable(*this, "var_i1", m_u1) || !UploadLogMeans(means))
         return false;
     m_i1 = means.first;
@@ -195,22 +163,18 @@ bool CTestRL::EndFirstResistanceRun()
 
 void CTestRL::LaunchSecondPreliminaryTest()
 {
-    if (!SetUserVariableValue(&m_preliminaryImage, "In1", m_testCurrent / 2, m_strError)) {
+    if (!SetUserVariableValue(&m_preliminary, "In1", m_testCurrent / 2, m_strError)) {
         FailTest(*this, kSettingFailed);
         return;
     }
-    if (!ExecuteCode(kPreliminaryProgram, &m_preliminaryImage, nullptr, nullptr, nullptr)) {
-        FailTest(*this, msc_pszErrInternal);
-        return;
-    }
-    ShowStageText();
-    RearmPoll(*this);
+    if (StartProgram(kPreliminaryProgram, &m_preliminary))
+        RearmPoll(*this);
 }
 
 bool CTestRL::EndSecondResistanceRun()
 {
     double busCounts = 0.0;
-    if (PollProgramEnd(*this, &m_rImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
+    if (PollProgramEnd(*this, &m_main, kMaskShortCircuitEnable) != ProgramState::Ended ||
         !ReadDriveVariable(*this, "var_i1", m_u2) || !ReadDriveVariable(*this, "var_u2", busCounts))
         return false;
     LogMeans means;
@@ -254,12 +218,8 @@ void CTestRL::LaunchInductanceRun()
     m_logger->ChangeSettings(kLogPoints, 2, 1);
     m_logger->AddVariable("IQ", 0);
     m_logger->AddVariable("ID", 0);
-    if (!ExecuteCode(kInductanceProgram, &m_lImage, m_logger.get(), nullptr, nullptr)) {
-        FailTest(*this, msc_pszErrInternal);
-        return;
-    }
-    ShowStageText();
-    RearmPoll(*this);
+    if (StartProgram(kInductanceProgram, &m_lImage, m_logger.get()))
+        RearmPoll(*this);
 }
 
 void CTestRL::EndInductanceRun()

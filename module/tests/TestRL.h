@@ -8,13 +8,13 @@
 
 #include "CoffFormat.h"
 #include "Logger.h"
-#include "MyTestDlg.h"
+#include "PositioningTestDlg.h"
 
 #include <memory>
 
 class QCloseEvent;
 
-class CTestRL : public CMyTestDlg {
+class CTestRL : public CPositioningTestDlg {
 public:
     static constexpr int kTemplateId = 290;
     static constexpr unsigned kHelpTopic = 262412;
@@ -31,7 +31,8 @@ public:
 protected:
     int OnInitDialog() override;
     void OnCancel() override;
-    void OnTimer(int id) override;
+    void LaunchMainProgram() override;
+    void PollOwnStage() override;
     // The window's close box.
     void closeEvent(QCloseEvent* event) override;
 
@@ -39,7 +40,6 @@ protected:
     std::unique_ptr<CMC_SingleAxisLogger> m_logger;
 
 private:
-    void ShowStageText();
     void RestoreVdc();
     // Stage by stage, as the timer ticks.
     void LaunchResistanceRun(int current, double reftst, double rinctst, int logType);
@@ -57,13 +57,8 @@ private:
     };
     bool UploadLogMeans(LogMeans& means);
 
-    CMC_CoffFormat m_rImage;
-    CMC_CoffFormat m_lImage;
-    CMC_CoffFormat m_preliminaryImage;
-    int m_testCurrent = 0; // [internal units]
-    double m_reftst = 0.0; // preliminary results [internal units]
-    double m_rinctst = 0.0;
-    double m_u1 = 0.0; // voltage command [internal units] and mean current of the first run
+    CMC_CoffFormat m_lImage; // the resistance runs use m_main
+    double m_u1 = 0.0;       // voltage command [internal units] and mean current of the first run
     double m_i1 = 0.0;
     double m_u2 = 0.0; // the same for the second run
     double m_i2 = 0.0;

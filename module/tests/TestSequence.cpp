@@ -67,35 +67,6 @@ ProgramState PollProgramEnd(CMyTestDlg& test, CMC_CoffFormat* image, std::uint16
     return ProgramState::Ended;
 }
 
-bool LaunchPreliminaryTest(CMyTestDlg& test, CMC_CoffFormat* image, int testCurrent)
-{
-    if (!test.SetUserVariableValue(image, "In1", testCurrent, test.m_strError)) {
-        test.TestFailed(1);
-        return false;
-    }
-    if (!test.ExecuteCode("Initial_Positioning_Test", image, nullptr, nullptr, nullptr)) {
-        test.m_strError = CMC_TestDlg::msc_pszErrInternal;
-        test.TestFailed(1);
-        return false;
-    }
-    return true;
-}
-
-bool TakePreliminaryResults(CMyTestDlg& test, CMC_CoffFormat* image, double& reftst, double& rinctst)
-{
-    double in1 = 0.0;
-    if (!test.GetUserVariableValue(image, "In1", in1, test.m_strError)) {
-        test.TestFailed(1);
-        return false;
-    }
-    if (in1 == kNoResult || in1 <= 0.0) {
-        test.m_strError = in1 == kNoResult ? CMC_TestDlg::msc_pszErrInternal : CMC_TestDlg::msc_pszErrInZero;
-        test.TestFailed(1);
-        return false;
-    }
-    return ReadDriveVariable(test, "REFTST_V", reftst) && ReadDriveVariable(test, "RINCTST_V", rinctst);
-}
-
 bool ReadDriveVariable(CMyTestDlg& test, const char* name, double& value, DriveUnits units)
 {
     CMC_Variable* variable = test.GetSetup()->FindVariable(name, 1);

@@ -1,7 +1,7 @@
 // Steps that the identification tests share: polling a drive program until it
-// has run and switched the power stage off, taking over the results of the
-// preliminary positioning test, reading drive variables, and the question
-// asked on Close when a test found values that differ from the old ones.
+// has run and switched the power stage off, reading drive variables, and the
+// question asked on Close when a test found values that differ from the old
+// ones.
 // Every step that fails has already put its text into m_strError and called
 // TestFailed(1) when it returns false (or ProgramState::Failed).
 #pragma once
@@ -17,9 +17,6 @@
 
 class CMC_CoffFormat;
 
-// Timer 1 polls the drive every 20 ms.
-inline constexpr int kPollTimer = 1;
-inline constexpr int kPollPeriodMs = 20;
 // A user or drive variable that holds this value has no valid result.
 inline constexpr double kNoResult = 1.2345e100;
 // Drive error masks: short circuit; short circuit and ENABLE; every error.
@@ -45,14 +42,6 @@ enum class ProgramState { Failed, Running, Ended };
 // One poll of a program: still running (the poll is re-armed), ended with no
 // drive error under the mask, or failed.
 ProgramState PollProgramEnd(CMyTestDlg& test, CMC_CoffFormat* image, std::uint16_t mask);
-
-// Sets "In1" of the preliminary image to the test current and starts
-// "Initial_Positioning_Test".
-bool LaunchPreliminaryTest(CMyTestDlg& test, CMC_CoffFormat* image, int testCurrent);
-
-// After the preliminary test: checks its "In1" (no result, or not positive)
-// and reads "REFTST_V" and "RINCTST_V" [internal units].
-bool TakePreliminaryResults(CMyTestDlg& test, CMC_CoffFormat* image, double& reftst, double& rinctst);
 
 // Reads a drive variable from the drive, in internal or base units. A
 // variable the setup lacks fails with the internal error, a failed read with

@@ -16,11 +16,10 @@ constexpr int kVdcUnit = 1013;
 } // namespace
 
 CTestVdcDetection::CTestVdcDetection(CMC_Setup* setup, int flag, QWidget* parent)
-    : CMyTestDlg(setup, kTemplateId, flag, parent), m_vdcOld(setup->GetParameterValueInBaseUnit("Vdc"))
+    : CMyTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic),
+      m_vdcOld(setup->GetParameterValueInBaseUnit("Vdc"))
 {
-    m_nStageCount = kStageTexts.size();
     AddParameterControls("Vdc", kVdcEdit, kVdcUnit);
-    SetHelpTopic(kHelpTopic);
 }
 
 int CTestVdcDetection::OnInitDialog()
@@ -30,33 +29,16 @@ int CTestVdcDetection::OnInitDialog()
     return 1;
 }
 
-void CTestVdcDetection::ShowStageText()
-{
-    if (m_nStage < kStageTexts.size())
-        SetInfoText(QString::fromUtf8(kStageTexts[m_nStage]));
-}
-
 void CTestVdcDetection::BeginTest()
 {
     EmptyControls(*this, {kVdcEdit, kVdcUnit});
-    m_bRunning = 1;
-    m_nResult = -1;
-    m_nStage = 0;
-    ShowStageText();
-    if (!ExecuteCode(kProgram, &m_image, nullptr, nullptr, nullptr)) {
-        m_strError = msc_pszErrInternal;
-        TestFailed(1);
-        return;
-    }
-    ShowStageText();
-    RearmPoll(*this);
+    OpenRun();
+    if (StartProgram(kProgram, &m_image))
+        RearmPoll(*this);
 }
 
-void CTestVdcDetection::OnTimer(int id)
+void CTestVdcDetection::OnPollTimer()
 {
-    KillTimer(kPollTimer);
-    if (!m_bRunning || id != kPollTimer)
-        return CMyTestDlg::OnTimer(id);
     if (m_nStage != 2) {
         TestFailed(1);
         return;

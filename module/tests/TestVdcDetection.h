@@ -18,11 +18,9 @@ public:
 protected:
     int OnInitDialog() override;
     void OnCancel() override;
-    void OnTimer(int id) override;
+    void OnPollTimer() override;
 
 private:
-    void ShowStageText();
-
     CMC_CoffFormat m_image;
     double m_vdcOld; // "Vdc" when the dialog opened [V]
 };

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr const char* kMainProgram = "Total_Inertia_Identification_Test";
-constexpr const char* kPreliminaryProgram = "Initial_Positioning_Test";
 constexpr std::array<const char*, 4> kStageTexts = {
     "Launching code for preliminary test",
     "Waiting preliminary test to be finished",
@@ -57,24 +56,20 @@ int TruncatedInternal(CMC_Setup* setup, const char* name)
 } // namespace
 
 CTotalInertiaTest::CTotalInertiaTest(CMC_Setup* setup, int flag, QWidget* parent)
-    : CMyTestDlg(setup, kTemplateId, flag, parent), m_jtNew(setup->GetParameterValueInBaseUnit("Jt")),
-      m_jtOld(m_jtNew)
+    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kMainProgram),
+      m_jtNew(setup->GetParameterValueInBaseUnit("Jt")), m_jtOld(m_jtNew)
 {
-    m_nStageCount = kStageTexts.size();
     AddParameterControls("Jt", kJtEdit, kJtUnit);
     AddParameterControls("TestCurrent", 1005, 1017);
     AddParameterControls("TestProtectionCurrent", 3265, 3266);
     AddParameterControls("TestMaxSpeed", 3267, 3268);
-    SetHelpTopic(kHelpTopic);
 }
 
 int CTotalInertiaTest::OnInitDialog()
 {
-    CMC_TestDlg::OnInitDialog();
+    const int result = CPositioningTestDlg::OnInitDialog();
     EmptyControls(*this, {kJtEdit, kJtUnit});
-    LoadProgramImage(m_mainImage, kMainProgram);
-    LoadProgramImage(m_preliminaryImage, kPreliminaryProgram);
-    return 1;
+    return result;
 }
 
 bool CTotalInertiaTest::OnCommand(int id)
@@ -102,72 +97,39 @@ void CTotalInertiaTest::OnOK()
         protection->SetValueInBaseUnit(testProtection->GetValueInBaseUnit());
 }
 
-void CTotalInertiaTest::ShowStageText()
-{
-    if (m_nStage < kStageTexts.size())
-        SetInfoText(QString::fromUtf8(kStageTexts[m_nStage]));
-}
-
 void CTotalInertiaTest::BeginTest()
 {
     EmptyControls(*this, {kJtEdit, kJtUnit});
-    m_testCurrent = TruncatedInternal(GetSetup(), "TestCurrent");
-    m_bRunning = 1;
-    m_nResult = -1;
-    m_nStage = 0;
-    ShowStageText();
-    if (!LaunchPreliminaryTest(*this, &m_preliminaryImage, m_testCurrent))
-        return;
-    ShowStageText();
-    RearmPoll(*this);
+    BeginWithPreliminaryTest();
 }
 
-void CTotalInertiaTest::OnTimer(int id)
+void CTotalInertiaTest::LaunchMainProgram()
 {
-    KillTimer(kPollTimer);
-    if (!m_bRunning || id != kPollTimer)
-        return CMyTestDlg::OnTimer(id);
-    switch (m_nStage) {
-    case 2:
-        if (PollProgramEnd(*this, &m_preliminaryImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
-            !TakePreliminaryResults(*this, &m_preliminaryImage, m_reftst, m_rinctst))
-            return;
-        ShowStageText();
-        [[fallthrough]];
-    case 3:
-        LaunchInertiaProgram();
+    if (!HandOverPreliminaryResults())
         return;
-    case 4:
-        if (PollProgramEnd(*this, &m_mainImage, kMaskAll) == ProgramState::Ended)
-            EvaluateInertiaProgram();
-        return;
-    default:
-        TestFailed(1);
-    }
-}
-
-void CTotalInertiaTest::LaunchInertiaProgram()
-{
     CMC_Setup* setup = GetSetup();
     const std::pair<const char*, double> inputs[] = {
-        {"RefTest", m_reftst},
-        {"RIncTest", m_rinctst},
         {"In1", m_testCurrent},
         {"LimitSpeedMax", TruncatedInternal(setup, "TestMaxSpeed")},
         {"Imax_Prot_Test", TruncatedInternal(setup, "TestProtectionCurrent")},
     };
     for (const auto& [name, value] : inputs)
-        if (!SetUserVariableValue(&m_mainImage, name, value, m_strError)) {
+        if (!SetUserVariableValue(&m_main, name, value, m_strError)) {
             TestFailed(1);
             return;
         }
-    if (!ExecuteCode(kMainProgram, &m_mainImage, nullptr, nullptr, nullptr)) {
-        m_strError = msc_pszErrInternal;
+    if (StartMainProgram())
+        RearmPoll(*this);
+}
+
+void CTotalInertiaTest::PollOwnStage()
+{
+    if (m_nStage != 4) {
         TestFailed(1);
         return;
     }
-    ShowStageText();
-    RearmPoll(*this);
+    if (PollProgramEnd(*this, &m_main, kMaskAll) == ProgramState::Ended)
+        EvaluateInertiaProgram();
 }
 
 void CTotalInertiaTest::EvaluateInertiaProgram()
@@ -175,9 +137,9 @@ void CTotalInertiaTest::EvaluateInertiaProgram()
     double testFlag = 0.0;
     double deltaTime = 0.0;  // [speed-loop periods]; negative: failure code
     double deltaSpeed = 0.0; // [internal speed units]
-    if (!GetUserVariableValue(&m_mainImage, "test_flag", testFlag, m_strError) ||
-        !GetUserVariableValue(&m_mainImage, "delta_time", deltaTime, m_strError) ||
-        !GetUserVariableValue(&m_mainImage, "delta_speed", deltaSpeed, m_strError)) {
+    if (!GetUserVariableValue(&m_main, "test_flag", testFlag, m_strError) ||
+        !GetUserVariableValue(&m_main, "delta_time", deltaTime, m_strError) ||
+        !GetUserVariableValue(&m_main, "delta_speed", deltaSpeed, m_strError)) {
         TestFailed(1);
         return;
     }

@@ -4,10 +4,9 @@
 // motor and load, written into "Jt". On Close it asks whether to keep it.
 #pragma once
 
-#include "CoffFormat.h"
-#include "MyTestDlg.h"
+#include "PositioningTestDlg.h"
 
-class CTotalInertiaTest : public CMyTestDlg {
+class CTotalInertiaTest : public CPositioningTestDlg {
 public:
     static constexpr int kTemplateId = 3041;
     static constexpr unsigned kHelpTopic = 262417;
@@ -20,19 +19,13 @@ protected:
     int OnInitDialog() override;
     void OnOK() override;
     void OnCancel() override;
-    void OnTimer(int id) override;
     bool OnCommand(int id) override;
+    void LaunchMainProgram() override;
+    void PollOwnStage() override;
 
 private:
-    void ShowStageText();
-    void LaunchInertiaProgram();
     void EvaluateInertiaProgram();
 
-    CMC_CoffFormat m_mainImage;
-    CMC_CoffFormat m_preliminaryImage;
-    int m_testCurrent = 0; // [internal units]
-    double m_reftst = 0.0; // preliminary results [internal units]
-    double m_rinctst = 0.0;
     double m_jtNew; // [kg m^2], as the setup holds it after the last success
     double m_jtOld; // "Jt" before the last successful run wrote its result
 };

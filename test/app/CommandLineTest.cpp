@@ -1,52 +1,11 @@
-#include "Commands.h"
-
+#include "CommandLineSupport.h"
 #include "SetupDescription.h"
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun Velmaro(std::vector<std::string> args)
-{
-    std::ostringstream out, err;
-    const int code = RunCommandLine(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class CommandLine : public ::testing::Test {
+class CommandLine : public ReferenceSetupCopy {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() / ("velmaro-cli-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        copy = (dir / "setup.json").string();
-        fs::copy_file(ReferenceSetupPath(), copy, fs::copy_options::overwrite_existing);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    fs::path dir;
-    std::string copy;
+    CommandLine() : ReferenceSetupCopy("cli") {}
 };
 
 TEST_F(CommandLine, InfoSummarisesTheReferenceSetup)

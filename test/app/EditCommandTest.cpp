@@ -1,51 +1,31 @@
 // The editor through the command line: velmaro edit runs the module's
 // EditSetup and saves only after OK.
 #include "Automation.h"
-#include "Commands.h"
+#include "CommandLineSupport.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
+#include <cstdlib>
 
 namespace {
 
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class EditCommand : public ::testing::Test {
+class EditCommand : public ReferenceSetupCopy {
 protected:
+    EditCommand() : ReferenceSetupCopy("edit") {}
+
     void SetUp() override
     {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        dir = fs::temp_directory_path() / ("velmaro-edit-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        file = dir / "setup.json";
-        fs::copy_file(ReferenceSetupPath(), file, fs::copy_options::overwrite_existing);
+        ReferenceSetupCopy::SetUp();
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     int Edit(std::ostringstream& out, std::ostringstream& err)
     {
-        return RunCommandLine({"edit", file.string()}, out, err);
+        return RunCommandLine({"edit", copy}, out, err);
     }
-
-    fs::path dir;
-    fs::path file;
 };
 
 TEST_F(EditCommand, SavesAfterOkOnly)
 {
-    const std::string before = ReadFile(file);
+    const std::string before = ReadFile(copy);
     {
         ScriptedUser user;
         user.OnDialog(108, [](DialogDriver& d) { d.Cancel(); });
@@ -56,7 +36,7 @@ TEST_F(EditCommand, SavesAfterOkOnly)
         std::ostringstream out, err;
         EXPECT_EQ(Edit(out, err), 0) << err.str();
         EXPECT_NE(out.str().find("was not changed"), std::string::npos) << out.str();
-        EXPECT_EQ(ReadFile(file), before);
+        EXPECT_EQ(ReadFile(copy), before);
         // The motor setup opened first, on its own.
         ASSERT_GE(user.OpenedDialogs().size(), 2u);
         EXPECT_EQ(user.OpenedDialogs()[1], 108);
@@ -73,7 +53,7 @@ TEST_F(EditCommand, SavesAfterOkOnly)
         EXPECT_NE(out.str().find("Saved"), std::string::npos) << out.str();
     }
     std::ostringstream out, err;
-    RunCommandLine({"get", "Vdc", "--setup", file.string()}, out, err);
+    RunCommandLine({"get", "Vdc", "--setup", copy}, out, err);
     EXPECT_EQ(out.str(), "36 V\n");
 }
 

@@ -1,51 +1,22 @@
 // velmaro filters: the registers after the register pass and the response of
 // each slot, as text and as JSON.
-#include "Commands.h"
+#include "CommandLineSupport.h"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <filesystem>
-#include <sstream>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace {
 
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun Velmaro(std::vector<std::string> args)
-{
-    std::ostringstream out, err;
-    const int code = RunCommandLine(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
-class FiltersCommand : public ::testing::Test {
+class FiltersCommand : public ReferenceSetupCopy {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() / ("velmaro-filters-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        copy = (dir / "setup.json").string();
-        fs::copy_file(ReferenceSetupPath(), copy, fs::copy_options::overwrite_existing);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    FiltersCommand() : ReferenceSetupCopy("filters") {}
 
     void Set(const std::string& name, const std::string& value)
     {
         const CliRun run = Velmaro({"set", name, value, "--setup", copy});
         ASSERT_EQ(run.code, 0) << run.err;
     }
-
-    fs::path dir;
-    std::string copy;
 };
 
 TEST_F(FiltersCommand, ReferenceHasEverySlotUnused)
