@@ -99,6 +99,8 @@ void Plant::Precompute()
     m_decayOpen = m_decay; // 2R over 2L
     m_inverseL = 1.0 / l;
     m_decayGain = (1.0 - m_decay) / m_rs;
+    m_halfDecay = std::exp(-m_rs * 0.5 * m_h / l);
+    m_halfGain = (1.0 - m_halfDecay) / m_rs;
     m_torqueFactor = 1.5 * m_pp;
     m_stepOverInertia = m_h / m_motor.TotalInertia();
     m_deadFraction = m_hw.deadTime / m_h;
@@ -178,20 +180,17 @@ void Plant::Step()
     SmallSinCos(omegaE * h, cw, sw);
 
     if (m_enabled) {
-        // Motor phase currents and the currents of the inverter legs.
-        double leg[3] = {Ia(), Ib(), Ic()};
-        if (faults.swappedPhases)
-            std::swap(leg[0], leg[1]);
-        leg[0] += m_shortCurrent;
-        leg[1] -= m_shortCurrent;
-
         // Average pole voltages over the period, less the dead time's share.
-        const double deadVoltage = m_bus * m_deadFraction;
+        // The legs switch symmetrically about the middle of the period: the
+        // share follows the leg currents there.
         double pole[3];
-        for (int k = 0; k < 3; ++k) {
-            const double duty = std::clamp(m_duty[k], 0.0, 1.0);
-            pole[k] = duty * m_bus - deadVoltage * std::clamp(leg[k] * m_inverseRipple, -1.0, 1.0);
-        }
+        for (int k = 0; k < 3; ++k)
+            pole[k] = std::clamp(m_duty[k], 0.0, 1.0) * m_bus;
+        double leg[3];
+        MidPeriodLegCurrents(pole, omegaE, leg);
+        const double deadVoltage = m_bus * m_deadFraction;
+        for (int k = 0; k < 3; ++k)
+            pole[k] -= deadVoltage * std::clamp(leg[k] * m_inverseRipple, -1.0, 1.0);
         m_busCurrent = m_duty[0] * leg[0] + m_duty[1] * leg[1] + m_duty[2] * leg[2];
         m_shortCurrent = faults.shortCircuit ? (pole[0] - pole[1]) * (1.0 / kShortResistance) : 0.0;
         if (faults.swappedPhases)
@@ -251,6 +250,27 @@ void Plant::Step()
     }
 
     m_time += h;
+}
+
+void Plant::MidPeriodLegCurrents(const double pole[3], double omegaE, double leg[3]) const
+{
+    // Half a period of the round-rotor circuit (the mean inductance) under
+    // the pole voltages, the back-EMF held.
+    const bool swapped = m_options.faults.swappedPhases;
+    const double pa = pole[swapped ? 1 : 0], pb = pole[swapped ? 0 : 1];
+    const double va = (2.0 * pa - pb - pole[2]) * (1.0 / 3.0);
+    const double vb = (pb - pole[2]) * (1.0 / kSqrt3);
+    const double emf = omegaE * m_psi;
+    const double alpha = m_halfDecay * m_ia + m_halfGain * (va + emf * m_sin);
+    const double beta = m_halfDecay * m_ib + m_halfGain * (vb - emf * m_cos);
+    constexpr double halfSqrt3 = 0.5 * kSqrt3;
+    leg[0] = alpha;
+    leg[1] = -0.5 * alpha + halfSqrt3 * beta;
+    leg[2] = -0.5 * alpha - halfSqrt3 * beta;
+    if (swapped)
+        std::swap(leg[0], leg[1]);
+    leg[0] += m_shortCurrent;
+    leg[1] -= m_shortCurrent;
 }
 
 void Plant::StepElectricalRound(double va, double vb, double omegaE, double cw, double sw)

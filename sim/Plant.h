@@ -144,6 +144,9 @@ private:
     void StepElectricalSalient(double va, double vb, double omegaE);
     void StepElectricalOpenPhase(double vab, double omegaE);
     void StepMechanics(double torque);
+    // The currents of the inverter legs in the middle of the period under
+    // the given average pole voltages.
+    void MidPeriodLegCurrents(const double pole[3], double omegaE, double leg[3]) const;
     // A reading on the converter's steps, within its span.
     double Quantise(double counts) const
     {
@@ -174,6 +177,8 @@ private:
     double m_cachedOmegaE = 0.0;    // the speed of the last round-rotor step and
     double m_cachedInverse = 0.0;   // 1 / ((R/L)^2 + w^2) at it
     double m_decayGain = 0.0;       // (1 - E) / R
+    double m_halfDecay = 0.0;       // exp(-R h / 2L) and
+    double m_halfGain = 0.0;        // (1 - it) / R: half a period, round rotor
     double m_torqueFactor = 6.0;    // 1.5 x pp
     double m_stepOverInertia = 0.0; // h / J
     double m_deadFraction = 0.0;    // dead time / PWM period
