@@ -10,6 +10,11 @@
 // over whole revolutions give all three values, and the two directions
 // cancel the rotor's lag behind the vector.
 //
+// With two motor phases crossed against the current sensors the current
+// controller cannot hold a current: the vector then turns under voltage
+// control, the field and the rotor turn backwards against the Hall order, and
+// the order check reports it.
+//
 // Status in "WEAKINC": 0 while working, -1 a Hall signal is missing (or the
 // program could not run), -2 the Hall order does not match the phase order,
 // 1 the results are ready. Results (drive variables, converter counts):
@@ -79,10 +84,13 @@ public:
             // current controller keeps while the vector turns: it rides over
             // the inverter's dead time, which would make the rotor jerk.
             const long n = Ticks(fw, 0.15), measure = Ticks(fw, 0.02);
-            if (m_phase.Ticks() > n - measure)
+            if (m_phase.Ticks() > n - measure) {
                 m_current += CurrentMagnitude(fw) / static_cast<double>(measure);
+                m_currentAlong += fw.CurrentQ() / static_cast<double>(measure);
+            }
             if (m_phase.Ticks() >= n) {
-                fw.SetCurrent(m_current);
+                if (CurrentFollowsVoltage())
+                    fw.SetCurrent(m_current);
                 m_phase.Enter(kForward);
             }
             break;
@@ -121,6 +129,12 @@ private:
         double hall[3] = {0.0, 0.0, 0.0}; // [counts]
         double weight = 0.0;              // angle travelled around this sample [rad]
     };
+
+    // At rest the current lies along the voltage that drives it; with two
+    // phases crossed against the current sensors it shows a third of a turn
+    // away. More than half of it along the voltage (within 60 degrees, half
+    // way) tells the two apart.
+    bool CurrentFollowsVoltage() const { return m_currentAlong > 0.5 * m_current; }
 
     // Keeps a sample with the angle it stands for (trapezoidal weights).
     void Record(const Firmware& fw, double turned)
@@ -204,8 +218,9 @@ private:
     }
 
     Phase m_phase;
-    double m_voltage = 0.0; // [voltage command units]
-    double m_current = 0.0; // [current units]
+    double m_voltage = 0.0;      // [voltage command units]
+    double m_current = 0.0;      // magnitude [current units]
+    double m_currentAlong = 0.0; // its part along the voltage (q) [current units]
     int m_revolutions = 1;
     std::vector<Sample> m_samples;
     std::optional<Sample> m_previous;

@@ -99,6 +99,8 @@ void Plant::Precompute()
     m_decayOpen = m_decay; // 2R over 2L
     m_inverseL = 1.0 / l;
     m_decayGain = (1.0 - m_decay) / m_rs;
+    m_halfDecay = std::exp(-m_rs * 0.5 * m_h / l);
+    m_halfGain = (1.0 - m_halfDecay) / m_rs;
     m_torqueFactor = 1.5 * m_pp;
     m_stepOverInertia = m_h / m_motor.TotalInertia();
     m_viscousTotal = m_motor.viscous + m_motor.loadViscous;
@@ -213,23 +215,22 @@ double Plant::LoadSpeed() const
 void Plant::StepElectrical(double omegaE, double cw, double sw)
 {
     const FaultSet& faults = m_options.faults;
-    // Motor phase currents and the currents of the inverter legs (scalars:
-    // the compiler's packing of small arrays stalls the loads here).
-    double legA = Ia(), legB = Ib();
-    const double legC = Ic();
-    if (faults.swappedPhases)
-        std::swap(legA, legB);
-    legA += m_shortCurrent;
-    legB -= m_shortCurrent;
-
     // Average pole voltages over the period, less the dead time's share.
+    // The legs switch symmetrically about the middle of the period: the
+    // share follows the leg currents there. (Scalars, not arrays: the
+    // compiler's packing of small arrays stalls the loads here.)
+    double poleA = std::clamp(m_duty[0], 0.0, 1.0) * m_bus;
+    double poleB = std::clamp(m_duty[1], 0.0, 1.0) * m_bus;
+    double poleC = std::clamp(m_duty[2], 0.0, 1.0) * m_bus;
+    double legA, legB, legC;
+    MidPeriodLegCurrents(poleA, poleB, poleC, omegaE, legA, legB, legC);
     const double deadVoltage = m_bus * m_deadFraction;
-    const auto pole = [&](double duty, double leg) {
-        return std::clamp(duty, 0.0, 1.0) * m_bus -
-               deadVoltage * std::clamp(leg * m_inverseRipple, -1.0, 1.0);
+    const auto deadShare = [&](double leg) {
+        return deadVoltage * std::clamp(leg * m_inverseRipple, -1.0, 1.0);
     };
-    double poleA = pole(m_duty[0], legA), poleB = pole(m_duty[1], legB);
-    const double poleC = pole(m_duty[2], legC);
+    poleA -= deadShare(legA);
+    poleB -= deadShare(legB);
+    poleC -= deadShare(legC);
     m_busCurrent = m_duty[0] * legA + m_duty[1] * legB + m_duty[2] * legC;
     m_shortCurrent = faults.shortCircuit ? (poleA - poleB) * (1.0 / kShortResistance) : 0.0;
     if (faults.swappedPhases)
@@ -282,6 +283,29 @@ void Plant::StepTemperatures()
     const double i2 = m_ia * m_ia + m_ib * m_ib;
     m_motorTemp += m_motorThermalStep * (m_options.ambient + m_motorHeating * i2 - m_motorTemp);
     m_driveTemp += m_driveThermalStep * (m_options.ambient + kDriveHeating * i2 - m_driveTemp);
+}
+
+void Plant::MidPeriodLegCurrents(double poleA, double poleB, double poleC, double omegaE, double& legA,
+                                 double& legB, double& legC) const
+{
+    // Half a period of the round-rotor circuit (the mean inductance) under
+    // the pole voltages, the back-EMF held.
+    const bool swapped = m_options.faults.swappedPhases;
+    if (swapped)
+        std::swap(poleA, poleB);
+    const double va = (2.0 * poleA - poleB - poleC) * (1.0 / 3.0);
+    const double vb = (poleB - poleC) * (1.0 / kSqrt3);
+    const double emf = omegaE * m_psi;
+    const double alpha = m_halfDecay * m_ia + m_halfGain * (va + emf * m_sin);
+    const double beta = m_halfDecay * m_ib + m_halfGain * (vb - emf * m_cos);
+    constexpr double halfSqrt3 = 0.5 * kSqrt3;
+    legA = alpha;
+    legB = -0.5 * alpha + halfSqrt3 * beta;
+    legC = -0.5 * alpha - halfSqrt3 * beta;
+    if (swapped)
+        std::swap(legA, legB);
+    legA += m_shortCurrent;
+    legB -= m_shortCurrent;
 }
 
 void Plant::StepElectricalRound(double va, double vb, double omegaE, double cw, double sw)

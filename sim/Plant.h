@@ -153,6 +153,10 @@ private:
     // Turns the electrical angle by the rotation (c, s).
     void RotateElectricalAngle(double c, double s);
     void StepTemperatures();
+    // The currents of the inverter legs in the middle of the period under
+    // the given average pole voltages.
+    void MidPeriodLegCurrents(double poleA, double poleB, double poleC, double omegaE, double& legA,
+                              double& legB, double& legC) const;
     // A reading on the converter's steps, within its span.
     double Quantise(double counts) const
     {
@@ -183,6 +187,8 @@ private:
     double m_cachedOmegaE = 0.0;    // the speed of the last round-rotor step and
     double m_cachedInverse = 0.0;   // 1 / ((R/L)^2 + w^2) at it
     double m_decayGain = 0.0;       // (1 - E) / R
+    double m_halfDecay = 0.0;       // exp(-R h / 2L) and
+    double m_halfGain = 0.0;        // (1 - it) / R: half a period, round rotor
     double m_torqueFactor = 6.0;    // 1.5 x pp
     double m_stepOverInertia = 0.0; // h / J
     double m_viscousTotal = 0.0;    // motor and load

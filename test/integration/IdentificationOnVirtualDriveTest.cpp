@@ -269,9 +269,10 @@ TEST_F(IdentificationOnVirtualDrive, AnInjectedFaultFailsTheMatchingTestWithItsM
          CTestPhaseConnections::kFailureText},
         {"swapped-phases", "phase connections", Make<CTestPhaseConnections>(),
          CTestPhaseConnections::kFailureText},
-        // Not checked: with motor phases A and B swapped the gain and offset
-        // program reports a missing signal ("WEAKINC" -1), not the order
-        // mismatch (-2) that "swapped-hall" gives.
+        // Two motor phases or two Hall signals swapped: the field turns
+        // backwards against the Hall order.
+        {"swapped-phases", "Hall gain and offset", Make<CDetectHallGainOffset>(),
+         CDetectHallGainOffset::kOrderMismatchText},
         {"swapped-hall", "Hall gain and offset", Make<CDetectHallGainOffset>(),
          CDetectHallGainOffset::kOrderMismatchText},
         // The drive's Hall protection trips before a signal is seen standing still.

@@ -1,7 +1,7 @@
 // The simulated motor against closed forms: the RL step at standstill, the
 // short-circuit current of a turning motor, the locked-rotor torque, free
 // acceleration, stiction, the two-mass resonance, an open phase, the dead
-// time's voltage loss, and the converters.
+// time's voltage loss and its phase, and the converters.
 #include "Plant.h"
 
 #include <gtest/gtest.h>
@@ -153,6 +153,37 @@ TEST(PlantElectrical, DeadTimeTakesItsShareOfTheBusFromEveryPole)
     // phase A loses the dead time's voltage, B and C gain it: 4/3 of it on alpha
     const double lost = 48.0 * 1e-6 / 5e-5 * 4.0 / 3.0;
     EXPECT_NEAR(plant.Ia(), (4.0 - lost) / motor.R, 1e-9);
+}
+
+TEST(PlantElectrical, DeadTimeLossOfATurningVoltageIsInPhaseWithTheCurrent)
+{
+    // The legs switch about the middle of each period: the loss follows the
+    // current there and only adds to the winding's resistance. Taken with the
+    // current half a period early it would lag and eat into the reactance.
+    const MotorModel motor = Motor();
+    Plant plant(motor, Ideal());
+    plant.ConfigureHardware(DriveHardware{});
+    plant.HoldSpeed(0.0);
+    plant.SetEnabled(true);
+    const double period = 5e-5, omega = 2.0 * kPi * 500.0; // 40 periods a turn
+    const double volts = 2.0 * std::hypot(motor.R, omega * motor.Ld);
+    double re = 0.0, im = 0.0;
+    for (int k = 0; k < 1800; ++k) {
+        const double angle = omega * period * k;
+        if (k >= 1000) { // settled: the current's fundamental over 20 turns
+            const double alpha = plant.Ia(), beta = (plant.Ia() + 2.0 * plant.Ib()) / std::sqrt(3.0);
+            re += alpha * std::cos(angle) + beta * std::sin(angle);
+            im += beta * std::cos(angle) - alpha * std::sin(angle);
+        }
+        // the period's vector stands for the turning one at mid-period
+        const double mid = angle + 0.5 * omega * period;
+        ApplyVector(plant, volts * std::cos(mid), volts * std::sin(mid));
+        plant.Step();
+    }
+    // the impedance U / I, with the current's fundamental I = (re + j im) / 800
+    const double scale = volts * 800.0 / (re * re + im * im);
+    EXPECT_GT(scale * re, motor.R); // the loss adds to the resistance
+    EXPECT_NEAR(-scale * im / omega, motor.Ld, 0.005 * motor.Ld);
 }
 
 TEST(PlantMechanics, FreeAccelerationUnderAConstantTorque)

@@ -98,6 +98,22 @@ TEST_F(ResistanceInductance, EveryLibraryMotorWithinToleranceOfItsTruth)
     }
 }
 
+TEST_F(ResistanceInductance, InductanceWithinTwoPercentWhereTheDeadTimeWeighsMost)
+{
+    // The library's smallest test current times inductance: the dead time
+    // takes the largest share of the voltage, and a lag of that share behind
+    // the current, or of the voltage behind the program's vector, shows here
+    // first.
+    const std::string file = "small-24V-60W.json";
+    const MotorModel motor = LoadMotor(file);
+    VirtualDrive drive(motor, Sensors(false));
+    Identified found;
+    auto setup = ReferenceSetup();
+    ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file)));
+    const double inductance = 0.5 * (motor.Ld + motor.Lq);
+    EXPECT_NEAR(found.L, inductance, 0.02 * inductance);
+}
+
 TEST_F(ResistanceInductance, DeltaWindingGetsThreeTimesTheStarValues)
 {
     // A delta motor whose star equivalent is the reference motor.
