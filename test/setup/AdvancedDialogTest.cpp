@@ -5,7 +5,6 @@
 #include "ParametersToRegisters.h"
 #include "RegistersToParameters.h"
 
-#include <QDir>
 #include <QWidget>
 
 #include <cmath>
@@ -262,27 +261,6 @@ TEST_F(AdvancedDialogTest, ControlSchemeFollowsModeAndRadios)
         EXPECT_EQ(scheme(d), 3063);
         EXPECT_FALSE(d.IsEnabled(3375));
     });
-}
-
-// Renders the dialog for a look at its layout:
-// QT_SCALE_FACTOR=1.5 test_setup --gtest_also_run_disabled_tests --gtest_filter=*Render*
-TEST_F(AdvancedDialogTest, DISABLED_RenderToPng)
-{
-    const QString dir = QDir::temp().filePath(QStringLiteral("velmaro-dialogs"));
-    QDir().mkpath(dir);
-    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
-    for (int mode : {0, 1}) {
-        Prepare(mode);
-        Run([&](DialogDriver& d) {
-            if (mode == 0) { // the fast loop below its minimum
-                d.SetEditText(1129, QStringLiteral("40"));
-                d.SetEditText(1132, QStringLiteral("1"));
-            }
-            d.Dialog()->adjustSize();
-            d.Dialog()->grab().save(
-                QStringLiteral("%1/advanced-mode%2-x%3.png").arg(dir).arg(mode).arg(scale));
-        });
-    }
 }
 
 } // namespace

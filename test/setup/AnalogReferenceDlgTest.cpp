@@ -7,7 +7,6 @@
 #include "RegistersToParameters.h"
 #include "TestLauncher.h"
 
-#include <QDir>
 #include <QWidget>
 
 #include <cmath>
@@ -185,22 +184,6 @@ TEST_F(AnalogReferenceDlgTest, TestButtonRecomputesAroundTheTestAndCancelDropsEd
     EXPECT_NE(gainSeen, gainBefore);
     EXPECT_EQ(Value("POS_max"), maximum);
     EXPECT_EQ(Value("CADIN"), gainBefore);
-}
-
-TEST_F(AnalogReferenceDlgTest, DISABLED_RenderToPng)
-{
-    const QString dir = QDir::temp().filePath(QStringLiteral("velmaro-dialogs"));
-    QDir().mkpath(dir);
-    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
-    for (int mode : {0, 1, 2}) {
-        Prepare(mode, 1);
-        setup->SetParameterValueInBaseUnit("UseFilter", 1.0);
-        Run([&](DialogDriver& d) {
-            d.Dialog()->adjustSize();
-            d.Dialog()->grab().save(
-                QStringLiteral("%1/reference-mode%2-x%3.png").arg(dir).arg(mode).arg(scale));
-        });
-    }
 }
 
 } // namespace

@@ -163,14 +163,4 @@ TEST_F(DriveInfoTest, OkComputesTheRegistersAndCancelLeavesTheIdentity)
     EXPECT_TRUE(user.Messages().empty());
 }
 
-TEST_F(DriveInfoTest, DISABLED_RenderForReview)
-{
-    Run([](DialogDriver& d) {
-        d.PressKey(Qt::Key_S, kChord);
-        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
-        d.Dialog()->grab().save(QStringLiteral("/tmp/velmaro-3018-x%1.png").arg(scale));
-        d.Ok();
-    });
-}
-
 } // namespace

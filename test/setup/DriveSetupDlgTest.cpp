@@ -7,7 +7,6 @@
 #include "SetupFile.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QPixmap>
 #include <QShowEvent>
 
@@ -15,7 +14,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -579,23 +577,6 @@ TEST_F(DriveSetupDialog, MotorSetupButtonAppliesTheRulesOnlyWhenItEndsWithOk)
         EXPECT_FALSE(d.IsVisible(1043));
         d.Ok();
     });
-}
-
-// Renders the dialog for a look at its layout: set VELMARO_DRIVE_SETUP_PNG to
-// a folder (and QT_SCALE_FACTOR as wished).
-TEST_F(DriveSetupDialog, RendersToPng)
-{
-    const char* folder = std::getenv("VELMARO_DRIVE_SETUP_PNG");
-    if (!folder)
-        GTEST_SKIP() << "set VELMARO_DRIVE_SETUP_PNG to render the dialog";
-    for (const ModeCase& c : kModes) {
-        Prepare({{"ControlMode", c.mode}, {"PositionControlType", c.positionType}});
-        Run([&](DialogDriver& d) {
-            const QString name = QStringLiteral("drive-setup-%1.png").arg(c.mode * 2 + c.positionType);
-            EXPECT_TRUE(d.Dialog()->grab().save(QDir(QString::fromUtf8(folder)).filePath(name)));
-            d.Ok();
-        });
-    }
 }
 
 } // namespace

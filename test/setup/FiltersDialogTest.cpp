@@ -3,7 +3,6 @@
 #include "FiltersDialog.h"
 #include "ParametersToRegisters.h"
 
-#include <QDir>
 #include <QWidget>
 
 #include <algorithm>
@@ -142,24 +141,6 @@ TEST_F(FiltersDialogTest, PlotShowsTheResponseOfEachFilterThatIsOn)
         const auto& lowPass = responses[1];
         const auto at = std::lower_bound(lowPass.frequency.begin(), lowPass.frequency.end(), 200.0);
         EXPECT_NEAR(lowPass.magnitude[at - lowPass.frequency.begin()], -3.0, 0.3);
-    });
-}
-
-TEST_F(FiltersDialogTest, DISABLED_RenderToPng)
-{
-    const QString dir = QDir::temp().filePath(QStringLiteral("velmaro-dialogs"));
-    QDir().mkpath(dir);
-    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
-    for (const auto& [name, value] : {std::pair{"BQFilter1", 1.0},
-                                      {"BQFilterType1", 2.0},
-                                      {"BQFilter2", 1.0},
-                                      {"BQFilterType2", 9.0},
-                                      {"BQFilterF12", 30.0},
-                                      {"BQFilterF22", 120.0}})
-        setup->SetParameterValueInBaseUnit(name, value);
-    Run([&](DialogDriver& d) {
-        d.Dialog()->adjustSize();
-        d.Dialog()->grab().save(QStringLiteral("%1/filters-x%2.png").arg(dir, scale));
     });
 }
 

@@ -57,13 +57,4 @@ TEST_F(InertiaQuestionTest, SecondChoiceKeepsTotalInertiaAndDisregardsTheMotor)
     EXPECT_EQ(Value("Jt"), Value("Jm") * 1.01);
 }
 
-TEST_F(InertiaQuestionTest, DISABLED_RenderForReview)
-{
-    Run([](DialogDriver& d) {
-        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
-        d.Dialog()->grab().save(QStringLiteral("/tmp/velmaro-3056-x%1.png").arg(scale));
-        d.Ok();
-    });
-}
-
 } // namespace

@@ -289,20 +289,4 @@ TEST_F(MotorSetupDialogTest, GuidelineStepsHelpAndPictures)
     EXPECT_EQ(user.HelpTopics(), (std::vector<unsigned>{CMotorSetupDialog::kHelpTopic}));
 }
 
-// Renders the dialog for a look at its layout:
-//   QT_SCALE_FACTOR=1.5 test_setup --gtest_also_run_disabled_tests --gtest_filter='*Render*'
-TEST_F(MotorSetupDialogTest, DISABLED_RenderForReview)
-{
-    // Every optional part on show: the brake and the limit switch advice.
-    setup->SetOption("hasNegTransmission", "0");
-    Set("Load_transmission", -kTwoPi);
-    Set("isMotorBrake", 1);
-    Set("MotorBrake_output", 3);
-    Run([](DialogDriver& d) {
-        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
-        d.Dialog()->grab().save(QStringLiteral("/tmp/velmaro-108-x%1.png").arg(scale));
-        d.Ok();
-    });
-}
-
 } // namespace
