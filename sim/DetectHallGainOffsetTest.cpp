@@ -72,13 +72,10 @@ public:
     {
         m_phase.Tick();
         switch (m_phase.Current()) {
-        case kRamp: {
-            const long n = Ticks(fw, 0.05);
-            fw.SetVoltage(m_voltage * SmoothStep(m_phase.Ticks(), n));
-            if (m_phase.Ticks() >= n)
+        case kRamp:
+            if (RampVoltage(fw, m_phase, m_voltage, Ticks(fw, 0.05)))
                 m_phase.Enter(kSettle);
             break;
-        }
         case kSettle: {
             // The current the start voltage drives becomes the current the
             // current controller keeps while the vector turns: it rides over

@@ -39,8 +39,7 @@ public:
         const long rampTicks = Ticks(fw, 0.05);
         switch (m_phase.Current()) {
         case kRamp:
-            fw.SetVoltage(m_voltage * SmoothStep(m_phase.Ticks(), rampTicks));
-            if (m_phase.Ticks() >= rampTicks)
+            if (RampVoltage(fw, m_phase, m_voltage, rampTicks))
                 m_phase.Enter(kTurning);
             break;
         case kTurning: {

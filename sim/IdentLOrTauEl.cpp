@@ -44,7 +44,7 @@ public:
     {
         fw.SetVariable("var_i1", kNoResult);
         m_target = User("In1");
-        if (!(std::isfinite(m_target) && m_target > 0.0 && m_target < kCommandLimit)) {
+        if (!IsCurrentInput(m_target)) {
             Finish(fw);
             return;
         }

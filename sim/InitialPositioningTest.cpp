@@ -25,7 +25,7 @@ public:
     void Start(Firmware& fw) override
     {
         m_target = User("In1");
-        if (!(std::isfinite(m_target) && m_target > 0.0 && m_target < kCommandLimit)) {
+        if (!IsCurrentInput(m_target)) {
             FinishNoResult(fw);
             return;
         }

@@ -38,6 +38,12 @@ inline bool IsVoltageInput(double value)
     return std::isfinite(value) && value > 0.0 && value < kCommandLimit * 2;
 }
 
+// A usable test current ("In1"): positive, finite and within the command range.
+inline bool IsCurrentInput(double value)
+{
+    return std::isfinite(value) && value > 0.0 && value < kCommandLimit;
+}
+
 // The magnitude of the measured current vector.
 inline double CurrentMagnitude(const Firmware& fw)
 {
@@ -60,5 +66,13 @@ private:
     int m_phase = 0;
     long m_ticks = 0;
 };
+
+// Raises the voltage of the control frame smoothly from 0 to `voltage` over
+// `ticks` speed-loop periods of the phase; true once it is there.
+inline bool RampVoltage(Firmware& fw, const Phase& phase, double voltage, long ticks)
+{
+    fw.SetVoltage(voltage * SmoothStep(phase.Ticks(), ticks));
+    return phase.Ticks() >= ticks;
+}
 
 } // namespace program
