@@ -12,12 +12,12 @@
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
+#include <numbers>
 #include <ostream>
 #include <sstream>
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr const char* kCountNames[] = {"SPDREF_BQ_INI", "IQREF_BQ_INI", "ASPD_BQ_INI"};
 
 struct ResponsePoint {
@@ -100,7 +100,8 @@ FilterReport BuildReport(CMC_Setup& setup, const std::string& path)
             const BiquadCoefficients c = CoefficientsFromRegisters(slot.registers, slot.sf);
             for (double f : FrequenciesOf(slot, report.period)) {
                 const std::complex<double> h = BiquadResponse(c, f * report.period);
-                slot.response.push_back({f, 20.0 * std::log10(std::abs(h)), std::arg(h) * 180.0 / kPi});
+                slot.response.push_back(
+                    {f, 20.0 * std::log10(std::abs(h)), std::arg(h) * 180.0 / std::numbers::pi});
             }
         }
         report.slots.push_back(slot);

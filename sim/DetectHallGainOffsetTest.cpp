@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <numbers>
 #include <optional>
 #include <vector>
 
@@ -36,7 +37,6 @@ namespace {
 
 using namespace program;
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kVoltsPerCount = 5.0 / 65472.0;
 constexpr double kMissingAmplitude = 0.1; // [V]
 
@@ -138,7 +138,7 @@ private:
     {
         Sample sample;
         // the q axis (and the rotor's flux) a quarter turn ahead of the frame
-        sample.angle = (turned + kRestAngle + kQuarterTurn) * (2.0 * kPi / kTurn);
+        sample.angle = (turned + kRestAngle + kQuarterTurn) * (2.0 * std::numbers::pi / kTurn);
         sample.hall[0] = fw.Adc(AdcChannel::HallA);
         sample.hall[1] = fw.Adc(AdcChannel::HallB);
         sample.hall[2] = fw.Adc(AdcChannel::HallC);
@@ -179,21 +179,22 @@ private:
             gain[k] = std::round(std::min(65535.0, 268435456.0 / amplitude[k]));
         }
         // B must follow A by a third of a revolution and C by two thirds.
-        const double third = 2.0 * kPi / 3.0;
-        const double b = std::remainder(phase[1] - phase[0], 2.0 * kPi);
-        const double cc = std::remainder(phase[2] - phase[0], 2.0 * kPi);
-        if (std::abs(b - third) > kPi / 4.0 || std::abs(cc + third) > kPi / 4.0) {
+        const double third = 2.0 * std::numbers::pi / 3.0;
+        const double b = std::remainder(phase[1] - phase[0], 2.0 * std::numbers::pi);
+        const double cc = std::remainder(phase[2] - phase[0], 2.0 * std::numbers::pi);
+        if (std::abs(b - third) > std::numbers::pi / 4.0 || std::abs(cc + third) > std::numbers::pi / 4.0) {
             fw.SetVariable("WEAKINC", -2.0);
             return;
         }
         // The angle between the rotor and the Hall angle the firmware will compute.
         double x = 0.0, y = 0.0;
         for (const Sample& sample : m_samples) {
-            const double hall = Firmware::HallAngleOf(sample.hall, gain, offset) * (2.0 * kPi / kTurn);
+            const double hall =
+                Firmware::HallAngleOf(sample.hall, gain, offset) * (2.0 * std::numbers::pi / kTurn);
             x += std::cos(sample.angle - hall) * sample.weight;
             y += std::sin(sample.angle - hall) * sample.weight;
         }
-        double alpha = std::round(std::atan2(y, x) * kTurn / (2.0 * kPi));
+        double alpha = std::round(std::atan2(y, x) * kTurn / (2.0 * std::numbers::pi));
         if (alpha < 0.0)
             alpha += kTurn;
         if (alpha >= kTurn)

@@ -6,11 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kSqrt3 = 1.7320508075688772;
 constexpr double kAngleUnits = 65536.0; // per electrical revolution
 constexpr double kCommandLimit = 32767.0;
 constexpr std::uint16_t kScopeCode = 0xE900;
@@ -26,7 +25,7 @@ public:
     SineTable()
     {
         for (int k = 0; k <= kSize + kQuarter; ++k)
-            m_table[k] = std::sin(2.0 * kPi * k / kSize);
+            m_table[k] = std::sin(2.0 * std::numbers::pi * k / kSize);
     }
     void SinCos(double angle, double& sine, double& cosine) const
     {
@@ -712,7 +711,7 @@ void Firmware::MeasureCurrents()
 {
     const double a = m_plant.ReadCurrent(0);
     const double b = m_plant.ReadCurrent(1);
-    const double beta = (a + 2.0 * b) * (1.0 / kSqrt3);
+    const double beta = (a + 2.0 * b) * (1.0 / std::numbers::sqrt3);
     m_ia = a;
     m_ib = b;
     m_id = a * m_cos + beta * m_sin;
@@ -725,8 +724,8 @@ double Firmware::HallAngleOf(const double readings[3], const double gains[3], co
     for (int k = 0; k < 3; ++k)
         n[k] = (readings[k] - offsets[k]) * gains[k] / 16384.0;
     const double a = (2.0 * n[0] - n[1] - n[2]) * (1.0 / 3.0);
-    const double b = (n[1] - n[2]) * (1.0 / kSqrt3);
-    return std::atan2(b, a) * (kAngleUnits / (2.0 * kPi));
+    const double b = (n[1] - n[2]) * (1.0 / std::numbers::sqrt3);
+    return std::atan2(b, a) * (kAngleUnits / (2.0 * std::numbers::pi));
 }
 
 void Firmware::MeasureHalls()

@@ -23,12 +23,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
 
 using namespace program;
 
-constexpr double kTwoPi = 6.283185307179586;
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kFrequency = 500.0; // [Hz] first choice
 constexpr int kMaxHalvings = 3;
 constexpr double kMaxVoltage = 0.95 * kCommandLimit;

@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kSqrt3 = 1.7320508075688772;
 constexpr double kShortResistance = 0.02;           // [ohm] of a short between two phases
 constexpr double kHallFullScale = 5.0;              // [V] at converter full scale
 constexpr double kDriveHeating = 0.5;               // [K/A^2] the drive's temperature rise per squared ampere
@@ -115,7 +114,7 @@ void Plant::Precompute()
     m_adcStep = m_hw.AdcStep();
     m_inverseAdcStep = 1.0 / m_adcStep;
     for (std::size_t k = 0; k < 3; ++k) {
-        const double angle = m_motor.halls[k].angle * kPi / 180.0;
+        const double angle = m_motor.halls[k].angle * std::numbers::pi / 180.0;
         m_hallCos[k] = std::cos(angle);
         m_hallSin[k] = std::sin(angle);
     }
@@ -241,7 +240,7 @@ void Plant::StepElectrical(double omegaE, double cw, double sw)
     if (faults.openPhase) {
         StepElectricalOpenPhase(poleA - poleB, omegaE);
     } else {
-        constexpr double third = 1.0 / 3.0, invSqrt3 = 1.0 / kSqrt3;
+        constexpr double third = 1.0 / 3.0, invSqrt3 = 1.0 / std::numbers::sqrt3;
         const double va = (2.0 * poleA - poleB - poleC) * third;
         const double vb = (poleB - poleC) * invSqrt3;
         if (m_salient)
@@ -263,7 +262,7 @@ void Plant::RotateElectricalAngle(double c, double s)
     ++m_renormalise;
     if (m_renormalise >= 4096) { // afresh from the angle now and then
         m_renormalise = 0;
-        const double e = std::remainder(m_pp * m_thetaM, 2.0 * kPi);
+        const double e = std::remainder(m_pp * m_thetaM, 2.0 * std::numbers::pi);
         m_cos = std::cos(e);
         m_sin = std::sin(e);
     } else if ((m_renormalise & (kThermalDivider - 1)) == 0) {
@@ -294,11 +293,11 @@ void Plant::MidPeriodLegCurrents(double poleA, double poleB, double poleC, doubl
     if (swapped)
         std::swap(poleA, poleB);
     const double va = (2.0 * poleA - poleB - poleC) * (1.0 / 3.0);
-    const double vb = (poleB - poleC) * (1.0 / kSqrt3);
+    const double vb = (poleB - poleC) * (1.0 / std::numbers::sqrt3);
     const double emf = omegaE * m_psi;
     const double alpha = m_halfDecay * m_ia + m_halfGain * (va + emf * m_sin);
     const double beta = m_halfDecay * m_ib + m_halfGain * (vb - emf * m_cos);
-    constexpr double halfSqrt3 = 0.5 * kSqrt3;
+    constexpr double halfSqrt3 = 0.5 * std::numbers::sqrt3;
     legA = alpha;
     legB = -0.5 * alpha + halfSqrt3 * beta;
     legC = -0.5 * alpha - halfSqrt3 * beta;
@@ -358,11 +357,11 @@ void Plant::StepElectricalOpenPhase(double vab, double omegaE)
     double ch, sh;
     SmallSinCos(0.5 * omegaE * m_h, ch, sh);
     const double sm = m_sin * ch + m_cos * sh, cm = m_cos * ch - m_sin * sh;
-    const double eab = -kSqrt3 * omegaE * m_psi * (sm * 0.8660254037844386 + cm * 0.5);
+    const double eab = -std::numbers::sqrt3 * omegaE * m_psi * (sm * 0.8660254037844386 + cm * 0.5);
     const double iInf = (vab - eab) / (2.0 * m_rs);
     const double i = iInf + (m_ia - iInf) * m_decayOpen;
     m_ia = i;
-    m_ib = -i / kSqrt3;
+    m_ib = -i / std::numbers::sqrt3;
 }
 
 void Plant::StepSingleMass(double torque)
@@ -431,8 +430,9 @@ double Plant::ReadBus()
 
 double Plant::ReadReference()
 {
-    const double f = m_options.referenceLevel +
-                     m_options.referenceSwing * std::sin(2.0 * kPi * m_time / m_options.referencePeriod);
+    const double f =
+        m_options.referenceLevel +
+        m_options.referenceSwing * std::sin(2.0 * std::numbers::pi * m_time / m_options.referencePeriod);
     return Quantise(std::clamp(f, 0.0, 1.0) * m_adcMax);
 }
 

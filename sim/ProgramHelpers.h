@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace program {
 
@@ -29,7 +30,7 @@ inline long Ticks(const Firmware& fw, double seconds)
 inline double SmoothStep(long k, long n)
 {
     const double x = std::clamp(static_cast<double>(k) / static_cast<double>(n), 0.0, 1.0);
-    return x - std::sin(6.283185307179586 * x) / 6.283185307179586;
+    return x - std::sin(2.0 * std::numbers::pi * x) / (2.0 * std::numbers::pi);
 }
 
 // A usable voltage input: positive, finite and not the no-result value.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 class Random {
 public:
@@ -42,10 +43,10 @@ public:
     // four uniform numbers): cheap enough for every converter sample.
     double Normal()
     {
-        constexpr double kScale = 1.7320508075688772 * 0x1.0p-53; // sqrt(3) / 2^53
+        constexpr double kScale = std::numbers::sqrt3 * 0x1.0p-53;
         const double sum = static_cast<double>(Next() >> 11) + static_cast<double>(Next() >> 11) +
                            static_cast<double>(Next() >> 11) + static_cast<double>(Next() >> 11);
-        return sum * kScale - 2.0 * 1.7320508075688772;
+        return sum * kScale - 2.0 * std::numbers::sqrt3;
     }
 
 private:

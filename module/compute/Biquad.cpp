@@ -8,10 +8,10 @@
 #include <cmath>
 #include <initializer_list>
 #include <iterator>
+#include <numbers>
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kLargestRegister = 2147483647.0;
 constexpr double kSmallestRegister = -2147483648.0;
 constexpr const char* kCoefficientNames[] = {"B0", "B1", "B2", "A1", "A2", "SF"};
@@ -50,7 +50,7 @@ bool HasUnitDcGain(int type)
 
 BiquadCoefficients DesignCoefficients(int type, double w, double q, double gainDb)
 {
-    const double k = std::tan(kPi * w);
+    const double k = std::tan(std::numbers::pi * w);
     const double k2 = k * k;
     const double v = std::pow(10.0, std::fabs(gainDb) / 20.0);
     const double n = 1.0 / (1.0 + k / q + k2);
@@ -112,7 +112,7 @@ BiquadCoefficients DesignCoefficients(int type, double w, double q, double gainD
     case BQ_LEAD_LAG_2: {
         // Zero at F1, pole at F2 (q carries F2 x Ts), gain 1 at zero frequency.
         const double kz = k;
-        const double kp = std::tan(kPi * q);
+        const double kp = std::tan(std::numbers::pi * q);
         const double r = kp / kz;
         const double d = kp + 1.0;
         if (type == BQ_LEAD_LAG_1) {
@@ -359,7 +359,7 @@ BiquadCoefficients SlotRegisters(const CMC_Setup* setup, int slot, double& sf)
 
 std::complex<double> BiquadResponse(const BiquadCoefficients& c, double frequencyNorm)
 {
-    const std::complex<double> z1 = std::polar(1.0, -2.0 * kPi * frequencyNorm); // z^-1
+    const std::complex<double> z1 = std::polar(1.0, -2.0 * std::numbers::pi * frequencyNorm); // z^-1
     const std::complex<double> z2 = z1 * z1;
     return (c.b0 + c.b1 * z1 + c.b2 * z2) / (1.0 + c.a1 * z1 + c.a2 * z2);
 }

@@ -4,6 +4,7 @@
 #include "Helpers.h"
 
 #include <cmath>
+#include <numbers>
 #include <string>
 
 bool FindParameters(CMC_Setup* setup, std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups)
@@ -85,7 +86,7 @@ double Base(CMC_Setup* setup, const char* name)
     return setup->GetParameterValueInBaseUnit(name);
 }
 
-constexpr double kTwoPi = 6.283185307179586;
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 } // namespace
 
