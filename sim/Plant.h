@@ -94,10 +94,7 @@ public:
                                  : Ib() - m_shortCurrent + m_options.currentOffsetB;
         if (m_options.currentNoise > 0.0)
             amps += m_options.currentNoise * m_random.Normal();
-        // whole converter steps above the bottom of the span, 32768 counts at zero
-        const double steps =
-            std::clamp(amps * m_stepsPerAmpere + m_stepsAtZero, 0.0, m_adcMax * m_inverseAdcStep);
-        return static_cast<double>(static_cast<std::int32_t>(steps)) * m_adcStep - 32768.0;
+        return WholeSteps(amps * m_stepsPerAmpere + m_stepsAtZero) - 32768.0; // 32768 counts at zero
     }
     // Hall sensor i (0 A, 1 B, 2 C) on 0..ADCmax for 0..5 V.
     double ReadHall(int sensor);
@@ -158,11 +155,13 @@ private:
     void MidPeriodLegCurrents(double poleA, double poleB, double poleC, double omegaE, double& legA,
                               double& legB, double& legC) const;
     // A reading on the converter's steps, within its span.
-    double Quantise(double counts) const
+    double Quantise(double counts) const { return WholeSteps(counts * m_inverseAdcStep + 0.5); }
+    // Counts of the whole converter steps below `steps` (a reading in steps
+    // with a half added to round), within the span.
+    double WholeSteps(double steps) const
     {
-        const double steps = std::clamp(counts * m_inverseAdcStep + 0.5, 0.0, m_adcMax * m_inverseAdcStep);
-        return static_cast<double>(static_cast<std::int32_t>(steps)) *
-               m_adcStep; // whole steps, within the span
+        const double within = std::clamp(steps, 0.0, m_adcMax * m_inverseAdcStep);
+        return static_cast<double>(static_cast<std::int32_t>(within)) * m_adcStep;
     }
     void Precompute();
 
