@@ -4,9 +4,11 @@
 #include "Errors.h"
 #include "Setup.h"
 #include "SetupFile.h"
+#include "Variable.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -44,6 +46,36 @@ int CMC_Logger::AddVariable(const char* name, int showError)
         return 0;
     m_variables.emplace_back(name);
     return 1;
+}
+
+namespace {
+
+// The column of a logged drive variable, in the unit it is shown in.
+GraphColumn VariableColumn(CMC_Setup* setup, const std::string& name)
+{
+    GraphColumn column{name, {}, 1.0, 0.0};
+    const CMC_Variable* variable = setup != nullptr ? setup->FindVariable(name.c_str(), 0) : nullptr;
+    if (variable == nullptr || variable->HasSelectedUnit() == 0)
+        return column;
+    const double atZero = variable->BaseToDisplay(variable->InternalToBase(0.0));
+    const double factor = variable->BaseToDisplay(variable->InternalToBase(1.0)) - atZero;
+    if (!std::isfinite(factor) || factor == 0.0 || !std::isfinite(atZero))
+        return column;
+    column.unit = variable->GetUnitName();
+    column.factor = factor;
+    column.offset = atZero / factor;
+    return column;
+}
+
+} // namespace
+
+int CMC_Logger::LocateItems()
+{
+    std::vector<GraphColumn> columns{GraphColumn{"time", "s", 1.0, 0.0}};
+    for (const std::string& name : m_variables)
+        columns.push_back(VariableColumn(m_setup, name));
+    m_document.SetColumns(std::move(columns));
+    return m_document.ColumnsValid() ? 1 : 0;
 }
 
 LogRequest CMC_Logger::Request() const

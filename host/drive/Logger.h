@@ -2,8 +2,10 @@
 #pragma once
 
 #include "DriveLink.h"
+#include "GraphDocument.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,15 @@ public:
     int GetPointsNo() const { return m_points; }
     const std::vector<std::string>& Variables() const { return m_variables; }
     // The request the drive records with.
-    LogRequest Request() const;
+    virtual LogRequest Request() const;
+    // Called once the program it records has started.
+    virtual void OnProgramStarted() {}
+    // Sets the graph document's columns (time, then each logged variable in
+    // the unit its drive variable is shown in); non-zero when every curve of
+    // the document names a column.
+    virtual int LocateItems();
+    CGraphDocument& GetGraphDocument() { return m_document; }
+    const CGraphDocument& GetGraphDocument() const { return m_document; }
     // The time between two samples [s].
     double SamplePeriod() const;
 
@@ -43,6 +53,7 @@ protected:
     int m_logType = LogSpeedLoop;
     int m_divider = 1;
     std::vector<std::vector<double>> m_rows;
+    CGraphDocument m_document;
 };
 
 class CMC_SingleAxisLogger : public CMC_Logger {
@@ -59,12 +70,15 @@ public:
     // the drive recorded no sample). Then ReadPoint steps through it.
     int BeginUploadData();
     // Non-zero while a further point was read; it is copied into point when
-    // given and is Point() until the next read.
+    // given, is Point() until the next read, and is added to the graph
+    // document (BeginUploadData empties it).
     int ReadPoint(std::vector<double>* point);
     const std::vector<double>& Point() const { return m_point; }
-    // Writes the points as text columns (time first) to a file, atomically;
-    // non-zero on success. A name without folder goes to PlotDirectory(), a
-    // name without extension gets ".txt". Nothing uploaded: refused.
+    // Saves the points read so far: "<name>.csv" (time first, in the units
+    // shown), and with a graph renderer "<name>.png" and "<name>.svg" of the
+    // document's first filter; each file atomically. A name without folder
+    // goes to PlotDirectory(); an extension given is replaced. Non-zero on
+    // success. Nothing read: refused.
     int SaveGraph(const char* fileName) const;
 
 private:
@@ -73,5 +87,15 @@ private:
     std::vector<double> m_point;
 };
 
+// Draws a filter as pictures "<basePath>.png" and "<basePath>.svg"; host/ui
+// registers one. Without it SaveGraph writes the data alone.
+using GraphRenderer =
+    std::function<bool(const CGraphFilter& filter, const std::string& basePath, std::string& error)>;
+void SetGraphRenderer(GraphRenderer renderer);
+bool HasGraphRenderer();
+
 // The folder for saved plots: $VELMARO_PLOT_DIR, else the working folder.
 std::string PlotDirectory();
+// A plot file's path: a name without folder goes to PlotDirectory(), a name
+// without extension gets the one given (".csv").
+std::string PlotFilePath(const std::string& name, const char* extension);
