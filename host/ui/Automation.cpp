@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QTabBar>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -47,6 +48,18 @@ void DialogDriver::SelectComboText(int id, const QString& text)
     auto* combo = m_dialog->Item<QComboBox>(id);
     if (combo)
         SelectComboIndex(id, combo->findText(text));
+}
+
+void DialogDriver::SelectTab(int id, int index)
+{
+    auto* tabs = m_dialog->Item<QTabBar>(id);
+    if (tabs && tabs->isEnabled() && index >= 0 && index < tabs->count())
+        tabs->setCurrentIndex(index);
+}
+
+int DialogDriver::CurrentTab(int id) const
+{
+    return m_dialog->GetCurSel(id);
 }
 
 void DialogDriver::Click(int id)

@@ -31,6 +31,9 @@ public:
     void SetEditText(int id, const QString& text);
     void SelectComboIndex(int id, int index);
     void SelectComboText(int id, const QString& text);
+    // Selects a tab of a tab control, as a click on it does.
+    void SelectTab(int id, int index);
+    int CurrentTab(int id) const;
     // Presses a button, a check box or a radio button.
     void Click(int id);
     void PressKey(int key, Qt::KeyboardModifiers modifiers);

@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <QScopedValueRollback>
+#include <QTabBar>
 #include <QTimer>
 #include <QUiLoader>
 #include <QVBoxLayout>
@@ -85,6 +87,11 @@ void CMC_Dialog::ConnectCommands()
             connect(button, &QAbstractButton::clicked, this, [this, controlId] { OnCommand(controlId); });
         else if (auto* combo = qobject_cast<QComboBox*>(widget))
             connect(combo, &QComboBox::activated, this, [this, controlId] { OnSelChange(controlId); });
+        else if (auto* tabs = qobject_cast<QTabBar*>(widget))
+            connect(tabs, &QTabBar::currentChanged, this, [this, controlId] {
+                if (!m_selectingTab)
+                    OnTabSelChange(controlId);
+            });
     }
 }
 
@@ -238,6 +245,28 @@ void CMC_Dialog::SetButtonImage(int id, const char* imageName)
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setPixmap(QIcon(path).pixmap(label->size().isValid() ? label->size() : QSize(64, 64)));
     }
+}
+
+void CMC_Dialog::InsertTabItem(int id, int index, const QString& text)
+{
+    if (auto* tabs = Item<QTabBar>(id)) {
+        const QScopedValueRollback<bool> quiet(m_selectingTab, true);
+        tabs->insertTab(index, text);
+    }
+}
+
+void CMC_Dialog::SetCurSel(int id, int index)
+{
+    if (auto* tabs = Item<QTabBar>(id)) {
+        const QScopedValueRollback<bool> quiet(m_selectingTab, true);
+        tabs->setCurrentIndex(index);
+    }
+}
+
+int CMC_Dialog::GetCurSel(int id) const
+{
+    auto* tabs = Item<QTabBar>(id);
+    return tabs ? tabs->currentIndex() : -1;
 }
 
 bool CMC_Dialog::IsDlgButtonChecked(int id) const

@@ -40,6 +40,12 @@ public:
     QString GetChildText(int id) const;
     // Shows a picture of the module's resources on a button or a label.
     void SetButtonImage(int id, const char* imageName);
+    // Tab controls (a tab bar: the dialog shows and hides the pages' controls
+    // itself). Selecting by code does not notify OnTabSelChange.
+    void InsertTabItem(int id, int index, const QString& text);
+    void SetCurSel(int id, int index);
+    int GetCurSel(int id) const;
+
     bool IsDlgButtonChecked(int id) const;
     void CheckDlgButton(int id, bool check);
 
@@ -70,6 +76,8 @@ protected:
     virtual bool OnCommand(int id);
     // The selection of a combo box with an id changed by the user.
     virtual void OnSelChange(int /*id*/) {}
+    // The user selected another tab of the tab control with an id.
+    virtual void OnTabSelChange(int /*id*/) {}
     // Every key press reaches this first; return true to swallow it.
     virtual bool PreTranslateKey(int /*key*/, Qt::KeyboardModifiers /*modifiers*/) { return false; }
     // Runs when the dialog is closed by any means (OK, Cancel, window close).
@@ -92,6 +100,7 @@ private:
     std::map<int, QTimer*> m_timers;
     bool m_initialised = false;
     bool m_ending = false;
+    bool m_selectingTab = false;
 };
 
 // Where dialog templates and pictures come from: Qt resources of the module,

@@ -89,7 +89,7 @@ void CMC_TestDlg::OnBtnStartStop()
             icon->clear();
         ShowChild(kDetails, false);
         BeginTest();
-        ShowStartButton();
+        RunStateChanged();
         return;
     }
     if (m_bStoppable != 0) {
@@ -145,7 +145,7 @@ void CMC_TestDlg::EndRun()
         if (DriveLink* link = CMC_Comm::ActiveLink())
             CMC_Comm::Record(link->StopProgram(CMC_Comm::Now()));
     }
-    ShowStartButton();
+    RunStateChanged();
 }
 
 void CMC_TestDlg::OnDestroyDialog()
@@ -160,6 +160,12 @@ void CMC_TestDlg::ShowStartButton()
     if (!HasItem(kStartStop) || m_startCaption.isEmpty())
         return;
     SetChildText(kStartStop, m_bRunning != 0 ? QStringLiteral("&Stop") : m_startCaption);
+}
+
+void CMC_TestDlg::RunStateChanged()
+{
+    ShowStartButton();
+    UpdateData(false);
 }
 
 int CMC_TestDlg::ExecuteCode(const char* programName, CMC_CoffFormat* image, CMC_Logger* logger,

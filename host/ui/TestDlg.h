@@ -83,6 +83,9 @@ protected:
 private:
     void EndRun();
     void ShowStartButton();
+    // The Start/Stop caption and the dialog's enable and show rules follow
+    // whether a run is on.
+    void RunStateChanged();
     void ShowOutcome(bool success);
 
     unsigned m_helpTopic = 0;

@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "Limits.h"
 #include "MyTestDlg.h"
+#include "RegisterTuningTests.h"
 #include "RegistersToParameters.h"
 #include "ScaleFactors.h"
 
@@ -56,6 +57,7 @@ VELMARO_EXPORT int EditSetup(CMC_Setup* setup)
             return 0;
         }
         RegisterModuleTests();
+        RegisterTuningTests();
         CDriveSetupDlg dialog(setup, nullptr);
         return dialog.DoModal() == IDOK ? 1 : 0;
     });

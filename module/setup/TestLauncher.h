@@ -26,5 +26,14 @@ enum class ModuleTest {
 using TestRunner = std::function<int(CMC_Setup* setup, int testFlag, QWidget* parent)>;
 
 void RegisterModuleTest(ModuleTest test, TestRunner runner);
+
+// Runs a test dialog of class Dialog modally over the setup.
+template <typename Dialog> TestRunner TestRunnerOf()
+{
+    return [](CMC_Setup* setup, int flag, QWidget* parent) {
+        Dialog dialog(setup, flag, parent);
+        return dialog.DoModal();
+    };
+}
 // Returns IDOK when the test dialog ended with OK.
 int RunModuleTest(ModuleTest test, CMC_Setup* setup, int testFlag, QWidget* parent);

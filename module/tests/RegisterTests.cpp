@@ -10,27 +10,14 @@
 #include "TestVdcDetection.h"
 #include "TotalInertiaTest.h"
 
-namespace {
-
-// Runs a test dialog of class Dialog modally over the setup.
-template <typename Dialog> TestRunner Runner()
-{
-    return [](CMC_Setup* setup, int flag, QWidget* parent) {
-        Dialog dialog(setup, flag, parent);
-        return dialog.DoModal();
-    };
-}
-
-} // namespace
-
 void RegisterModuleTests()
 {
-    RegisterModuleTest(ModuleTest::PhaseConnections, Runner<CTestPhaseConnections>());
-    RegisterModuleTest(ModuleTest::HallSignals, Runner<CTestHallSignals>());
-    RegisterModuleTest(ModuleTest::PolePairs, Runner<CDetectPolePairs>());
-    RegisterModuleTest(ModuleTest::HallGainOffset, Runner<CDetectHallGainOffset>());
-    RegisterModuleTest(ModuleTest::ResistanceInductance, Runner<CTestRL>());
-    RegisterModuleTest(ModuleTest::SupplyVoltage, Runner<CTestVdcDetection>());
-    RegisterModuleTest(ModuleTest::TotalInertia, Runner<CTotalInertiaTest>());
-    RegisterModuleTest(ModuleTest::AnalogueReference, Runner<CTestAnalogueRef>());
+    RegisterModuleTest(ModuleTest::PhaseConnections, TestRunnerOf<CTestPhaseConnections>());
+    RegisterModuleTest(ModuleTest::HallSignals, TestRunnerOf<CTestHallSignals>());
+    RegisterModuleTest(ModuleTest::PolePairs, TestRunnerOf<CDetectPolePairs>());
+    RegisterModuleTest(ModuleTest::HallGainOffset, TestRunnerOf<CDetectHallGainOffset>());
+    RegisterModuleTest(ModuleTest::ResistanceInductance, TestRunnerOf<CTestRL>());
+    RegisterModuleTest(ModuleTest::SupplyVoltage, TestRunnerOf<CTestVdcDetection>());
+    RegisterModuleTest(ModuleTest::TotalInertia, TestRunnerOf<CTotalInertiaTest>());
+    RegisterModuleTest(ModuleTest::AnalogueReference, TestRunnerOf<CTestAnalogueRef>());
 }

@@ -1,0 +1,364 @@
+#include "TestCurrent.h"
+
+#include "CaseInsensitive.h"
+#include "ControllerDesign.h"
+#include "EngineCore.h"
+#include "Errors.h"
+#include "HostServices.h"
+#include "ParametersToRegisters.h"
+#include "RegistersToParameters.h"
+#include "Setup.h"
+#include "TestSequence.h"
+
+#include <QShowEvent>
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+constexpr const char* kStageTexts[] = {
+    "Launching the application for preliminary test",
+    "Waiting preliminary test to be finished",
+    "Launching the application for test",
+    "Running test",
+    "Uploading results",
+    "Test running. Press \"Stop\" to end the test",
+};
+
+constexpr const char* kProtectionTriggered = "Test failed!\nCurrent protection triggered during test!";
+constexpr const char* kProtectionBelowTestCurrent =
+    "Over current protection must be greater or equal to Test current.";
+
+constexpr const char* kProcedure[] = {
+    "1. Check/setup the test parameters below",
+    "2. Go to the \"Test\" tab and press the \"Tune\" button",
+    "3. In the \"Test\" tab, press the \"Start\" button",
+    "4. Wait until the test ends and displays the results",
+    "5. If needed, change the controller parameters during the test, until you get satisfactory results",
+};
+
+// The controls of the two pages; lists end with 0.
+constexpr int kParametersPage[] = {1120, 1121, 1303, 1304, 1301, 1123, 1376, 1377, 10014, 10015, 1119, 1122, 0};
+constexpr int kTestPage[] = {10000, 1339, 1340, 1342, 1343, 1341, 1334, 1335, 1337, 1338, 1336, 1361, 1372,
+                             1375,  10002, 10004, 1374, 10001, 1333, 3138, 3142, 3139, 3140, 3141, 3143, 3147,
+                             3146,  3145, 3144, 3148, 3149, 3150, 3155, 3151, 3152, 3153, 3154, 0};
+constexpr int kFilterControls[] = {3140, 3141, 3139, 0};
+constexpr int kGravityControls[] = {3143, 3147, 3146, 3145, 3144, 0};
+constexpr int kOffsetControls[] = {3145, 3144, 3146, 0};
+constexpr int kDetails = 10003;
+
+// The logged columns 1 to 3 and how they are drawn: axis, column, colour index.
+constexpr const char* kLoggedVariables[] = {"Current_Reference", "Motor_Current", "Voltage_Reference"};
+struct CurveStyle {
+    int axis;
+    int column;
+    int color;
+};
+constexpr CurveStyle kCurves[] = {{1, 1, 2}, {2, 3, 8}, {1, 2, 5}};
+
+// A current in internal units as the program's 16-bit input takes it.
+double ProgramInput(double internal)
+{
+    return static_cast<double>(static_cast<std::int16_t>(TruncRegister(internal)));
+}
+
+bool Is(const char* name, const char* expected)
+{
+    return name != nullptr && EqualsIgnoringCase(name, expected);
+}
+
+double Quiet(CMC_Setup* setup, const char* name, double fallback = 0.0)
+{
+    QuietLookup quiet;
+    const CMC_Parameter* p = setup->FindParameter(name);
+    return p ? p->GetValueInBaseUnit() : fallback;
+}
+
+} // namespace
+
+CTestCurrent::CTestCurrent(CMC_Setup* setup, int flag, QWidget* parent)
+    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kMainProgram)
+{
+    m_nStageCount = 5;
+    AddParameterControls("TestProtectionCurrent", 1303, 1304);
+    AddParameterControls("TestCurrent", 1120, 1121);
+    AddParameterControls("FilterOnCurrentControllerOutput", 3140, 3141);
+    AddCheckParameterControls("isUseFilterOnCrtCtrlOutput", kUseFilter);
+    if (HasGravityCompensation(setup)) {
+        AddParameterControls("OffsetCurrent", 3145, 3144);
+        AddCheckParameterControls("isCompensateGravitationalLoads", kCompensateGravity);
+    }
+    AddSliderParameterControls("Kp_C_scl", 1337, 1335, 0, 1336, 1338);
+    AddSliderParameterControls("Ki_C_scl", 1342, 1340, 0, 1341, 1343);
+    AddSliderParameterControls("PB_C", 3152, 3155, 3151, 3153, 3154);
+}
+
+CTestCurrent::~CTestCurrent() = default;
+
+int CTestCurrent::OnInitDialog()
+{
+    const int result = CPositioningTestDlg::OnInitDialog();
+    SetButtonImage(1123, "BITMAP_3015");
+    QStringList procedure;
+    for (const char* line : kProcedure)
+        procedure << QString::fromUtf8(line);
+    SetChildText(1377, procedure.join(QStringLiteral("\r\n")));
+    InsertTabItem(kTab, 0, QStringLiteral("Test Parameters"));
+    InsertTabItem(kTab, 1, QStringLiteral("Test"));
+    SetCurSel(kTab, 0);
+    SetUpLogger();
+    return result;
+}
+
+void CTestCurrent::SetUpLogger()
+{
+    m_logger = std::make_unique<CMC_SingleAxisLogger>(GetSetup(), &m_main);
+    // At the current-loop rate: a current step settles within a millisecond
+    // or two, a few samples of the slow loop.
+    m_logger->ChangeSettings(kLogPoints, CMC_Logger::LogCurrentLoop, 1);
+    for (const char* name : kLoggedVariables)
+        m_logger->AddVariable(name, 1);
+    m_logger->CorrectPointsNo();
+    CGraphFilter* filter = m_logger->GetGraphDocument().GetAt(0);
+    for (const CurveStyle& curve : kCurves)
+        filter->Add(CXYCurve(curve.axis, 0, curve.column, 2, RGB16(curve.color).rgb()));
+    m_logger->LocateItems();
+    m_graph.SubclassDlgItem(kGraph, this, filter);
+    m_graph.Initialize();
+    m_graph.RefreshGraph();
+}
+
+void CTestCurrent::showEvent(QShowEvent* event)
+{
+    CPositioningTestDlg::showEvent(event);
+    SetCurSel(kTab, 0);
+    ShowPage(0);
+    ShowChild(kDetails, false);
+}
+
+void CTestCurrent::ShowPage(int page)
+{
+    m_page = page;
+    ShowChildren(page == 0 ? kTestPage : kParametersPage, false);
+    ShowChildren(page == 0 ? kParametersPage : kTestPage, true);
+    UpdateData(false);
+}
+
+void CTestCurrent::DoDataExchange(bool saveAndValidate)
+{
+    CPositioningTestDlg::DoDataExchange(saveAndValidate);
+    if (!saveAndValidate)
+        UpdateControls();
+}
+
+void CTestCurrent::UpdateControls()
+{
+    CMC_Setup* setup = GetSetup();
+    // The gains stay open while a test runs: a change goes to the drive at once.
+    EnableChild(IDOK, m_bRunning == 0);
+    const bool testPage = m_page == 1;
+    ShowChildren(kFilterControls, testPage && Quiet(setup, "isUseFilterOnCrtCtrlOutput") != 0.0);
+    const bool gravity = HasGravityCompensation(setup);
+    EnableChildren(kGravityControls, gravity);
+    ShowChildren(kOffsetControls,
+                 testPage && (!gravity || Quiet(setup, "isCompensateGravitationalLoads") != 0.0));
+}
+
+void CTestCurrent::OnTabSelChange(int id)
+{
+    if (id != kTab)
+        return;
+    const int page = GetCurSel(kTab);
+    if ((page == 0 && m_bRunning) || !UpdateData(true)) {
+        SetCurSel(kTab, 1 - page);
+        return;
+    }
+    CMC_Setup* setup = GetSetup();
+    if (page == 1 &&
+        setup->GetParameterValueInBaseUnit("TestCurrent") > setup->GetParameterValueInBaseUnit("TestProtectionCurrent")) {
+        ShowMessageBox(QString::fromUtf8(kProtectionBelowTestCurrent), MB_OK | MB_ICONWARNING);
+        SetCurSel(kTab, 0);
+        return;
+    }
+    ShowPage(page);
+    if (page == 0) {
+        ShowChild(kDetails, false);
+        return;
+    }
+    if (m_nResult == 1)
+        TestSucceeded(0);
+    else if (!m_strError.empty())
+        TestFailed(0);
+}
+
+bool CTestCurrent::OnCommand(int id)
+{
+    switch (id) {
+    case kTune:
+        Tune();
+        return true;
+    case kSavePlots:
+        if (m_logger && !m_bRunning && !m_logger->SaveGraph("CurrentTuning"))
+            ShowMessageBox(QString::fromStdString(GetLastErrorText()), MB_OK | MB_ICONERROR);
+        return true;
+    case kUseFilter:
+    case kCompensateGravity:
+        ApplyFilterAndGravity();
+        UpdateData(false);
+        RefreshAllParameters(0);
+        return true;
+    default:
+        return CPositioningTestDlg::OnCommand(id);
+    }
+}
+
+void CTestCurrent::ApplyFilterAndGravity()
+{
+    CMC_Setup* setup = GetSetup();
+    Compute_FILTERQ(setup);
+    if (HasGravityCompensation(setup)) {
+        Compute_FFL(setup);
+        Compute_OffsetCurrent(setup);
+    }
+}
+
+// Sends registers to the drive in order, up to the first that is missing or
+// that the drive does not take.
+void CTestCurrent::WriteRegistersToDrive(std::initializer_list<const char*> names)
+{
+    QuietLookup quiet;
+    for (const char* name : names) {
+        CMC_Parameter* p = GetSetup()->FindParameter(name);
+        if (p == nullptr || p->WriteToChip() == 0)
+            return;
+    }
+}
+
+void CTestCurrent::Tune()
+{
+    CMC_Setup* setup = GetSetup();
+    if (!DesignCurrentController(setup))
+        return;
+    Compute_SFTKPI(setup);
+    Compute_KPI(setup);
+    Compute_SFTKII(setup);
+    Compute_KII(setup);
+    Compute_Ki_C_scl(setup);
+    Compute_Kp_C_scl(setup);
+    if (m_bRunning)
+        WriteRegistersToDrive({"SFTKPI", "KPI", "SFTKII", "KII"});
+    RefreshAllParameters(0);
+}
+
+void CTestCurrent::OnChangedParameterValue(const char* name)
+{
+    CMC_Setup* setup = GetSetup();
+    if (Is(name, "Kp_C_scl") || Is(name, "Ki_C_scl"))
+        ParameterChangeDispatch(setup, name); // the registers, and the gain they hold
+    else if (Is(name, "OffsetCurrent") && HasGravityCompensation(setup))
+        Compute_FFL(setup);
+    else if (Is(name, "FilterOnCurrentControllerOutput"))
+        Compute_FILTERQ(setup);
+    CPositioningTestDlg::OnChangedParameterValue(name);
+}
+
+void CTestCurrent::OnRefreshParameterValue(const char* name)
+{
+    if (m_bRunning) {
+        if (Is(name, "Kp_C_scl"))
+            WriteRegistersToDrive({"SFTKPI", "KPI"});
+        else if (Is(name, "Ki_C_scl"))
+            WriteRegistersToDrive({"SFTKII", "KII"});
+    }
+    CPositioningTestDlg::OnRefreshParameterValue(name);
+}
+
+void CTestCurrent::BeginTest()
+{
+    RefreshAllParameters(0);
+    ApplyFilterAndGravity();
+    BeginWithPreliminaryTest();
+}
+
+void CTestCurrent::LaunchMainProgram()
+{
+    CMC_Setup* setup = GetSetup();
+    if (!HandOverPreliminaryResults())
+        return;
+    if (!SetUserVariableValue(&m_main, "In1", ProgramInput(setup->GetParameterValueInInternalUnit("TestCurrent")),
+                              m_strError) ||
+        !SetUserVariableValue(&m_main, "Imax_Prot_Test",
+                              ProgramInput(setup->GetParameterValueInInternalUnit("Imax_Prot")), m_strError)) {
+        TestFailed(1);
+        return;
+    }
+    if (StartMainProgram(m_logger.get()))
+        RearmPoll(*this);
+}
+
+void CTestCurrent::PollOwnStage()
+{
+    switch (m_nStage) {
+    case 4:
+        EndMainProgram();
+        return;
+    case 5:
+        UploadResults();
+        return;
+    default:
+        FailTest(*this, msc_pszErrInternal);
+    }
+}
+
+void CTestCurrent::EndMainProgram()
+{
+    if (PollProgramEnd(*this, &m_main, kMaskShortCircuitEnable) != ProgramState::Ended)
+        return;
+    double flag = 0.0;
+    if (!GetUserVariableValue(&m_main, "test_flag", flag, m_strError)) {
+        TestFailed(1);
+        return;
+    }
+    if (flag == kNoResult || flag <= 0.0) {
+        FailTest(*this, flag == kNoResult ? msc_pszErrInternal : kProtectionTriggered);
+        return;
+    }
+    if (!m_logger || !m_logger->BeginUploadData()) {
+        FailTest(*this, msc_pszErrInternal);
+        return;
+    }
+    m_graph.Invalidate();
+    ShowStageText();
+    UploadResults();
+}
+
+// Reads the log point by point onto the graph; the dialog stays responsive,
+// and a Stop (or a close) ends the run with the points read so far shown.
+void CTestCurrent::UploadResults()
+{
+    m_graph.DoZoomOut();
+    while (m_logger && m_logger->ReadPoint(nullptr)) {
+        m_graph.UpdateLastPoint();
+        PumpMessages();
+        if (m_bStoppable == 1 && m_bStopRequest)
+            break;
+        if (!m_bRunning && !m_bStoppable) {
+            m_graph.DoZoomOut();
+            return;
+        }
+    }
+    m_graph.DoZoomOut();
+    TestSucceeded(1);
+}
+
+void CTestCurrent::OnOK()
+{
+    CPositioningTestDlg::OnOK();
+    CMC_Setup* setup = GetSetup();
+    QuietLookup quiet;
+    const CMC_Parameter* protection = setup->FindParameter("TestProtectionCurrent");
+    CMC_Parameter* drive = setup->FindParameter("Imax_Prot");
+    if (protection != nullptr && drive != nullptr)
+        drive->SetValueInBaseUnit(protection->GetValueInBaseUnit());
+}

@@ -1,0 +1,66 @@
+// "Current Controller Tuning Test": after the preliminary positioning the
+// drive steps the current reference between 0 and the test current while it
+// logs the current reference, the measured current and the voltage
+// reference; the dialog uploads the log and plots it. "Tune" designs the PI
+// gains from the bandwidth "PB_C"; the gains can also be set by hand, and
+// while a test runs every change goes to the drive at once. OK keeps the
+// test's over-current protection as the drive's.
+#pragma once
+
+#include "GraphWindow.h"
+#include "Logger.h"
+#include "PositioningTestDlg.h"
+
+#include <initializer_list>
+#include <memory>
+
+class CTestCurrent : public CPositioningTestDlg {
+public:
+    static constexpr int kTemplateId = 101;
+    static constexpr unsigned kHelpTopic = 262408;
+    static constexpr const char* kMainProgram = "Current_Controller_Tuning_Test";
+    // Controls.
+    static constexpr int kTab = 1300;
+    static constexpr int kGraph = 1361;
+    static constexpr int kSavePlots = 1372;
+    static constexpr int kTune = 3149;
+    static constexpr int kUseFilter = 3142;
+    static constexpr int kCompensateGravity = 3147;
+    // The log: points at the current-loop rate.
+    static constexpr int kLogPoints = 1000;
+
+    CTestCurrent(CMC_Setup* setup, int flag, QWidget* parent);
+    ~CTestCurrent() override;
+
+    void BeginTest() override;
+
+    // The logger and its graph, null before OnInitDialog.
+    CMC_SingleAxisLogger* Logger() const { return m_logger.get(); }
+    CGraphWindow& Graph() { return m_graph; }
+
+protected:
+    void DoDataExchange(bool saveAndValidate) override;
+    int OnInitDialog() override;
+    void OnOK() override;
+    bool OnCommand(int id) override;
+    void OnTabSelChange(int id) override;
+    void OnChangedParameterValue(const char* name) override;
+    void OnRefreshParameterValue(const char* name) override;
+    void showEvent(QShowEvent* event) override;
+    void LaunchMainProgram() override;
+    void PollOwnStage() override;
+
+private:
+    void SetUpLogger();
+    void ShowPage(int page);
+    void UpdateControls();
+    void Tune();
+    void ApplyFilterAndGravity();
+    void WriteRegistersToDrive(std::initializer_list<const char*> names);
+    void EndMainProgram();
+    void UploadResults();
+
+    std::unique_ptr<CMC_SingleAxisLogger> m_logger;
+    CGraphWindow m_graph{2, 0};
+    int m_page = 0;
+};
