@@ -16,6 +16,7 @@
 #include "Setup.h"
 #include "SetupCommands.h"
 #include "SetupFile.h"
+#include "TestCurrent.h"
 
 #include <QApplication>
 #include <QDir>
@@ -137,6 +138,29 @@ void ShootDialog(CMC_Setup& setup, ScriptedUser& user, Camera& camera, int templ
     dialog.DoModal();
 }
 
+// The current tuning test on both pages: the parameters, then a tuned step
+// logged on the virtual drive with the reference motor.
+void ShootCurrentTuning(CMC_Setup& setup, ScriptedUser& user, Camera& camera, std::ostream& err)
+{
+    if (!ConnectVirtualDrive(VirtualDriveChoice{{}, {}, false}, setup, err))
+        return;
+    // The drive keeps its own clock here: nothing needs to wait for the wall clock.
+    CMC_Dialog::SetInstantTimers(true);
+    CTestCurrent dialog(&setup, 1, nullptr);
+    user.OnDialog(CTestCurrent::kTemplateId, [&camera, &dialog](DialogDriver& d) {
+        camera.Shoot(d, QStringLiteral("101-current-tuning-parameters"));
+        d.SelectTab(CTestCurrent::kTab, 1);
+        d.Click(CTestCurrent::kTune);
+        d.Click(10000);
+        d.WaitUntil([&dialog] { return dialog.m_bRunning == 0; });
+        camera.Shoot(d, QStringLiteral("101-current-tuning-test"));
+        d.Cancel();
+    });
+    dialog.DoModal();
+    CMC_Dialog::SetInstantTimers(false);
+    DisconnectDrive();
+}
+
 void RunScreenshots(const std::string& folder, const SetupOption& option, std::ostream& out,
                     std::ostream& err, int& exitCode)
 {
@@ -168,6 +192,7 @@ void RunScreenshots(const std::string& folder, const SetupOption& option, std::o
     ShootDialog<CFiltersDialog>(*setup, user, camera, 295, QStringLiteral("295-filters"));
     ShootDialog<CDriveInfo>(*setup, user, camera, 3018, QStringLiteral("3018-drive-info"));
     ShootDialog<CInertiaQuestion>(*setup, user, camera, 3056, QStringLiteral("3056-motor-inertia"));
+    ShootCurrentTuning(*setup, user, camera, err);
     out << camera.Saved() << " pictures in " << folder << '\n';
     exitCode = camera.Saved() > 0 ? 0 : 1;
 }

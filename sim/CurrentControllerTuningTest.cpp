@@ -5,8 +5,8 @@
 // controller runs with the gains the drive holds, which the host may change
 // while the test runs.
 //
-// Timeline: a short rest at 0, then "In1" and 0 in turn, each for 25 ms,
-// until the log is full.
+// Timeline: a short rest at 0, then "In1" and 0 in turn, each for 10 ms,
+// until the log is full: a log at the current-loop rate holds a few steps.
 // Result: "test_flag" = 1, or 0 when the largest phase current exceeded
 // "Imax_Prot_Test" (the run then ends at once); kNoResult when the program
 // could not run.
@@ -22,7 +22,7 @@ namespace {
 using namespace program;
 
 constexpr double kRest = 0.0025;      // [s] at 0 before the first step
-constexpr double kHalfPeriod = 0.025; // [s]
+constexpr double kHalfPeriod = 0.010; // [s]
 constexpr double kRunLimit = 10.0;    // [s] the longest log the program waits for
 
 class CurrentControllerTuningTest final : public Program {

@@ -1,0 +1,211 @@
+// The current loop tuned through its dialog on the virtual drive, for every
+// motor of the library, starting from the motor's datasheet: the supply, the
+// Hall sensors, the resistance and the inductance are identified first, as a
+// user does; then "Tune" and "Start" must give the step that the designed
+// bandwidth and damping predict with the drive's one-period delay, and a gain
+// changed while the test runs must show in the next step of the same log.
+#include "VirtualDriveDialogTest.h"
+
+#include "EngineCore.h"
+#include "TestCurrent.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+namespace {
+
+using namespace simtest;
+
+// The host's clock per request while the tuning test runs: fine enough to
+// change a gain between two steps of the log.
+constexpr double kFineStep = 0.001;
+
+struct StepFigures {
+    double riseTime = 0.0;  // [s] 10 % to 90 % of the step
+    double overshoot = 0.0; // fraction of the step
+};
+
+// The time at which the samples y (one every ts from the step) first reach
+// `level`, interpolated between samples; -1 when they never do.
+double Crossing(const std::vector<double>& y, double level, double ts)
+{
+    for (std::size_t k = 1; k < y.size(); ++k)
+        if (y[k] >= level && y[k - 1] < level)
+            return ts * (static_cast<double>(k - 1) + (level - y[k - 1]) / (y[k] - y[k - 1]));
+    return -1.0;
+}
+
+StepFigures Figures(const std::vector<double>& y, double step, double ts)
+{
+    StepFigures f;
+    f.riseTime = Crossing(y, 0.9 * step, ts) - Crossing(y, 0.1 * step, ts);
+    f.overshoot = (*std::max_element(y.begin(), y.end()) - step) / step;
+    return f;
+}
+
+// The loop as designed: the PI on the measured current, its output acting
+// one period later on the winding (R, L), sampled every ts. Gains in volts
+// per ampere (kiPerSample: per sample).
+std::vector<double> PredictedStep(double r, double l, double kp, double kiPerSample, double ts, std::size_t samples)
+{
+    const double a = std::exp(-r * ts / l);
+    const double b = (1.0 - a) / r;
+    std::vector<double> y;
+    double current = 0.0, integral = 0.0, applied = 0.0;
+    for (std::size_t k = 0; k < samples; ++k) {
+        y.push_back(current);
+        const double error = 1.0 - current;
+        integral += kiPerSample * error;
+        const double command = kp * error + integral;
+        current = a * current + b * applied;
+        applied = command;
+    }
+    return y;
+}
+
+// The samples of the logged current from the n-th rising step of the
+// reference on, until the reference falls again; and the step's height.
+struct LoggedStep {
+    std::vector<double> current;
+    double height = 0.0;
+};
+
+LoggedStep RisingStep(const CGraphDocument& document, int n)
+{
+    LoggedStep step;
+    int seen = 0;
+    for (std::size_t k = 1; k < document.PointCount(); ++k) {
+        const double before = document.Point(k - 1)[1], now = document.Point(k)[1];
+        if (now > before && before <= 0.0 && ++seen == n + 1) {
+            step.height = now;
+            for (std::size_t j = k; j < document.PointCount() && document.Point(j)[1] == now; ++j)
+                step.current.push_back(document.Point(j)[2]);
+            return step;
+        }
+    }
+    return step;
+}
+
+class CurrentTuningOnVirtualDrive : public VirtualDriveDialogTest {
+protected:
+    // The setup a user has typed from the datasheet, with the drive's Hall
+    // registers still the reference drive's.
+    std::unique_ptr<CMC_Setup> FromDatasheet(const std::string& file)
+    {
+        auto setup = ReferenceSetup();
+        for (const char* name : {"pp", "Resolution", "MotorPhaseConnectionType", "R", "L", "K", "Jm", "In", "ImaxM"})
+            if (const double value = MotorFileParameter(file, name); value != 0.0 || std::string(name) == "MotorPhaseConnectionType")
+                EXPECT_EQ(setup->SetParameterValueInBaseUnit(name, value), 1) << name;
+        ComputeRegistersFromParameters(setup.get());
+        ComputeParametersFromRegisters(setup.get());
+        CMC_Parameter* current = setup->FindParameter("TestCurrent");
+        current->SetValueInBaseUnit(std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
+        return setup;
+    }
+
+    // Supply, Hall sensors, resistance and inductance, through their dialogs.
+    void Identify(CMC_Setup* s)
+    {
+        CTestVdcDetection vdc(s, 1, nullptr);
+        EXPECT_EQ(Run(vdc), IDOK);
+        ExpectPassed(vdc);
+        CDetectHallGainOffset halls(s, 1, nullptr);
+        EXPECT_EQ(Run(halls), IDOK);
+        ExpectPassed(halls);
+        CTestRL rl(s, 1, nullptr);
+        EXPECT_EQ(Run(rl), IDOK);
+        ExpectPassed(rl);
+    }
+
+    // Opens the tuning dialog, goes to its Test page, presses Tune and Start,
+    // lets `during` work the run, and ends with OK once the log is drawn.
+    void TuneAndStart(CTestCurrent& dialog, const std::function<void(DialogDriver&)>& during = {})
+    {
+        user.OnDialog(CTestCurrent::kTemplateId, [&](DialogDriver& d) {
+            d.SelectTab(CTestCurrent::kTab, 1);
+            d.Click(CTestCurrent::kTune);
+            d.Click(10000);
+            if (during)
+                during(d);
+            EXPECT_TRUE(d.WaitUntil([&] { return dialog.m_bRunning == 0; })) << "the run did not end";
+            EXPECT_FALSE(dialog.HasActiveTimers());
+            d.Ok();
+        });
+        EXPECT_EQ(dialog.DoModal(), IDOK);
+        ExpectPassed(dialog);
+    }
+
+    // The step the setup's identified winding and quantised gains predict.
+    static StepFigures Prediction(CMC_Setup* s, double kpScale, std::size_t samples)
+    {
+        const double toDrive = VoltageCommandScale(s) / CurrentScale(s); // [command units per A] per [V/A]
+        const double r = s->GetParameterValueInBaseUnit("R");
+        const double phaseR = s->GetParameterValueInBaseUnit("MotorPhaseConnectionType") == 1.0 ? r / 3.0 : r;
+        const double l = s->GetParameterValueInBaseUnit("L") * phaseR / r;
+        const double kp = kpScale * s->GetParameterValueInBaseUnit("Kp_C_scl") / toDrive;
+        const double ki = s->GetParameterValueInBaseUnit("Ki_C_scl") / toDrive;
+        const std::vector<double> y = PredictedStep(phaseR, l, kp, ki, CurrentLoopPeriod(s), samples);
+        return Figures(y, 1.0, CurrentLoopPeriod(s));
+    }
+};
+
+TEST_F(CurrentTuningOnVirtualDrive, TheTunedStepRisesAndOvershootsAsTheDesignPredicts)
+{
+    for (const std::string& file : LibraryMotorFiles()) {
+        SCOPED_TRACE(file);
+        const MotorModel motor = LoadMotor(file);
+        auto setup = FromDatasheet(file);
+        CMC_Setup* s = setup.get();
+        Connect(motor, *s);
+        Identify(s);
+
+        CTestCurrent dialog(s, 1, nullptr);
+        TuneAndStart(dialog);
+        const LoggedStep step = RisingStep(dialog.Logger()->GetGraphDocument(), 0);
+        ASSERT_GT(step.current.size(), 20u);
+        const double ts = CurrentLoopPeriod(s);
+        const StepFigures measured = Figures(step.current, step.height, ts);
+        const StepFigures predicted = Prediction(s, 1.0, step.current.size());
+        EXPECT_NEAR(measured.riseTime, predicted.riseTime, 0.10 * predicted.riseTime);
+        EXPECT_NEAR(measured.overshoot, predicted.overshoot, 0.10 * std::max(predicted.overshoot, 0.05));
+        CMC_Comm::SetActiveLink(nullptr, nullptr);
+    }
+}
+
+TEST_F(CurrentTuningOnVirtualDrive, AGainDoubledWhileTheTestRunsShowsInTheNextStep)
+{
+    const std::string file = LibraryMotorFiles().front();
+    const MotorModel motor = LoadMotor(file);
+    auto setup = FromDatasheet(file);
+    CMC_Setup* s = setup.get();
+    VirtualDrive& drive = Connect(motor, *s, {}, 0.5, kFineStep);
+    Identify(s);
+
+    CTestCurrent dialog(s, 1, nullptr);
+    double doubledKp = 0.0;
+    TuneAndStart(dialog, [&](DialogDriver& d) {
+        // After the first step of the log has settled, the user doubles Kp.
+        double started = -1.0;
+        ASSERT_TRUE(d.WaitUntil([&] {
+            if (started < 0.0 && drive.RunningProgram() == CTestCurrent::kMainProgram)
+                started = drive.Time();
+            return dialog.m_bRunning == 0 || (started >= 0.0 && drive.Time() > started + 0.015);
+        }));
+        ASSERT_TRUE(dialog.m_bRunning) << "the run ended before the gain was changed";
+        doubledKp = 2.0 * s->GetParameterValueInBaseUnit("Kp_C_scl");
+        d.SetEditText(1335, QString::number(doubledKp, 'g', 10));
+    });
+    const CGraphDocument& document = dialog.Logger()->GetGraphDocument();
+    const double ts = CurrentLoopPeriod(s);
+    const LoggedStep first = RisingStep(document, 0), later = RisingStep(document, 1);
+    ASSERT_GT(later.current.size(), 20u);
+    const StepFigures before = Figures(first.current, first.height, ts);
+    const StepFigures after = Figures(later.current, later.height, ts);
+    EXPECT_NEAR(s->GetParameterValueInBaseUnit("Kp_C_scl"), doubledKp, 1e-3 * doubledKp);
+    EXPECT_LT(after.riseTime, 0.8 * before.riseTime);
+    const StepFigures predicted = Prediction(s, 1.0, later.current.size());
+    EXPECT_NEAR(after.riseTime, predicted.riseTime, 0.10 * predicted.riseTime);
+}
+
+} // namespace
