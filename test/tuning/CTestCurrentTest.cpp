@@ -213,9 +213,10 @@ TEST_F(CTestCurrentTest, TheTestPageNeedsAProtectionAtLeastTheTestCurrent)
             EXPECT_EQ(d.IsVisible(1120), !passes);
         });
         ASSERT_EQ(user.Messages().size(), messages + (protection >= test ? 0 : 1));
-        if (protection < test)
+        if (protection < test) {
             EXPECT_EQ(user.Messages().back().text,
                       QStringLiteral("Over current protection must be greater or equal to Test current."));
+        }
     }
 }
 
