@@ -62,16 +62,7 @@ int CGraphFilter::ExportToASCII(const char* name) const
     std::vector<int> columns{m_curves.front().XColumn()};
     for (const CXYCurve& curve : m_curves)
         columns.push_back(curve.YColumn());
-
-    std::string text;
-    for (std::size_t i = 0; i < columns.size(); ++i)
-        text += (i == 0 ? "" : ",") + CsvText(ColumnCaption(m_document->Column(columns[i]), columns[i]));
-    text += "\n";
-    for (std::size_t row = 0; row < m_document->PointCount(); ++row) {
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            text += (i == 0 ? "" : ",") + CsvNumber(m_document->ShownValue(row, columns[i]));
-        text += "\n";
-    }
+    const std::string text = m_document->FormatCsv(columns);
     std::string error;
     if (!WriteFileAtomically(PlotFilePath(name, ".csv"), text, error)) {
         SetLastErrorText(error);
@@ -90,6 +81,11 @@ CGraphFilter* CGraphDocument::GetAt(int index)
 CGraphFilter* CGraphDocument::AddFilter()
 {
     return &m_filters.emplace_back(this);
+}
+
+const CGraphFilter* CGraphDocument::GetAt(int index) const
+{
+    return const_cast<CGraphDocument*>(this)->GetAt(index);
 }
 
 GraphColumn* CGraphDocument::Column(int index)
@@ -135,12 +131,27 @@ double CGraphDocument::ShownValue(std::size_t row, int column) const
     return described != nullptr ? described->Shown(value) : value;
 }
 
+std::string CGraphDocument::FormatCsv(const std::vector<int>& columns) const
+{
+    std::string text;
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        text += (i == 0 ? "" : ",") + CsvText(ColumnCaption(Column(columns[i]), columns[i]));
+    text += "\n";
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            text += (i == 0 ? "" : ",") + CsvNumber(ShownValue(row, columns[i]));
+        text += "\n";
+    }
+    return text;
+}
+
 bool CGraphDocument::ColumnsValid() const
 {
     const int count = static_cast<int>(m_columns.size());
     for (const CGraphFilter& filter : m_filters)
         for (const CXYCurve& curve : filter.Curves())
-            if (curve.XColumn() < 0 || curve.XColumn() >= count || curve.YColumn() < 0 || curve.YColumn() >= count)
+            if (curve.XColumn() < 0 || curve.XColumn() >= count || curve.YColumn() < 0 ||
+                curve.YColumn() >= count)
                 return false;
     return true;
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,10 @@ public:
     std::uint32_t Color() const { return m_color; }
     std::array<double, 2>& Values() { return m_values; }
     const std::array<double, 2>& Values() const { return m_values; }
+    // The height of the trigger level, in divisions of the scope screen; NaN
+    // (the default) draws no trigger mark.
+    void SetTriggerMark(double divisions) { m_triggerMark = divisions; }
+    double TriggerMark() const { return m_triggerMark; }
 
     // Writes the points of the filter's columns (x column of the first curve,
     // then each curve's y column), in the units they are shown in, as CSV with
@@ -71,12 +76,13 @@ private:
     std::vector<CXYCurve> m_curves;
     std::uint32_t m_color = 0xFF000000u;
     std::array<double, 2> m_values{0.0, 0.0};
+    double m_triggerMark = std::numeric_limits<double>::quiet_NaN();
 };
 
 // A column of the table: its caption and the unit it is shown in.
 struct GraphColumn {
-    std::string name;   // "time", "Motor_Current"
-    std::string unit;   // "s", "A"; empty for internal units
+    std::string name;    // "time", "Motor_Current"
+    std::string unit;    // "s", "A"; empty for internal units
     double factor = 1.0; // shown = (internal + offset) x factor
     double offset = 0.0;
     // A scope channel's vertical scale: the size of one division and the
@@ -95,6 +101,7 @@ public:
 
     // The filters; a document always has at least one.
     CGraphFilter* GetAt(int index);
+    const CGraphFilter* GetAt(int index) const;
     int GetCount() const { return static_cast<int>(m_filters.size()); }
     // A new filter; earlier filters keep their addresses.
     CGraphFilter* AddFilter();
@@ -108,7 +115,11 @@ public:
     // Points. A linear document appends; a circular one (a scope) of
     // `capacity` rows overwrites its rows in turn.
     void ClearPoints();
-    void AppendPoint(std::vector<double> row) { m_rows.push_back(std::move(row)); ++m_revision; }
+    void AppendPoint(std::vector<double> row)
+    {
+        m_rows.push_back(std::move(row));
+        ++m_revision;
+    }
     void SetPoint(std::size_t index, std::vector<double> row);
     void SetCapacity(std::size_t rows);
     std::size_t Capacity() const { return m_capacity; }
@@ -116,6 +127,9 @@ public:
     const std::vector<double>& Point(std::size_t index) const { return m_rows.at(index); }
     // A shown value of a point; NaN when the row has no such column.
     double ShownValue(std::size_t row, int column) const;
+    // The points of these columns in the units they are shown in, as CSV: a
+    // header line of names and units, then one line per point.
+    std::string FormatCsv(const std::vector<int>& columns) const;
 
     // Grows with every change, so a window knows when to redraw.
     std::uint64_t Revision() const { return m_revision; }

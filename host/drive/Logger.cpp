@@ -7,29 +7,41 @@
 #include "Variable.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 
 namespace {
 
-std::string Number(double value)
+GraphRenderer& RegisteredRenderer()
 {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+    static GraphRenderer renderer;
+    return renderer;
 }
 
-std::string PlotPath(const std::string& name)
+// A plot's path without extension: in PlotDirectory() when no folder is
+// given, and with the extension given dropped.
+std::string PlotBasePath(const std::string& name)
 {
-    std::string path = name.find('/') == std::string::npos ? PlotDirectory() + "/" + name : name;
+    std::string path = PlotFilePath(name, "");
     const auto slash = path.find_last_of('/');
-    if (path.find('.', slash == std::string::npos ? 0 : slash + 1) == std::string::npos)
-        path += ".txt";
+    const auto dot = path.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        path.erase(dot);
     return path;
 }
 
 } // namespace
+
+void SetGraphRenderer(GraphRenderer renderer)
+{
+    RegisteredRenderer() = std::move(renderer);
+}
+
+bool HasGraphRenderer()
+{
+    return static_cast<bool>(RegisteredRenderer());
+}
 
 std::string PlotDirectory()
 {
@@ -117,6 +129,9 @@ int CMC_SingleAxisLogger::BeginUploadData()
     m_rows.clear();
     m_next = 0;
     m_point.clear();
+    m_document.ClearPoints();
+    if (m_document.Columns().size() != m_variables.size() + 1)
+        LocateItems();
     DriveLink* link = CMC_Comm::ActiveLink();
     if (link == nullptr) {
         CMC_Comm::Record(LinkResult::NotConnected);
@@ -148,6 +163,7 @@ int CMC_SingleAxisLogger::ReadPoint(std::vector<double>* point)
     if (m_next >= m_rows.size())
         return 0;
     m_point = m_rows[m_next++];
+    m_document.AppendPoint(m_point);
     if (point != nullptr)
         *point = m_point;
     return 1;
@@ -159,21 +175,16 @@ int CMC_SingleAxisLogger::SaveGraph(const char* fileName) const
         SetLastErrorText("No file name for the plot.");
         return 0;
     }
-    if (m_rows.empty()) {
-        SetLastErrorText("There is no uploaded data to save.");
+    if (m_document.PointCount() == 0) {
+        SetLastErrorText("No points have been read from the drive's log: there is nothing to save.");
         return 0;
     }
-    std::string text = "time [s]";
-    for (const std::string& name : m_variables)
-        text += "\t" + name;
-    text += "\n";
-    for (const auto& row : m_rows) {
-        for (std::size_t i = 0; i < row.size(); ++i)
-            text += (i == 0 ? "" : "\t") + Number(row[i]);
-        text += "\n";
-    }
+    std::vector<int> columns(m_variables.size() + 1);
+    std::iota(columns.begin(), columns.end(), 0);
+    const std::string base = PlotBasePath(fileName);
     std::string error;
-    if (!WriteFileAtomically(PlotPath(fileName), text, error)) {
+    if (!WriteFileAtomically(base + ".csv", m_document.FormatCsv(columns), error) ||
+        (HasGraphRenderer() && !RegisteredRenderer()(*m_document.GetAt(0), base, error))) {
         SetLastErrorText(error);
         return 0;
     }

@@ -1,16 +1,21 @@
 #include "Automation.h"
 
 #include "Dialog.h"
+#include "GraphWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QTabBar>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 ScriptedUser* g_active = nullptr;
@@ -84,6 +89,37 @@ void DialogDriver::Cancel()
         Click(2);
     else
         m_dialog->reject();
+}
+
+bool DialogDriver::ChooseMenuCommand(int controlId, int commandId)
+{
+    ScriptedUser* user = ScriptedUser::Active();
+    QWidget* control = m_dialog->GetDlgItem(controlId);
+    if (user == nullptr || control == nullptr || control->isHidden())
+        return false;
+    const QPoint middle = control->rect().center();
+    QWidget* target = control->childAt(middle);
+    if (target == nullptr)
+        target = control;
+    const QPoint local = target->mapFrom(control, middle);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, local, target->mapToGlobal(local));
+    const std::size_t shown = user->Menus().size();
+    user->ChooseNextMenuCommand(commandId);
+    QApplication::sendEvent(target, &event);
+    user->ChooseNextMenuCommand(0);
+    return user->Menus().size() > shown && user->Menus()[shown].chosen == commandId;
+}
+
+bool DialogDriver::StepScopeChannel(int controlId, int channel, int code)
+{
+    QWidget* control = m_dialog->GetDlgItem(controlId);
+    auto* button = control != nullptr
+                       ? control->findChild<QAbstractButton*>(ScaleStepButtonName(channel, code))
+                       : nullptr;
+    if (button == nullptr || !button->isEnabled())
+        return false;
+    button->click();
+    return true;
 }
 
 bool DialogDriver::WaitUntil(const std::function<bool()>& done, int maxRounds)
@@ -186,6 +222,15 @@ int ScriptedUser::Answer(const MessageBoxRequest& request)
         return m_answer(request);
     const unsigned buttons = request.type & 0x0F;
     return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDYES : IDOK;
+}
+
+int ScriptedUser::ChooseFromMenu(const MenuPopup& popup)
+{
+    const int choice = std::exchange(m_menuChoice, 0);
+    const bool offered = std::any_of(popup.items.begin(), popup.items.end(),
+                                     [choice](const MenuItem& item) { return item.command == choice; });
+    m_menus.push_back({popup, offered ? choice : 0});
+    return m_menus.back().chosen;
 }
 
 void ScriptedUser::DialogOpened(CMC_Dialog* dialog)

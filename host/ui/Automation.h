@@ -7,6 +7,7 @@
 #pragma once
 
 #include "HostServices.h"
+#include "MenuResource.h"
 
 #include <Qt>
 
@@ -39,6 +40,13 @@ public:
     void PressKey(int key, Qt::KeyboardModifiers modifiers);
     void Ok() { Click(1); }
     void Cancel();
+    // Right-clicks the middle of a control, as a person does, and takes the
+    // command from the menu the dialog shows there. False when no menu came
+    // or it did not offer the command (it is then dismissed).
+    bool ChooseMenuCommand(int controlId, int commandId);
+    // Presses a scale step button of a scope graph's channel (GraphWindow.h);
+    // false when the control has no such enabled button.
+    bool StepScopeChannel(int controlId, int channel, int code);
 
     // Lets the dialog run (timers, drive polls) until done() holds; false when
     // it did not within maxRounds turns of the event loop.
@@ -82,10 +90,21 @@ public:
     const std::vector<unsigned>& HelpTopics() const { return m_helpTopics; }
     // Dialogs opened, by template id, in order.
     const std::vector<int>& OpenedDialogs() const { return m_opened; }
+    // Popup menus shown, in order, with the command taken (0: dismissed).
+    struct ShownMenu {
+        MenuPopup popup;
+        int chosen = 0;
+    };
+    const std::vector<ShownMenu>& Menus() const { return m_menus; }
+    // The command to take from the next popup menu; without one it is dismissed.
+    void ChooseNextMenuCommand(int command) { m_menuChoice = command; }
 
     // Called by the host's services.
     int Answer(const MessageBoxRequest& request);
     void RecordHelp(unsigned topic) { m_helpTopics.push_back(topic); }
+    // A popup menu: the command chosen when the popup offers it, else 0. A
+    // choice serves one menu.
+    int ChooseFromMenu(const MenuPopup& popup);
     void DialogOpened(CMC_Dialog* dialog);
 
 private:
@@ -101,6 +120,8 @@ private:
     std::vector<MessageBoxRequest> m_messages;
     std::vector<unsigned> m_helpTopics;
     std::vector<int> m_opened;
+    std::vector<ShownMenu> m_menus;
+    int m_menuChoice = 0;
     ScriptedUser* m_previous;
 };
 

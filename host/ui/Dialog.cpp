@@ -2,15 +2,19 @@
 
 #include "Automation.h"
 #include "Errors.h"
+#include "MenuResource.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTextEdit>
 #include <QScopedValueRollback>
 #include <QTabBar>
@@ -155,6 +159,62 @@ bool CMC_Dialog::eventFilter(QObject* watched, QEvent* event)
             return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void CMC_Dialog::contextMenuEvent(QContextMenuEvent* event)
+{
+    // A right click that no control took (an edit box shows its own menu)
+    // goes to the dialog for the control under it.
+    if (QWidget* control = ControlOf(childAt(event->pos()))) {
+        OnContextMenu(control, event->globalPos());
+        event->accept();
+        return;
+    }
+    QDialog::contextMenuEvent(event);
+}
+
+QWidget* CMC_Dialog::ControlOf(QWidget* widget) const
+{
+    for (QWidget* w = widget; w != nullptr && w != this; w = w->parentWidget())
+        if (const QVariant id = w->property("id"); id.isValid() && GetDlgItem(id.toInt()) == w)
+            return w;
+    return nullptr;
+}
+
+void CMC_Dialog::SendWindowMessage(int message, unsigned wParam, unsigned lParam)
+{
+    OnWindowMessage(message, wParam, lParam);
+}
+
+int CMC_Dialog::TrackPopupMenu(int menuId, int subMenuIndex, const QPoint& globalPos)
+{
+    MenuResource menu;
+    QString error;
+    if (!LoadMenuResource(menuId, menu, error)) {
+        ReportError(error.toStdString());
+        return 0;
+    }
+    if (subMenuIndex < 0 || subMenuIndex >= static_cast<int>(menu.popups.size())) {
+        ReportError("The menu " + std::to_string(menuId) + " has no popup " + std::to_string(subMenuIndex) +
+                    ".");
+        return 0;
+    }
+    const MenuPopup& popup = menu.popups[static_cast<std::size_t>(subMenuIndex)];
+    int command = 0;
+    if (ScriptedUser* user = ScriptedUser::Active()) {
+        command = user->ChooseFromMenu(popup);
+    } else {
+        // The menu waits for the person in its own loop: the dialog may be
+        // gone when it returns.
+        const QPointer<CMC_Dialog> alive(this);
+        QMenu shown;
+        FillMenu(shown, popup);
+        const QAction* chosen = shown.exec(globalPos);
+        command = chosen != nullptr && alive ? chosen->data().toInt() : 0;
+    }
+    if (command != 0)
+        OnCommand(command);
+    return command;
 }
 
 bool CMC_Dialog::OnCommand(int id)

@@ -65,6 +65,15 @@ public:
     // Escape or the window's close box: the dialog's OnCancel.
     void reject() override;
 
+    // Hands a message from one of the dialog's windows to OnWindowMessage
+    // (a scope graph's scale step, see GraphWindow.h).
+    void SendWindowMessage(int message, unsigned wParam, unsigned lParam);
+    // Shows the popup subMenuIndex of menu resource menuId (MenuResource.h)
+    // at globalPos; the command chosen goes to OnCommand. Returns it, or 0
+    // when the menu was dismissed or is missing (reported). While a scripted
+    // user is active nothing waits: it takes the command its script chose.
+    int TrackPopupMenu(int menuId, int subMenuIndex, const QPoint& globalPos);
+
 protected:
     virtual int OnInitDialog() { return 1; }
     virtual void DoDataExchange(bool /*saveAndValidate*/) {}
@@ -82,8 +91,14 @@ protected:
     virtual bool PreTranslateKey(int /*key*/, Qt::KeyboardModifiers /*modifiers*/) { return false; }
     // Runs when the dialog is closed by any means (OK, Cancel, window close).
     virtual void OnDestroyDialog() {}
+    // A right click over a control (or anything inside it, a graph say);
+    // globalPos is where on the screen. A dialog shows its menu from here.
+    virtual void OnContextMenu(QWidget* /*control*/, const QPoint& /*globalPos*/) {}
+    // A message SendWindowMessage passed on.
+    virtual void OnWindowMessage(int /*message*/, unsigned /*wParam*/, unsigned /*lParam*/) {}
 
     void showEvent(QShowEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void done(int result) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -93,6 +108,8 @@ private:
     void LoadTemplate();
     void IndexControls(QWidget* root);
     void ConnectCommands();
+    // The control with an id that is widget or holds it; null when none.
+    QWidget* ControlOf(QWidget* widget) const;
 
     int m_templateId;
     QWidget* m_content = nullptr;

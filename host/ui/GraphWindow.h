@@ -14,20 +14,31 @@
 // Kinds: 2 a logger's graph (axes scale to the data); 4 a scope (ten
 // divisions across, eight up, each channel on its own division scale, see
 // GraphColumn::division; the trigger and zero marks of the filter's values).
+// Under a scope each channel has small buttons that step its scale; a step
+// goes to the dialog as window message kScaleStepMessage (OnWindowMessage)
+// with wParam the control's id and lParam channel | (code << 16), channel
+// from 1 (the curve's y column), code a ScaleStep.
 #pragma once
 
 #include <QPointer>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 
 class CGraphFilter;
 class CMC_Dialog;
-class QCustomPlot;
+class GraphPlot;
 class QWidget;
+
+inline constexpr int kScaleStepMessage = 0x467;
+enum ScaleStep { ScaleFiner = 0, ScaleCoarser = 1, TraceUp = 2, TraceDown = 3 };
+// The object name of a channel's scale step button (for the scripted user).
+QString ScaleStepButtonName(int channel, int code);
 
 class CGraphWindow {
 public:
+    // flags: none yet (0).
     CGraphWindow(int kind, int flags);
     ~CGraphWindow();
     CGraphWindow(const CGraphWindow&) = delete;
@@ -63,13 +74,26 @@ public:
     int CreateWMF(const char* name);
     int SavePicture(const QString& path);
 
+    // The cursor at x, as the mouse puts it, and what it reads there: the
+    // time, then each curve's name, value and unit on a line.
+    void ShowCursor(double x);
+    QString CursorReadout() const;
+
     // The number of points drawn per curve (for tests).
     int DrawnPoints(int curve) const;
 
 private:
+    void DrawFrom(std::size_t row);
+    void BuildScaleButtons();
+    void StepChannelScale(int channel, int code);
+
     int m_kind;
     CGraphFilter* m_filter = nullptr;
-    QPointer<QCustomPlot> m_plot;
+    QPointer<CMC_Dialog> m_dialog;
+    int m_controlId = 0;
+    QPointer<QWidget> m_frame; // what the placeholder holds: the plot, or the plot and the scale buttons
+    QPointer<GraphPlot> m_plot;
+    QPointer<QWidget> m_scaleButtons;
     std::uint64_t m_drawnRevision = 0;
     std::size_t m_drawnRows = 0;
 };

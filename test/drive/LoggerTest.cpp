@@ -1,5 +1,6 @@
 #include "Logger.h"
 #include "DriveTestSetup.h"
+#include "Variable.h"
 
 #include <cstdlib>
 
@@ -71,6 +72,16 @@ TEST_F(LoggerTest, UploadAddsTheTimeOfEachSampleAndReadPointStepsThroughThem)
     EXPECT_EQ(points[2], (std::vector<double>{2.0 * period, 3.0, -3.0}));
     EXPECT_EQ(logger.Point(), points[2]);
     EXPECT_FALSE(logger.ReadPoint(nullptr));
+
+    // The graph document holds the points read, in columns named after the
+    // variables, and starts empty with the next upload.
+    const CGraphDocument& document = logger.GetGraphDocument();
+    ASSERT_EQ(document.PointCount(), 3u);
+    EXPECT_EQ(document.Point(2), points[2]);
+    ASSERT_EQ(document.Columns().size(), 3u);
+    EXPECT_EQ(document.Columns()[2].name, "ID");
+    ASSERT_TRUE(logger.BeginUploadData());
+    EXPECT_EQ(document.PointCount(), 0u);
 }
 
 TEST_F(LoggerTest, UploadFailsOnAFailedRequestOrSamplesThatDoNotMatchTheVariables)
@@ -90,34 +101,71 @@ TEST_F(LoggerTest, UploadFailsOnAFailedRequestOrSamplesThatDoNotMatchTheVariable
     EXPECT_EQ(logger.Points().size(), 1u);
 }
 
-TEST_F(LoggerTest, SaveGraphWritesColumnsIntoThePlotFolderAndReplacesTheOldFileWhole)
+// Records the pictures a graph renderer was asked for.
+struct RendererCalls {
+    std::vector<std::string> basePaths;
+    std::size_t points = 0;
+    bool fail = false;
+
+    GraphRenderer Renderer()
+    {
+        return [this](const CGraphFilter& filter, const std::string& basePath, std::string& error) {
+            basePaths.push_back(basePath);
+            points = filter.Document()->PointCount();
+            if (fail)
+                error = "The picture cannot be drawn.";
+            return !fail;
+        };
+    }
+};
+
+TEST_F(LoggerTest, SaveGraphWritesThePointsReadAsCsvAndHasThePicturesDrawn)
 {
     CMC_SingleAxisLogger logger(setup.get(), nullptr);
     logger.ChangeSettings(10, CMC_Logger::LogSpeedLoop, 1);
     logger.AddVariable("IQ", 1);
-    EXPECT_FALSE(logger.SaveGraph("CurrentTuning")) << "nothing uploaded yet";
-
-    RunLogged(logger, {{0.5}, {0.25}});
+    RunLogged(logger, {{0.5}, {0.25}, {0.125}});
     ASSERT_TRUE(logger.BeginUploadData());
-    ::setenv("VELMARO_PLOT_DIR", Scratch().c_str(), 1);
-    WriteFile(Scratch() / "CurrentTuning.txt", "old");
-    const int saved = logger.SaveGraph("CurrentTuning");
-    ::unsetenv("VELMARO_PLOT_DIR");
-    ASSERT_TRUE(saved) << GetLastErrorText();
-    const double ts = setup->GetParameterValueInBaseUnit("Ts_S");
-    const std::string text = ReadFile(Scratch() / "CurrentTuning.txt");
-    const std::string head = "time [s]\tIQ\n0\t0.5\n";
-    ASSERT_EQ(text.substr(0, head.size()), head);
-    std::istringstream last(text.substr(head.size()));
-    double time = 0.0;
-    double iq = 0.0;
-    last >> time >> iq;
-    EXPECT_EQ(time, ts) << "written so that it reads back exactly";
-    EXPECT_EQ(iq, 0.25);
-    for (const auto& entry : std::filesystem::directory_iterator(Scratch()))
-        EXPECT_EQ(entry.path().filename(), "CurrentTuning.txt") << "no temporary file left";
+    EXPECT_FALSE(logger.SaveGraph("CurrentTuning")) << "nothing read yet";
+    EXPECT_NE(std::string(GetLastErrorText()).find("nothing to save"), std::string::npos);
+    ASSERT_TRUE(logger.ReadPoint(nullptr));
+    ASSERT_TRUE(logger.ReadPoint(nullptr));
 
-    EXPECT_FALSE(logger.SaveGraph((Scratch() / "no-such-folder" / "plot.txt").c_str()));
+    RendererCalls calls;
+    SetGraphRenderer(calls.Renderer());
+    ::setenv("VELMARO_PLOT_DIR", Scratch().c_str(), 1);
+    WriteFile(Scratch() / "CurrentTuning.csv", "old");
+    const int saved = logger.SaveGraph("CurrentTuning.txt");
+    ::unsetenv("VELMARO_PLOT_DIR");
+    SetGraphRenderer(nullptr);
+    ASSERT_TRUE(saved) << GetLastErrorText();
+
+    // Values in the unit shown, written so that they read back exactly.
+    const CMC_Variable* iq = setup->FindVariable("IQ", 1);
+    const auto shown = [iq](double internal) { return iq->BaseToDisplay(iq->InternalToBase(internal)); };
+    const std::string text = ReadFile(Scratch() / "CurrentTuning.csv");
+    const std::string head = "time [s],IQ [" + std::string(iq->GetUnitName()) + "]\n";
+    ASSERT_EQ(text.substr(0, head.size()), head);
+    std::istringstream rows(text.substr(head.size()));
+    std::vector<std::pair<double, double>> values;
+    for (std::string line; std::getline(rows, line);)
+        values.emplace_back(std::stod(line.substr(0, line.find(','))),
+                            std::stod(line.substr(line.find(',') + 1)));
+    ASSERT_EQ(values.size(), 2u) << "only the points read so far";
+    EXPECT_EQ(values[1].first, setup->GetParameterValueInBaseUnit("Ts_S"));
+    EXPECT_EQ(values[1].second, shown(0.25));
+
+    EXPECT_EQ(calls.basePaths, (std::vector<std::string>{(Scratch() / "CurrentTuning").string()}));
+    EXPECT_EQ(calls.points, 2u);
+    for (const auto& entry : std::filesystem::directory_iterator(Scratch()))
+        EXPECT_EQ(entry.path().filename(), "CurrentTuning.csv") << "no temporary file left";
+
+    EXPECT_FALSE(logger.SaveGraph((Scratch() / "no-such-folder" / "plot").c_str()));
+    calls.fail = true;
+    SetGraphRenderer(calls.Renderer());
+    EXPECT_FALSE(logger.SaveGraph((Scratch() / "plot").c_str()));
+    SetGraphRenderer(nullptr);
+    EXPECT_STREQ(GetLastErrorText(), "The picture cannot be drawn.");
 }
 
 } // namespace
