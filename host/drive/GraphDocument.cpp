@@ -87,6 +87,11 @@ CGraphFilter* CGraphDocument::GetAt(int index)
     return &m_filters[static_cast<std::size_t>(index)];
 }
 
+const CGraphFilter* CGraphDocument::GetAt(int index) const
+{
+    return const_cast<CGraphDocument*>(this)->GetAt(index);
+}
+
 CGraphFilter* CGraphDocument::AddFilter()
 {
     return &m_filters.emplace_back(this);
@@ -140,7 +145,8 @@ bool CGraphDocument::ColumnsValid() const
     const int count = static_cast<int>(m_columns.size());
     for (const CGraphFilter& filter : m_filters)
         for (const CXYCurve& curve : filter.Curves())
-            if (curve.XColumn() < 0 || curve.XColumn() >= count || curve.YColumn() < 0 || curve.YColumn() >= count)
+            if (curve.XColumn() < 0 || curve.XColumn() >= count || curve.YColumn() < 0 ||
+                curve.YColumn() >= count)
                 return false;
     return true;
 }

@@ -32,6 +32,8 @@ public:
     int LineAttribute() const { return m_lineAttribute; }
     std::uint32_t Color() const { return m_color; }
 
+    bool operator==(const CXYCurve&) const = default;
+
 private:
     int m_axis;
     int m_xColumn;
@@ -75,12 +77,14 @@ private:
 
 // A column of the table: its caption and the unit it is shown in.
 struct GraphColumn {
-    std::string name;   // "time", "Motor_Current"
-    std::string unit;   // "s", "A"; empty for internal units
+    std::string name;    // "time", "Motor_Current"
+    std::string unit;    // "s", "A"; empty for internal units
     double factor = 1.0; // shown = (internal + offset) x factor
     double offset = 0.0;
-    // A scope channel's vertical scale: the size of one division and the
-    // offset of its zero, in the shown unit; division 0 when not set.
+    // A scope channel's vertical scale, in the shown unit: the size of one
+    // division, and the value on the screen's centre line (a value v is drawn
+    // (v - divisionOffset) / division divisions above it); division 0 when
+    // not set.
     double division = 0.0;
     double divisionOffset = 0.0;
 
@@ -95,6 +99,7 @@ public:
 
     // The filters; a document always has at least one.
     CGraphFilter* GetAt(int index);
+    const CGraphFilter* GetAt(int index) const;
     int GetCount() const { return static_cast<int>(m_filters.size()); }
     // A new filter; earlier filters keep their addresses.
     CGraphFilter* AddFilter();
@@ -108,7 +113,11 @@ public:
     // Points. A linear document appends; a circular one (a scope) of
     // `capacity` rows overwrites its rows in turn.
     void ClearPoints();
-    void AppendPoint(std::vector<double> row) { m_rows.push_back(std::move(row)); ++m_revision; }
+    void AppendPoint(std::vector<double> row)
+    {
+        m_rows.push_back(std::move(row));
+        ++m_revision;
+    }
     void SetPoint(std::size_t index, std::vector<double> row);
     void SetCapacity(std::size_t rows);
     std::size_t Capacity() const { return m_capacity; }

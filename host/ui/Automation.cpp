@@ -175,6 +175,12 @@ int ScriptedUser::Answer(const MessageBoxRequest& request)
     return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDYES : IDOK;
 }
 
+QString ScriptedUser::AnswerFile(const FilePromptRequest& request)
+{
+    m_filePrompts.push_back(request);
+    return m_fileAnswer ? m_fileAnswer(request) : QString();
+}
+
 void ScriptedUser::DialogOpened(CMC_Dialog* dialog)
 {
     m_opened.push_back(dialog->GetTemplateId());
