@@ -1,5 +1,6 @@
-// Where samples land on the scope's screen in each trigger mode, what a gap
-// and a stop request do, and which places are reported as changed.
+// The scope's screen beyond what the logger's tests show: the places
+// reported as changed, a falling crossing with a short history, a sweep
+// without a trigger variable, and what a gap does to a crossing.
 #include "ScopeSweep.h"
 #include "ScopeSettings.h"
 
@@ -66,28 +67,6 @@ TEST(ScopeSweep, AutoRunsRoundAndRoundAndReportsTheChangedPlacesInOrder)
     EXPECT_FALSE(screen.sweep.IsStopped());
 }
 
-TEST(ScopeSweep, NormalPlacesTheCrossingAfterThePreTriggerAndWaitsAgainAfterTheSweep)
-{
-    // rising through 10, with 2 places before the crossing on a screen of 5
-    Screen screen(5, Triggered(ScopeSettings::TriggerNormal, true, 10.0, 2));
-    EXPECT_EQ(screen.Feed({12, 3, 4, 5}), 4);
-    EXPECT_TRUE(screen.places.empty()) << "above the level at the start is no crossing";
-    screen.Feed({10});
-    EXPECT_EQ(screen.places, (std::map<int, double>{{0, 4}, {1, 5}, {2, 10}}));
-    screen.Feed({11, 12});
-    EXPECT_EQ(screen.places[4], 12.0);
-    EXPECT_EQ(screen.Changed(), std::make_pair(0, 5));
-
-    // the sweep is full: the next one waits for the next crossing
-    screen.Feed({13, 9, 8});
-    EXPECT_EQ(screen.Changed().second, 0) << "staying above, then falling, is no rising crossing";
-    screen.Feed({20});
-    EXPECT_EQ(screen.places[0], 9.0);
-    EXPECT_EQ(screen.places[1], 8.0);
-    EXPECT_EQ(screen.places[2], 20.0);
-    EXPECT_FALSE(screen.sweep.IsStopped());
-}
-
 TEST(ScopeSweep, FallingCrossingAndAShortHistoryLeaveTheLeftPlacesAlone)
 {
     Screen screen(6, Triggered(ScopeSettings::TriggerNormal, false, 0.0, 3));
@@ -96,42 +75,12 @@ TEST(ScopeSweep, FallingCrossingAndAShortHistoryLeaveTheLeftPlacesAlone)
     EXPECT_EQ(screen.Changed(), std::make_pair(2, 2));
 }
 
-TEST(ScopeSweep, SingleStopsAfterOneSweepAndTakesNothingMore)
-{
-    Screen screen(3, Triggered(ScopeSettings::TriggerSingle, true, 1.0, 0));
-    screen.Feed({0, 1, 2});
-    EXPECT_FALSE(screen.sweep.IsStopped());
-    EXPECT_EQ(screen.Feed({3, 0, 5}), 1);
-    EXPECT_TRUE(screen.sweep.IsStopped());
-    EXPECT_EQ(screen.places, (std::map<int, double>{{0, 1}, {1, 2}, {2, 3}}));
-}
-
 TEST(ScopeSweep, WithoutATriggerVariableATriggeredSweepStartsAtOnce)
 {
     Screen screen(2, {ScopeSettings::TriggerSingle, true, -1, 0.0, 50});
     EXPECT_EQ(screen.Feed({7, 8, 9}), 2);
     EXPECT_EQ(screen.places, (std::map<int, double>{{0, 7}, {1, 8}})) << "no pre-trigger without a trigger";
     EXPECT_TRUE(screen.sweep.IsStopped());
-}
-
-TEST(ScopeSweep, AStopRequestEndsTheSweepUnderWayOrStopsAtOnceWhenNoneIs)
-{
-    Screen autoScreen(3, {ScopeSettings::TriggerAuto});
-    autoScreen.Feed({1});
-    autoScreen.sweep.RequestStop();
-    EXPECT_FALSE(autoScreen.sweep.IsStopped()) << "the sweep under way ends first";
-    EXPECT_EQ(autoScreen.Feed({2, 3, 4}), 2);
-    EXPECT_TRUE(autoScreen.sweep.IsStopped());
-
-    Screen waiting(3, Triggered(ScopeSettings::TriggerNormal, true, 5.0, 0));
-    waiting.Feed({1, 2});
-    waiting.sweep.RequestStop();
-    EXPECT_TRUE(waiting.sweep.IsStopped()) << "waiting for a trigger: nothing to finish";
-
-    ScopeSweep idle;
-    idle.RequestStop();
-    EXPECT_FALSE(idle.IsArmed());
-    EXPECT_FALSE(idle.IsStopped());
 }
 
 TEST(ScopeSweep, AGapStartsTheSweepAgainAndACrossingCannotSpanIt)
