@@ -39,7 +39,6 @@ public:
 
     void RequestStop();
     bool IsStopped() const { return m_state == State::Stopped; }
-    bool IsArmed() const { return m_state != State::Idle; }
 
     // The places written since the last call: the first, and how many
     // follow it (wrapping at the right edge); 0 when none.

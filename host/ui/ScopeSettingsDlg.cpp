@@ -89,10 +89,15 @@ void CMC_ScopeSettingsDlg::OnSelChange(int id)
         ShowLevelUnit();
 }
 
+QVariant CMC_ScopeSettingsDlg::SelectedData(int id) const
+{
+    const auto* combo = Item<QComboBox>(id);
+    return combo != nullptr ? combo->currentData() : QVariant();
+}
+
 void CMC_ScopeSettingsDlg::ShowLevelUnit()
 {
-    const auto* combo = Item<QComboBox>(kTriggerVariable);
-    const std::string name = combo != nullptr ? combo->currentData().toString().toStdString() : std::string();
+    const std::string name = SelectedData(kTriggerVariable).toString().toStdString();
     const CMC_Variable* variable = name.empty() ? nullptr : m_setup->FindVariable(name, 0);
     SetChildText(kLevelUnit,
                  variable != nullptr ? UnitCaption(variable->UnitType().GetBaseUnit()) : QString());
@@ -126,9 +131,9 @@ bool CMC_ScopeSettingsDlg::ReadEntries(ScopeSettings& settings)
         return false;
     }
     settings.preTrigger = static_cast<int>(preTrigger);
-    settings.triggerMode = Item<QComboBox>(kTriggerMode)->currentData().toInt();
-    settings.triggerSlope = Item<QComboBox>(kTriggerSlope)->currentData().toInt();
-    settings.triggerVariable = Item<QComboBox>(kTriggerVariable)->currentData().toString().toStdString();
+    settings.triggerMode = SelectedData(kTriggerMode).toInt();
+    settings.triggerSlope = SelectedData(kTriggerSlope).toInt();
+    settings.triggerVariable = SelectedData(kTriggerVariable).toString().toStdString();
     const int shown = std::min(static_cast<int>(settings.channels.size()), static_cast<int>(kMaxChannels));
     for (int n = 1; n <= shown; ++n) {
         ScopeChannel& channel = settings.channels[static_cast<std::size_t>(n - 1)];
@@ -137,7 +142,7 @@ bool CMC_ScopeSettingsDlg::ReadEntries(ScopeSettings& settings)
         if (!ReadNumber(ChannelDivision(n), name.c_str(), channel.division) ||
             !ReadNumber(ChannelOffset(n), offset.c_str(), channel.offset))
             return false;
-        channel.unit = Item<QComboBox>(ChannelUnit(n))->currentData().toString().toStdString();
+        channel.unit = SelectedData(ChannelUnit(n)).toString().toStdString();
     }
     return true;
 }

@@ -51,6 +51,7 @@ protected:
 
 private:
     void FillCombo(int id, const std::vector<std::pair<QString, QVariant>>& items, const QVariant& selected);
+    QVariant SelectedData(int id) const;
     void ShowLevelUnit();
     bool ReadNumber(int id, const char* what, double& value);
     bool ReadEntries(ScopeSettings& settings);
