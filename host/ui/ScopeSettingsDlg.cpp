@@ -80,6 +80,7 @@ int CMC_ScopeSettingsDlg::OnInitDialog()
         SetChildText(ChannelDivision(n), NumberText(channel.division));
         SetChildText(ChannelOffset(n), NumberText(channel.offset));
     }
+    adjustSize(); // without the rows of channels it does not have
     return 1;
 }
 
