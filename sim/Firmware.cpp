@@ -957,6 +957,8 @@ void Firmware::ResetControllers()
 void Firmware::StartLog(const std::vector<std::string>& variables, int points, int divider, bool fastLoop)
 {
     m_log = Log{};
+    // Frames of an earlier log that nobody took are of no use to this one.
+    m_scopeFrames.clear();
     m_log.variables = variables;
     m_log.fastLoop = fastLoop;
     m_log.points = std::max(0, points);
@@ -996,13 +998,13 @@ void Firmware::SampleLog()
 
 void Firmware::EmitScopeFrame()
 {
-    // word count, address, code, then the samples: every logged value as a
-    // signed 32-bit number, least significant word first.
+    // word count, sequence number, code, then the samples: every logged value
+    // as a signed 32-bit number, least significant word first.
     std::vector<std::uint8_t> frame;
     const std::size_t words = m_log.scopeSamples.size() * 2;
     frame.reserve(6 + 2 * words);
     PutWord(frame, static_cast<std::uint16_t>(words));
-    PutWord(frame, 0);
+    PutWord(frame, m_log.scopeSequence++);
     PutWord(frame, kScopeCode);
     for (double value : m_log.scopeSamples) {
         const double clamped = std::clamp(std::floor(value + 0.5), -2147483648.0, 2147483647.0);

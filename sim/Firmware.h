@@ -210,7 +210,8 @@ public:
     void StartLog(const std::vector<std::string>& variables, int points, int divider, bool fastLoop = false);
     void StopLog();
     const std::vector<std::vector<double>>& LogRows() const { return m_log.rows; }
-    // Scope frames (code 0xE900) produced since the last call.
+    // Scope frames (code 0xE900) produced since the last call; a new log
+    // drops the frames of the one before and numbers its frames from 0.
     std::vector<std::vector<std::uint8_t>> TakeScopeFrames();
     // Clears latched protections, stops the loops, power stage off.
     void Reset();
@@ -244,6 +245,7 @@ private:
         std::vector<std::vector<double>> rows;
         std::vector<double> scopeSamples; // samples not yet sent in a scope frame
         int scopeCount = 0;
+        std::uint16_t scopeSequence = 0; // of the next scope frame, from 0 at each start
     };
     // A gain as the drive holds it: mantissa (Q15) and left shift.
     struct FixedGain {

@@ -6,9 +6,12 @@
 // earlier time than the drive's clock answer at once.
 //
 // Scope frames (code 0xE900) come while a program runs with a log request:
-// bytes 0-1 the payload's length in 16-bit words, bytes 2-3 zero, bytes 4-5
-// the code, then the samples, each logged variable (in the request's order)
-// as a signed 32-bit number in internal units, least significant word first.
+// bytes 0-1 the payload's length in 16-bit words, bytes 2-3 the frame's
+// sequence number (0 for the first frame of each log, then counting up and
+// wrapping at 65536, so the host sees frames lost or out of order), bytes
+// 4-5 the code, then the samples, each logged variable (in the request's
+// order) as a signed 32-bit number in internal units, least significant word
+// first. All 16-bit words are little-endian.
 //
 // Not thread-safe: a virtual drive lives on the caller's thread.
 #pragma once

@@ -78,6 +78,11 @@ CGraphFilter* CGraphDocument::GetAt(int index)
     return &m_filters[static_cast<std::size_t>(index)];
 }
 
+const CGraphFilter* CGraphDocument::GetAt(int index) const
+{
+    return const_cast<CGraphDocument*>(this)->GetAt(index);
+}
+
 CGraphFilter* CGraphDocument::AddFilter()
 {
     return &m_filters.emplace_back(this);

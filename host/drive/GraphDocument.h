@@ -33,6 +33,8 @@ public:
     int LineAttribute() const { return m_lineAttribute; }
     std::uint32_t Color() const { return m_color; }
 
+    bool operator==(const CXYCurve&) const = default;
+
 private:
     int m_axis;
     int m_xColumn;
@@ -85,8 +87,10 @@ struct GraphColumn {
     std::string unit;    // "s", "A"; empty for internal units
     double factor = 1.0; // shown = (internal + offset) x factor
     double offset = 0.0;
-    // A scope channel's vertical scale: the size of one division and the
-    // offset of its zero, in the shown unit; division 0 when not set.
+    // A scope channel's vertical scale, in the shown unit: the size of one
+    // division, and the value on the screen's centre line (a value v is drawn
+    // (v - divisionOffset) / division divisions above it); division 0 when
+    // not set.
     double division = 0.0;
     double divisionOffset = 0.0;
 

@@ -60,26 +60,26 @@ int CMC_Logger::AddVariable(const char* name, int showError)
     return 1;
 }
 
-namespace {
-
-// The column of a logged drive variable, in the unit it is shown in.
-GraphColumn VariableColumn(CMC_Setup* setup, const std::string& name)
+GraphColumn CMC_Logger::VariableColumn(const CMC_Setup* setup, const std::string& name, const char* unitName)
 {
     GraphColumn column{name, {}, 1.0, 0.0};
     const CMC_Variable* variable = setup != nullptr ? setup->FindVariable(name.c_str(), 0) : nullptr;
-    if (variable == nullptr || variable->HasSelectedUnit() == 0)
+    if (variable == nullptr || (unitName == nullptr && variable->HasSelectedUnit() == 0))
         return column;
-    const double atZero = variable->BaseToDisplay(variable->InternalToBase(0.0));
-    const double factor = variable->BaseToDisplay(variable->InternalToBase(1.0)) - atZero;
+    const auto& units = variable->UnitType().GetUnits();
+    const int unit = variable->UnitType().FindUnit(unitName != nullptr ? unitName : variable->GetUnitName());
+    if (unit < 0)
+        return column;
+    const double toBase = units[static_cast<std::size_t>(unit)].toBase;
+    const double atZero = variable->InternalToBase(0.0) / toBase;
+    const double factor = variable->InternalToBase(1.0) / toBase - atZero;
     if (!std::isfinite(factor) || factor == 0.0 || !std::isfinite(atZero))
         return column;
-    column.unit = variable->GetUnitName();
+    column.unit = units[static_cast<std::size_t>(unit)].name;
     column.factor = factor;
     column.offset = atZero / factor;
     return column;
 }
-
-} // namespace
 
 int CMC_Logger::LocateItems()
 {

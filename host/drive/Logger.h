@@ -27,7 +27,7 @@ public:
     // Adds a drive variable of the setup as the next column (column 0 is
     // time); non-zero on success. A variable the setup does not have is
     // refused (and reported when showError is set).
-    int AddVariable(const char* name, int showError = 1);
+    virtual int AddVariable(const char* name, int showError = 1);
     int GetPointsNo() const { return m_points; }
     const std::vector<std::string>& Variables() const { return m_variables; }
     // The request the drive records with.
@@ -47,6 +47,12 @@ public:
     const std::vector<std::vector<double>>& Points() const { return m_rows; }
 
 protected:
+    // The column of a logged drive variable, shown in a display unit of its
+    // unit type (null: the unit the variable is shown in); internal units
+    // when the setup has no such variable or unit.
+    static GraphColumn VariableColumn(const CMC_Setup* setup, const std::string& name,
+                                      const char* unitName = nullptr);
+
     CMC_Setup* m_setup;
     std::vector<std::string> m_variables;
     int m_points = 0;

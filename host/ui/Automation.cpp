@@ -233,6 +233,12 @@ int ScriptedUser::ChooseFromMenu(const MenuPopup& popup)
     return m_menus.back().chosen;
 }
 
+QString ScriptedUser::AnswerFile(const FilePromptRequest& request)
+{
+    m_filePrompts.push_back(request);
+    return m_fileAnswer ? m_fileAnswer(request) : QString();
+}
+
 void ScriptedUser::DialogOpened(CMC_Dialog* dialog)
 {
     m_opened.push_back(dialog->GetTemplateId());

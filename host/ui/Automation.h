@@ -2,8 +2,9 @@
 // as a person would, answers message boxes and records help requests. GUI
 // tests and automatic commissioning both use it, so they go through the very
 // dialogs a person uses. While a scripted user is active no window waits for
-// a person: a dialog nobody scripted is cancelled, and a message box nobody
-// answers gets its default button.
+// a person: a dialog nobody scripted is cancelled, a message box nobody
+// answers gets its default button, and a file prompt nobody answers is
+// cancelled.
 #pragma once
 
 #include "HostServices.h"
@@ -68,6 +69,8 @@ private:
 
 using DialogScript = std::function<void(DialogDriver&)>;
 using MessageAnswer = std::function<int(const MessageBoxRequest&)>;
+// The path chosen, or empty to cancel.
+using FileAnswer = std::function<QString(const FilePromptRequest&)>;
 
 class ScriptedUser {
 public:
@@ -85,8 +88,11 @@ public:
     void OnDialog(const std::string& className, DialogScript script);
     // Answers message boxes; without it the default button (OK or Yes) is taken.
     void AnswerMessages(MessageAnswer answer) { m_answer = std::move(answer); }
+    // Answers file prompts; without it every prompt is cancelled.
+    void AnswerFilePrompts(FileAnswer answer) { m_fileAnswer = std::move(answer); }
 
     const std::vector<MessageBoxRequest>& Messages() const { return m_messages; }
+    const std::vector<FilePromptRequest>& FilePrompts() const { return m_filePrompts; }
     const std::vector<unsigned>& HelpTopics() const { return m_helpTopics; }
     // Dialogs opened, by template id, in order.
     const std::vector<int>& OpenedDialogs() const { return m_opened; }
@@ -101,6 +107,7 @@ public:
 
     // Called by the host's services.
     int Answer(const MessageBoxRequest& request);
+    QString AnswerFile(const FilePromptRequest& request);
     void RecordHelp(unsigned topic) { m_helpTopics.push_back(topic); }
     // A popup menu: the command chosen when the popup offers it, else 0. A
     // choice serves one menu.
@@ -117,7 +124,9 @@ private:
     };
     std::vector<Entry> m_scripts;
     MessageAnswer m_answer;
+    FileAnswer m_fileAnswer;
     std::vector<MessageBoxRequest> m_messages;
+    std::vector<FilePromptRequest> m_filePrompts;
     std::vector<unsigned> m_helpTopics;
     std::vector<int> m_opened;
     std::vector<ShownMenu> m_menus;

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 
 int ShowMessageBox(const QString& text, unsigned type, const QString& caption)
@@ -53,6 +54,15 @@ int ShowMessageBox(const QString& text, unsigned type, const QString& caption)
     default:
         return IDOK;
     }
+}
+
+QString PromptFileName(const FilePromptRequest& request, QWidget* parent)
+{
+    if (ScriptedUser* user = ScriptedUser::Active())
+        return user->AnswerFile(request);
+    if (request.load)
+        return QFileDialog::getOpenFileName(parent, request.caption, request.proposed, request.filter);
+    return QFileDialog::getSaveFileName(parent, request.caption, request.proposed, request.filter);
 }
 
 QString GetGUIDirectory()

@@ -1,7 +1,8 @@
 // Services of the host's user interface that the module calls: message boxes,
-// help, the wait cursor, the message pump and the palette. A scripted user
-// (Automation.h) answers message boxes and records help requests, so tests and
-// automatic commissioning run without windows.
+// file prompts, help, the wait cursor, the message pump and the palette. A
+// scripted user (Automation.h) answers message boxes and file prompts and
+// records help requests, so tests and automatic commissioning run without
+// windows.
 #pragma once
 
 #include "DialogResults.h"
@@ -10,6 +11,7 @@
 #include <QString>
 
 class CMC_Setup;
+class QWidget;
 
 // Message box types and answers.
 enum : unsigned {
@@ -31,6 +33,17 @@ struct MessageBoxRequest {
 
 // Shows a message box and returns the button pressed (IDOK, IDCANCEL, IDYES, IDNO).
 int ShowMessageBox(const QString& text, unsigned type = MB_OK, const QString& caption = QString());
+
+// A file to open (load) or to save, with a proposed path.
+struct FilePromptRequest {
+    bool load = true;
+    QString caption;
+    QString proposed;
+    QString filter; // "Scope settings (*.osc)"
+};
+
+// Asks for a file name; the path chosen, empty when the user cancelled.
+QString PromptFileName(const FilePromptRequest& request, QWidget* parent = nullptr);
 
 // Help: "<GUI directory><help file of the setup>/<topic>.html" in the help viewer.
 QString GetGUIDirectory();

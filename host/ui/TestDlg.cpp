@@ -198,6 +198,8 @@ int CMC_TestDlg::ExecuteCode(const char* programName, CMC_CoffFormat* image, CMC
     if (!CMC_Comm::Record(link->StartProgram(CMC_Comm::Now(), request, logger != nullptr ? &log : nullptr)))
         return 0;
     m_programRunning = true;
+    if (logger != nullptr)
+        logger->OnProgramStarted();
     return 1;
 }
 

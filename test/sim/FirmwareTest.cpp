@@ -329,6 +329,23 @@ TEST(FirmwareLogger, SamplesEveryDividerPeriodsUpToThePoints)
     EXPECT_EQ(frame[10] | frame[11] << 8 | frame[12] << 16 | frame[13] << 24, 1234);
 }
 
+TEST(FirmwareLogger, ScopeFramesAreNumberedFromZeroForEachLog)
+{
+    Rig rig;
+    const auto sequence = [](const std::vector<std::uint8_t>& frame) { return frame[2] | frame[3] << 8; };
+    rig.fw->StartLog({"MER"}, 5, 1);
+    rig.Run(0.0155); // 31 samples: three frames of ten, one sample waiting
+    rig.fw->StartLog({"MER"}, 5, 1);
+    rig.Run(0.0125); // 25 samples
+    rig.fw->StopLog();
+    const auto frames = rig.fw->TakeScopeFrames();
+    ASSERT_EQ(frames.size(), 3u) << "the first log's frames are dropped by the second";
+    EXPECT_EQ(sequence(frames[0]), 0);
+    EXPECT_EQ(sequence(frames[1]), 1);
+    EXPECT_EQ(sequence(frames[2]), 2);
+    EXPECT_EQ(frames[2].size(), 6u + 5u * 4u) << "the last samples, sent when the log stops";
+}
+
 TEST(FirmwareLogger, CurrentLoopLoggerSamplesEveryCurrentLoopPeriod)
 {
     Rig rig; // current loop every PWM period, speed loop every tenth

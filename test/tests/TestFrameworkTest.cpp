@@ -7,6 +7,7 @@
 #include "CoffFormat.h"
 #include "MyTestDlg.h"
 #include "Oscilloscope.h"
+#include "ScopeLogger.h"
 
 #include <QLabel>
 
@@ -342,6 +343,20 @@ TEST_F(TestFrameworkTest, ClosingMidRunStopsTheProgramAndLeavesNoTimerBehind)
         EXPECT_EQ(dialog.ExecuteCode(kLive, nullptr, nullptr, nullptr, nullptr), 0);
         EXPECT_EQ(drive->Requests().size(), before);
     }
+}
+
+TEST_F(TestFrameworkTest, AStartedProgramArmsItsLoggerAndAFailedStartDoesNot)
+{
+    FrameDialog dialog(setup.get());
+    dialog.show(); // loads the images; the scripted user gets no turn
+    CMC_ScopeLogger scope(setup.get(), nullptr);
+    ASSERT_TRUE(scope.AddVariable("Motor_Current"));
+    drive->Fail(Kind::StartProgram);
+    EXPECT_EQ(dialog.ExecuteCode(kLive, nullptr, &scope, nullptr, nullptr), 0);
+    EXPECT_EQ(scope.UploadInProgress(), 0);
+    EXPECT_EQ(dialog.ExecuteCode(kLive, nullptr, &scope, nullptr, nullptr), 1);
+    EXPECT_EQ(scope.UploadInProgress(), 1);
+    EXPECT_EQ(drive->Count(Kind::StartProgram), 2);
 }
 
 TEST_F(TestFrameworkTest, DestroyingARunningDialogStillStopsTheDrive)
