@@ -51,6 +51,24 @@ CMC_Dialog::CMC_Dialog(int templateId, QWidget* parent) : QDialog(parent), m_tem
 
 CMC_Dialog::~CMC_Dialog() = default;
 
+namespace {
+
+// The template loader, with the tab bar that tab controls are made of (the
+// stock loader only makes tab widgets with pages).
+class TemplateLoader final : public QUiLoader {
+public:
+    QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override
+    {
+        if (className != QLatin1String("QTabBar"))
+            return QUiLoader::createWidget(className, parent, name);
+        auto* tabs = new QTabBar(parent);
+        tabs->setObjectName(name);
+        return tabs;
+    }
+};
+
+} // namespace
+
 void CMC_Dialog::LoadTemplate()
 {
     auto* layout = new QVBoxLayout(this);
@@ -60,7 +78,7 @@ void CMC_Dialog::LoadTemplate()
         ReportError("The dialog template " + std::to_string(m_templateId) + " is missing.");
         return;
     }
-    QUiLoader loader;
+    TemplateLoader loader;
     m_content = loader.load(&file, this);
     if (!m_content) {
         ReportError("The dialog template " + std::to_string(m_templateId) +

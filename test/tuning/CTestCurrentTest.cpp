@@ -160,7 +160,7 @@ TEST_F(CTestCurrentTest, GainsEditedWhileATestRunsGoToTheDriveInOrderUpToAFailed
     const std::vector<Case> cases = {
         {"Kp typed", [](DialogDriver& d) { d.SetEditText(1335, QStringLiteral("4")); }, nullptr, {"SFTKPI", "KPI"}},
         {"Ki typed", [](DialogDriver& d) { d.SetEditText(1340, QStringLiteral("0.5")); }, nullptr, {"SFTKII", "KII"}},
-        {"Kp shift refused", [](DialogDriver& d) { d.SetEditText(1335, QStringLiteral("4")); }, "SFTKPI", {"SFTKPI"}},
+        {"Kp shift refused", [](DialogDriver& d) { d.SetEditText(1335, QStringLiteral("4.5")); }, "SFTKPI", {"SFTKPI"}},
         {"Tune", [](DialogDriver& d) { d.Click(CTestCurrent::kTune); }, nullptr, {"SFTKPI", "KPI", "SFTKII", "KII"}},
         {"Tune, KPI refused", [](DialogDriver& d) { d.Click(CTestCurrent::kTune); }, "KPI", {"SFTKPI", "KPI"}},
     };
