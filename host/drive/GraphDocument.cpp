@@ -88,11 +88,6 @@ CGraphFilter* CGraphDocument::AddFilter()
     return &m_filters.emplace_back(this);
 }
 
-const CGraphFilter* CGraphDocument::GetAt(int index) const
-{
-    return const_cast<CGraphDocument*>(this)->GetAt(index);
-}
-
 GraphColumn* CGraphDocument::Column(int index)
 {
     if (index < 0 || index >= static_cast<int>(m_columns.size()))

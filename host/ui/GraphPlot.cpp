@@ -229,14 +229,16 @@ void GraphPlot::AddScopeMarks()
                 m_filter.TriggerMark());
 }
 
+// A scope channel's value `offset` sits on the centre line, and one division
+// up is `division` more.
 double GraphPlot::Drawn(const Curve& curve, double shown)
 {
-    return curve.division > 0.0 ? (shown + curve.offset) / curve.division : shown;
+    return curve.division > 0.0 ? (shown - curve.offset) / curve.division : shown;
 }
 
 double GraphPlot::Shown(const Curve& curve, double drawn)
 {
-    return curve.division > 0.0 ? drawn * curve.division - curve.offset : drawn;
+    return curve.division > 0.0 ? drawn * curve.division + curve.offset : drawn;
 }
 
 double GraphPlot::ScopeX(std::size_t row) const

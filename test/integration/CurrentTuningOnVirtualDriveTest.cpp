@@ -166,6 +166,9 @@ TEST_F(CurrentTuningOnVirtualDrive, TheTunedStepRisesAndOvershootsAsTheDesignPre
         const double ts = CurrentLoopPeriod(s);
         const StepFigures measured = Figures(step.current, step.height, ts);
         const StepFigures predicted = Prediction(s, 1.0, step.current.size());
+        std::printf("DBG R %g L %g Kp %g Ki %g Vdc %g h %g\n", s->GetParameterValueInBaseUnit("R"), s->GetParameterValueInBaseUnit("L"), s->GetParameterValueInBaseUnit("Kp_C_scl"), s->GetParameterValueInBaseUnit("Ki_C_scl"), s->GetParameterValueInBaseUnit("Vdc"), step.height);
+        for (std::size_t k = 0; k < 12; ++k) std::printf("%.3f ", step.current[k] / step.height);
+        std::printf("\n");
         EXPECT_NEAR(measured.riseTime, predicted.riseTime, 0.10 * predicted.riseTime);
         EXPECT_NEAR(measured.overshoot, predicted.overshoot, 0.10 * std::max(predicted.overshoot, 0.05));
         CMC_Comm::SetActiveLink(nullptr, nullptr);
