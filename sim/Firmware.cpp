@@ -394,6 +394,7 @@ bool Firmware::SwitchOn()
         m_plant.SetEnabled(true);
         ResetControllers();
         m_duty = {0.5, 0.5, 0.5};
+        m_plant.SetDuties(0.5, 0.5, 0.5);
     }
     return true;
 }
@@ -764,11 +765,11 @@ void Firmware::StepPwm()
     if (++m_fastCount >= m_clper)
         m_fastCount = 0;
 
-    // The currents are sampled at the start of the period and the new duty
-    // cycles act within the same period (the controller's delay is the
-    // modulator's own half period).
-    m_plant.SetDuties(m_duty[0], m_duty[1], m_duty[2]);
+    // The currents are sampled at the start of the period and the duty cycles
+    // computed from them load into the modulator at the start of the next:
+    // this period runs on the last period's duties.
     m_plant.Step();
+    m_plant.SetDuties(m_duty[0], m_duty[1], m_duty[2]);
     m_time += m_pwmPeriod;
 }
 

@@ -152,8 +152,9 @@ public:
     void StartProfile(const SegmentTable& table, ProfileTarget target, bool repeat);
     bool ProfileRunning() const { return m_profile.running; }
 
-    // Voltage command applied in the last current-loop period, after the
-    // saturation [voltage command units].
+    // Voltage command computed in the last current-loop period, after the
+    // saturation [voltage command units]. The modulator applies it from the
+    // next PWM period on, until the next current-loop period's command.
     double VoltageQ() const { return m_uq; }
     double VoltageD() const { return m_ud; }
     double CurrentReferenceQ() const { return m_iqRef; }

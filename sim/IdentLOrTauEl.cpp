@@ -10,9 +10,9 @@
 //    the frequency, at most three times.
 // 2. Settle, then let the logger record; finish once it is full.
 // The modulator applies the voltage a current-loop period computes from the
-// moment the currents were sampled until the next sample: on average half a
-// current-loop period after the sample, when the vector has turned on by
-// half an increment. The vector is put that far ahead, so the current the
+// PWM period after the sample until one PWM period after the next sample: on
+// average a PWM period and half a current-loop period after the sample. The
+// vector is put ahead by the angle it turns in that time, so the current the
 // host sees is the response to a voltage exactly on the q axis.
 // Results: drive variables "TINCTST" = the angle increment per current-loop
 // period and "var_i1" = the voltage amplitude [voltage command units];
@@ -36,8 +36,14 @@ constexpr double kMaxVoltage = 0.95 * kCommandLimit;
 constexpr double kRampTime = 0.25;    // [s] from 0 to the whole voltage
 constexpr double kSettleTime = 0.05;  // [s]
 constexpr double kRecordLimit = 10.0; // [s]
-// From the current sample to the mean of the voltage computed on it [current-loop periods].
-constexpr double kModulatorDelay = 0.5;
+
+// From a current sample to the middle of the time the voltage computed on
+// it acts [s]: it loads into the modulator one PWM period after the sample
+// and holds until the next current-loop period's voltage loads.
+double ModulatorDelay(const Firmware& fw)
+{
+    return fw.PwmPeriod() + 0.5 * fw.FastPeriod();
+}
 
 class IdentLOrTauEl final : public Program {
 public:
@@ -116,7 +122,7 @@ private:
         m_increment = increment;
         fw.SetAngleIncrement(static_cast<double>(increment));
         const double omega = kTwoPi * static_cast<double>(increment) / (kTurn * fw.FastPeriod());
-        m_lead = omega * kModulatorDelay * fw.FastPeriod();
+        m_lead = omega * ModulatorDelay(fw);
     }
 
     // Amplitude U on the q axis, turned ahead by the lead angle.

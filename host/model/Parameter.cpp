@@ -3,9 +3,16 @@
 #include "Errors.h"
 #include "Setup.h"
 
+#include <cmath>
+
 CMC_Parameter::CMC_Parameter(CMC_Setup* setup, std::string name, const CMC_UnitType* unitType, int type)
     : CMC_Quantity(setup, std::move(name), unitType), m_type(type)
 {
+}
+
+int CMC_Parameter::SetValueInInternalUnit(double value)
+{
+    return CMC_Quantity::SetValueInInternalUnit(m_type == PT_REGISTER ? std::round(value) : value);
 }
 
 int CMC_Parameter::SetMinInBaseUnit(double min)

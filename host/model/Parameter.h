@@ -21,6 +21,10 @@ public:
 
     int GetType() const { return m_type; }
 
+    // A register holds a whole number, as the drive does: its value is
+    // rounded when stored (half away from zero).
+    int SetValueInInternalUnit(double value) override;
+
     // The editable range [base units]. A non-finite bound is refused.
     double GetMinInBaseUnit() const { return m_min; }
     double GetMaxInBaseUnit() const { return m_max; }

@@ -191,6 +191,10 @@ int CMC_TestDlg::ExecuteCode(const char* programName, CMC_CoffFormat* image, CMC
                              : image->LastError());
         return 0;
     }
+    // The drive runs the program on the registers the setup holds now (a
+    // tuning or an edit since the last start included).
+    if (!CMC_Comm::Record(link->DownloadSetup(CMC_Comm::Now(), *GetSetup())))
+        return 0;
     const ProgramRequest request{image->ProgramName(), image->UserVariables()};
     LogRequest log;
     if (logger != nullptr)

@@ -50,9 +50,10 @@ public:
     void TestFailed(int show);
     void TestSucceeded(int show);
 
-    // Downloads and starts the named program (with the image's user
-    // variables, or by name alone when image is null: its image is then
-    // looked up with GetOutPathName); non-zero on success. A logger records
+    // Downloads the setup's registers, then downloads and starts the named
+    // program (with the image's user variables, or by name alone when image
+    // is null: its image is then looked up with GetOutPathName); non-zero on
+    // success. A failed register download fails the start. A logger records
     // during the run. Refused once the dialog has closed.
     int ExecuteCode(const char* programName, CMC_CoffFormat* image, CMC_Logger* logger, void* callback,
                     void* context);

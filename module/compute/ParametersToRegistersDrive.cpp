@@ -13,11 +13,22 @@ namespace {
 
 constexpr double kTwoPow26 = 67108864.0;
 constexpr double kTwoPow32 = 4294967296.0;
-constexpr double kQ15Squared = kQ15 * kQ15;
 
 double AdcMax(CMC_Setup* setup)
 {
     return static_cast<double>(Compute_ADCMaxValue(setup));
+}
+
+// The warning limit of an i2t integrator: the level it reaches two seconds
+// before its limit, over the time its scale register holds ("SFI2T" =
+// Ts x 2^26 / time). Taken from the whole limit and scale registers, so it
+// stays put when the time and the current are read back from them.
+int WarningLimitRow(CMC_Setup* setup, const char* target, const char* scale, const char* limit)
+{
+    CMC_Parameter *reg, *ts, *sf, *lim;
+    if (!FindParameters(setup, {{target, &reg}, {"Ts_S", &ts}, {scale, &sf}, {limit, &lim}}))
+        return 0;
+    return Write(reg, (1.0 - 2.0 * BaseOf(sf) / (BaseOf(ts) * kTwoPow26)) * BaseOf(lim));
 }
 
 // Register = value / "Ts_S": a time counted in speed-loop periods.
@@ -174,12 +185,7 @@ int Compute_I2TINTLIM_D(CMC_Setup* setup)
 
 int Compute_II2TWARLIM_D(CMC_Setup* setup)
 {
-    CMC_Parameter *reg, *t, *i, *in;
-    if (!FindParameters(setup, {{"II2TWARLIM_D", &reg}, {"t_I2t_D", &t}, {"I_I2t_D", &i}, {"InPS", &in}}))
-        return 0;
-    const double ki = CurrentScale(setup);
-    const double excess = BaseOf(i) * BaseOf(i) - BaseOf(in) * BaseOf(in);
-    return Write(reg, (1.0 - 2.0 / BaseOf(t)) * excess * ki * ki * kTwoPow26 / kQ15Squared);
+    return WarningLimitRow(setup, "II2TWARLIM_D", "SFI2T_D", "I2TINTLIM_D");
 }
 
 int Compute_SATPWM(CMC_Setup* setup)
@@ -281,12 +287,7 @@ int Compute_I2TINTLIM_M(CMC_Setup* setup)
 
 int Compute_I2TWARLIM_M(CMC_Setup* setup)
 {
-    CMC_Parameter *reg, *i, *in, *t;
-    if (!FindParameters(setup, {{"I2TWARLIM_M", &reg}, {"I_I2t_M", &i}, {"In", &in}, {"t_I2t_M", &t}}))
-        return 0;
-    const double ki = CurrentScale(setup);
-    const double excess = BaseOf(i) * BaseOf(i) - BaseOf(in) * BaseOf(in);
-    return Write(reg, excess * (1.0 - 2.0 / BaseOf(t)) * ki * ki * 0.0625);
+    return WarningLimitRow(setup, "I2TWARLIM_M", "SFI2T_M", "I2TINTLIM_M");
 }
 
 int Compute_GEAR(CMC_Setup* setup)

@@ -92,6 +92,28 @@ TEST_F(IdentificationOnVirtualDrive, EveryLibraryMotorIsIdentifiedThroughTheDial
     }
 }
 
+// The current loop's period edited after the link opened is the period the
+// drive runs the next test at: the inductance comes from the frequency the
+// host reckons with that period (a drive still on the old one would turn the
+// voltage twice as fast and the identified inductance would be half).
+TEST_F(IdentificationOnVirtualDrive, LoopPeriodEditedAfterConnectingRunsTheNextTest)
+{
+    const std::string file = LibraryMotorFiles().front();
+    const MotorModel motor = LoadMotor(file);
+    auto setup = Prepare(file, motor);
+    VirtualDrive& drive = Connect(motor, *setup);
+    const double connectedAt = drive.Time();
+    ASSERT_EQ(drive.GetFirmware().Register("CLPER"), 1.0);
+    setup->FindParameter("CLPER")->SetValueInInternalUnit(2.0);
+    CTestRL dialog(setup.get(), 1, nullptr);
+    EXPECT_EQ(Run(dialog), IDOK);
+    ExpectPassed(dialog);
+    EXPECT_DOUBLE_EQ(drive.GetFirmware().FastPeriod(), 2.0 * drive.GetFirmware().PwmPeriod());
+    const double inductance = 0.5 * (motor.Ld + motor.Lq);
+    EXPECT_NEAR(Value(*setup, "L"), inductance, 0.05 * inductance);
+    EXPECT_GT(drive.Time(), connectedAt) << "the downloads kept the drive's clock";
+}
+
 // A fault, the test that finds it and the message it ends with; an empty
 // message stands for the drive link's own error text.
 struct FaultCase {

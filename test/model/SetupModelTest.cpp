@@ -1,8 +1,10 @@
 #include "TestSetup.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -100,6 +102,30 @@ TEST_F(SetupModel, PhysicalValuesHoldInternalEqualToBase)
     l.SetValue(2.5);
     EXPECT_DOUBLE_EQ(l.GetValueInBaseUnit(), 0.0025);
     EXPECT_STREQ(l.GetUnitName(), "mH");
+}
+
+// A register holds what the drive holds: a whole number, rounded half away
+// from zero on every way in; other parameters keep their fractions.
+TEST_F(SetupModel, RegistersAreRoundedToWholeNumbersWhenStored)
+{
+    CMC_Parameter& kpi = Param("KPI");
+    for (const auto& [stored, held] : std::initializer_list<std::pair<double, double>>{
+             {24575.4138, 24575}, {2.5, 3}, {-2.5, -3}, {3.5, 4}, {-0.5, -1}, {0.49999999999999994, 0}}) {
+        ASSERT_EQ(kpi.SetValueInInternalUnit(stored), 1);
+        EXPECT_EQ(kpi.GetValueInInternalUnit(), held) << stored;
+    }
+    kpi.SetValueInBaseUnit(100.5);
+    EXPECT_EQ(kpi.GetValueInInternalUnit(), 101);
+    kpi.SetValue(-7.5);
+    EXPECT_EQ(kpi.GetValueInInternalUnit(), -8);
+    EXPECT_EQ(kpi.SetValueInInternalUnit(NAN), 0);
+    EXPECT_EQ(kpi.GetValueInInternalUnit(), -8);
+    errors.clear();
+
+    Param("ImaxPS").SetValueInInternalUnit(2.5); // drive data
+    EXPECT_EQ(Param("ImaxPS").GetValueInInternalUnit(), 2.5);
+    Param("Imax_Prot").SetValueInInternalUnit(2.5); // a value in drive units
+    EXPECT_EQ(Param("Imax_Prot").GetValueInInternalUnit(), 2.5);
 }
 
 TEST_F(SetupModel, ChangingTheUnitTypeKeepsTheDrivesNumber)

@@ -100,19 +100,23 @@ TEST_F(ComputeCommand, StepsOfDifferentKindsKeepTheirOrder)
         Velmaro({"compute", "--setup", file, "--pass", "parameters", "--changed", "Kp_C_scl", "--json"});
     ASSERT_EQ(kept.code, 0) << kept.err;
     ASSERT_EQ(lost.code, 0) << lost.err;
-    EXPECT_DOUBLE_EQ(Parameters(kept.out).at("Kp_C_scl").at("base").get<double>(), 1.5);
+    EXPECT_DOUBLE_EQ(Parameters(kept.out).at("Kp_C_scl").at("base").get<double>(),
+                     24575.0 * 2 / 32767); // 1.5 in the whole register
     EXPECT_DOUBLE_EQ(Parameters(lost.out).at("Kp_C_scl").at("base").get<double>(), 3.738883632923368);
 }
 
 TEST_F(ComputeCommand, ADesignPrintsTheGainsTheRegistersHold)
 {
-    CliRun run = Velmaro({"compute", "--design", "current", "--json"});
+    const std::string file = (dir / "slower.json").string();
+    ASSERT_EQ(Velmaro({"set", "PB_C", "3141.592653589793", "-o", file}).code, 0);
+    CliRun run = Velmaro({"compute", "--setup", file, "--design", "current", "--json"});
     ASSERT_EQ(run.code, 0) << run.err;
     const auto p = Parameters(run.out);
     const double kp = p.at("Kp_C_scl").at("base");
-    EXPECT_NE(kp, 3.738883632923368); // the reference's gain
-    EXPECT_DOUBLE_EQ(kp, p.at("KPI").at("base").get<double>() *
-                             std::pow(2.0, p.at("SFTKPI").at("base").get<double>()) / 32767);
+    const double kpi = p.at("KPI").at("base");
+    EXPECT_NE(kp, 3.738883632923368); // the reference's gain, designed for twice the bandwidth
+    EXPECT_EQ(kpi, std::round(kpi));
+    EXPECT_DOUBLE_EQ(kp, kpi * std::pow(2.0, p.at("SFTKPI").at("base").get<double>()) / 32767);
 
     CliRun unknown = Velmaro({"compute", "--changed", "NoSuchGain"});
     EXPECT_NE(unknown.code, 0);

@@ -106,9 +106,10 @@ TEST_F(AdvancedDialogTest, SlowDividerChangeKeepsEveryTimeSpeedAndAccelerationVa
 
         EXPECT_DOUBLE_EQ(Value("Ts_S"), 50e-6 * std::stod(divider));
         ExpectRescaled(before, 10.0 / std::stod(divider));
-        // No range cut an I2t time: the currents stay.
-        EXPECT_NEAR(Value("I_I2t_D"), driveCurrent, 1e-9 * driveCurrent);
-        EXPECT_NEAR(Value("I_I2t_M"), motorCurrent, 1e-9 * motorCurrent);
+        // No range cut an I2t time: the currents stay, but for the time the
+        // whole scale register holds (half a count of it moves the time).
+        EXPECT_NEAR(Value("I_I2t_D"), driveCurrent, 0.5 / Value("SFI2T_D") * driveCurrent);
+        EXPECT_NEAR(Value("I_I2t_M"), motorCurrent, 0.5 / Value("SFI2T_M") * motorCurrent);
     }
 }
 

@@ -117,7 +117,9 @@ TEST_F(DriveSetupDialog, OpensTheMotorSetupFirstEachTimeItIsShownAndRecomputesAf
     const double kpiBefore = Internal("KPI");
     Run([this, kpiBefore](DialogDriver& d) {
         EXPECT_EQ(user.OpenedDialogs(), (std::vector<int>{kDriveSetup, kMotorSetup}));
-        EXPECT_EQ(d.Text(3173), "5");
+        // The gain the registers hold: 5 x 32767 / 8 rounds to 20479.
+        EXPECT_EQ(Base("Kp_C_scl"), 20479.0 * 8 / 32767);
+        EXPECT_EQ(d.Text(3173), "4.99991");
         EXPECT_NE(Internal("KPI"), kpiBefore);
 
         // Shown again: the motor setup comes up again.
@@ -432,7 +434,9 @@ TEST_F(DriveSetupDialog, AStartCurrentAboveTheNominalCurrentWarnsWithTheTimeItLa
     Run([this](DialogDriver& d) {
         d.SetEditText(3257, "80");
         EXPECT_TRUE(user.Messages().empty());
-        EXPECT_NEAR(Base("StartCurrent"), 80.0, 1e-9);
+        // The current the whole start voltage register drives.
+        EXPECT_NEAR(Base("StartCurrent"), 80.0, 0.05);
+        EXPECT_EQ(Internal("REFTST"), std::round(Internal("REFTST")));
 
         d.SetEditText(3257, "100");
         EXPECT_TRUE(user.Messages().empty()) << Base("StartCurrent");
@@ -447,7 +451,7 @@ TEST_F(DriveSetupDialog, AStartCurrentAboveTheNominalCurrentWarnsWithTheTimeItLa
         EXPECT_EQ(Internal("REFTST"), Internal("RINCTST"));
         d.Ok();
     });
-    EXPECT_NEAR(Base("StartCurrent"), 150.0, 1e-9);
+    EXPECT_NEAR(Base("StartCurrent"), 150.0, 0.05);
 }
 
 TEST_F(DriveSetupDialog, AxisIdsAboveTheCANopenRangeWarnAndOkStoresTheChoice)
@@ -549,7 +553,8 @@ TEST_F(DriveSetupDialog, TestButtonsRecomputeFirstAndCopeWithATestThatIsNotThere
             const std::size_t messages = user.Messages().size();
             const std::size_t opened = user.OpenedDialogs().size();
             d.Click(button);
-            EXPECT_NEAR(Internal("KPI") * std::pow(2.0, Internal("SFTKPI")) / 32767.0, kp, 1e-9);
+            EXPECT_NEAR(Internal("KPI") * std::pow(2.0, Internal("SFTKPI")) / 32767.0, kp,
+                        0.5 * std::pow(2.0, Internal("SFTKPI")) / 32767.0);
             // Either the test said it is missing or its dialog opened and was cancelled.
             EXPECT_TRUE(user.Messages().size() == messages + 1 || user.OpenedDialogs().size() == opened + 1);
             // Nothing came back with OK: the controls were not refreshed.
@@ -558,6 +563,21 @@ TEST_F(DriveSetupDialog, TestButtonsRecomputeFirstAndCopeWithATestThatIsNotThere
         EXPECT_TRUE(d.Dialog()->isVisible());
         d.Ok();
     });
+}
+
+// A typed gain becomes the whole register the drive holds, and the editor
+// shows the gain of that register.
+TEST_F(DriveSetupDialog, TypedGainShowsWhatItsWholeRegisterHolds)
+{
+    Run([this](DialogDriver& d) {
+        d.SetEditText(3173, "1.50001");
+        EXPECT_EQ(Internal("KPI"), 24575.0);
+        EXPECT_EQ(Internal("SFTKPI"), 1.0);
+        EXPECT_EQ(Base("Kp_C_scl"), 24575.0 * 2.0 / 32767.0);
+        EXPECT_EQ(d.Text(3173), "1.49998");
+        d.Ok();
+    });
+    EXPECT_EQ(Internal("KPI"), 24575.0);
 }
 
 TEST_F(DriveSetupDialog, MotorSetupButtonAppliesTheRulesOnlyWhenItEndsWithOk)

@@ -212,15 +212,17 @@ TEST_F(MotorSetupDialogTest, BrakeControlsFollowTheCheckAndNeedABrakeOutput)
 
 TEST_F(MotorSetupDialogTest, PolePairsEditRecomputesTheElectricalAngleRegisters)
 {
+    // (The Hall angle's shift is a whole number: the resolution stays when
+    // the pole pairs change by a power of two.)
     const double resolution = Value("Resolution");
     Run([&](DialogDriver& d) {
-        d.SetEditText(1165, "5");
+        d.SetEditText(1165, "8");
         d.Ok();
     });
-    EXPECT_EQ(Value("pp"), 5.0);
+    EXPECT_EQ(Value("pp"), 8.0);
     EXPECT_DOUBLE_EQ(setup->GetParameterValueInInternalUnit("ENC2THL"),
-                     5.0 * std::ldexp(1.0, 32) / resolution);
-    EXPECT_DOUBLE_EQ(setup->GetParameterValueInInternalUnit("DBTTH"), 16.0 - std::log2(resolution / 5.0));
+                     8.0 * std::ldexp(1.0, 32) / resolution);
+    EXPECT_DOUBLE_EQ(setup->GetParameterValueInInternalUnit("DBTTH"), 16.0 - std::log2(resolution / 8.0));
     EXPECT_NEAR(Value("Resolution"), resolution, 1e-9 * resolution);
     EXPECT_DOUBLE_EQ(setup->GetParameterValueInInternalUnit("MECRESL"), Value("Resolution"));
 }

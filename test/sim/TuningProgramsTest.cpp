@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -27,7 +29,7 @@ class CurrentTuningProgram : public ::testing::Test {
 protected:
     // The dialog's run; the log columns are reference, current, voltage.
     Rows Run(CMC_Setup& setup, double protection, double& testFlag, double& startVoltage,
-             const MotorModel& motor = MotorModel::Reference())
+             const MotorModel& motor = MotorModel::Reference(), bool everyCurrentLoop = false)
     {
         VirtualDrive drive(motor);
         Host host(drive);
@@ -35,7 +37,8 @@ protected:
         const double current = std::trunc(Internal(setup, "TestCurrent"));
         const Preliminary p = RunPreliminary(host, current);
         startVoltage = p.refTest;
-        const LogRequest log = Log({"Current_Reference", "Motor_Current", "Voltage_Reference"}, 100, false);
+        const LogRequest log = Log({"Current_Reference", "Motor_Current", "Voltage_Reference"},
+                                   everyCurrentLoop ? 200 : 100, everyCurrentLoop);
         EXPECT_TRUE(host.Run("Current_Controller_Tuning_Test",
                              {{"RefTest", p.refTest},
                               {"RIncTest", p.rincTest},
@@ -108,6 +111,116 @@ TEST_F(CurrentTuningProgram, StepResponseFollowsTheDesignedBandwidth)
     ASSERT_EQ(StepIndex(detuned), step);
     EXPECT_LT(detuned[step + 2][1], 0.8 * current);
     EXPECT_NEAR(detuned[step + 20][1], current, 0.03 * current);
+}
+
+// The current loop's step as a discrete model of it says, from the setup
+// alone: the PI with the setup's gains on the error sampled at the start of
+// each current-loop period, its voltage acting from the next period on
+// (delayed) or at once, on the winding's R and L (exact over a period);
+// the output and the integral saturate at the full command.
+// Current units, from 0 at sample 0.
+std::vector<double> ModelStep(CMC_Setup& setup, double step, int samples, bool delayed)
+{
+    const double phases = Internal(setup, "MotorPhaseConnectionType") == 1.0 ? 3.0 : 1.0;
+    const double r = setup.GetParameterValueInBaseUnit("R") / phases;
+    const double l = setup.GetParameterValueInBaseUnit("L") / phases;
+    const double decay = std::exp(-r * CurrentLoopPeriod(&setup) / l);
+    const double gain = (1.0 - decay) / r * CurrentScale(&setup) / VoltageCommandScale(&setup);
+    const double kp = setup.GetParameterValueInBaseUnit("Kp_C_scl");
+    const double ki = setup.GetParameterValueInBaseUnit("Ki_C_scl");
+    std::vector<double> current(static_cast<std::size_t>(samples), 0.0);
+    double integral = 0.0, pending = 0.0;
+    for (std::size_t k = 0; k + 1 < current.size(); ++k) {
+        const double error = step - current[k];
+        integral = std::clamp(integral + ki * error, -32767.0, 32767.0);
+        const double voltage = std::clamp(kp * error + integral, -32767.0, 32767.0);
+        const double acting = delayed ? std::exchange(pending, voltage) : voltage;
+        current[k + 1] = decay * current[k] + gain * acting;
+    }
+    return current;
+}
+
+// Rise time from 10 % to 90 % of the step [samples, interpolated] and the
+// peak [fraction of the step].
+struct StepShape {
+    double rise = 0.0;
+    double peak = 0.0;
+};
+
+StepShape ShapeOf(const std::vector<double>& current, double step)
+{
+    StepShape shape;
+    double at10 = -1.0, at90 = -1.0;
+    for (std::size_t k = 1; k < current.size(); ++k) {
+        const double before = current[k - 1] / step, now = current[k] / step;
+        for (auto [level, at] : {std::pair{0.1, &at10}, std::pair{0.9, &at90}})
+            if (*at < 0.0 && before < level && now >= level)
+                *at = static_cast<double>(k - 1) + (level - before) / (now - before);
+        shape.peak = std::max(shape.peak, now);
+    }
+    shape.rise = at90 - at10;
+    return shape;
+}
+
+TEST_F(CurrentTuningProgram, DesignedStepFollowsTheModelWithTheOnePeriodDelay)
+{
+    for (const std::string& file : LibraryMotorFiles()) {
+        SCOPED_TRACE(file);
+        const MotorModel motor = LoadMotor(file);
+        // The inverter's dead time at one counter step: the model has no dead time.
+        auto setup = SetupFor(motor, {{"DBT", 257.0}});
+        const double current = std::trunc(Internal(*setup, "TestCurrent"));
+        double flag = 0.0, startVoltage = 0.0;
+        const Rows rows =
+            Run(*setup, Internal(*setup, "TestProtectionCurrent"), flag, startVoltage, motor, true);
+        EXPECT_EQ(flag, 1.0);
+        const std::size_t step = StepIndex(rows);
+        ASSERT_LT(step + 60, rows.size());
+        std::vector<double> logged;
+        for (std::size_t k = step; k < step + 60; ++k)
+            logged.push_back(rows[k][1]);
+        const StepShape drive = ShapeOf(logged, current);
+        const StepShape delayed = ShapeOf(ModelStep(*setup, current, 60, true), current);
+        const StepShape immediate = ShapeOf(ModelStep(*setup, current, 60, false), current);
+        // (The salient motor's flux axis has 5 % less than the datasheet's mean inductance.)
+        EXPECT_NEAR(drive.rise, delayed.rise, 0.06 * delayed.rise);
+        EXPECT_NEAR(drive.peak, delayed.peak, 0.05);
+        // Closer to the model with the delay than to the one without.
+        EXPECT_LT(std::abs(drive.peak - delayed.peak), std::abs(drive.peak - immediate.peak));
+    }
+}
+
+// The swing of a stretch of samples [fraction of the step].
+double Swing(const std::vector<double>& current, std::size_t from, std::size_t to, double step)
+{
+    const auto [low, high] = std::minmax_element(current.begin() + static_cast<std::ptrdiff_t>(from),
+                                                 current.begin() + static_cast<std::ptrdiff_t>(to));
+    return (*high - *low) / step;
+}
+
+// Gains three times those designed: with the period's delay the loop rings
+// between the voltage limits and never settles, where the same gains acting
+// at once would settle within a millisecond.
+TEST_F(CurrentTuningProgram, GainsTooHighForTheDelayRingWithoutEnd)
+{
+    auto setup = SetupFor(MotorModel::Reference(), {{"DBT", 257.0}});
+    for (const char* gain : {"Kp_C_scl", "Ki_C_scl"})
+        setup->SetParameterValueInBaseUnit(gain, 3.0 * setup->GetParameterValueInBaseUnit(gain));
+    ComputeRegistersFromParameters(setup.get());
+    ComputeParametersFromRegisters(setup.get());
+    const double current = std::trunc(Internal(*setup, "TestCurrent"));
+    EXPECT_LT(Swing(ModelStep(*setup, current, 60, false), 20, 60, current), 0.05);
+    EXPECT_GT(Swing(ModelStep(*setup, current, 60, true), 20, 60, current), 1.0);
+
+    double flag = 0.0, startVoltage = 0.0;
+    const Rows rows = Run(*setup, 10.0 * current, flag, startVoltage, MotorModel::Reference(), true);
+    EXPECT_EQ(flag, 1.0);
+    const std::size_t step = StepIndex(rows);
+    ASSERT_LT(step + 60, rows.size());
+    std::vector<double> logged;
+    for (std::size_t k = step; k < step + 60; ++k)
+        logged.push_back(rows[k][1]);
+    EXPECT_GT(Swing(logged, 20, 60, current), 1.0);
 }
 
 TEST_F(CurrentTuningProgram, ProtectionLevelBelowTheStepEndsTheRun)

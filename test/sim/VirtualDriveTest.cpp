@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 namespace {
@@ -30,6 +31,33 @@ TEST(VirtualDriveLink, HoldsTheDownloadedSetupAndTakesLiveWrites)
     EXPECT_EQ(drive.ReadVariable(host.Tick(), "KPI", value), LinkResult::Ok);
     EXPECT_EQ(value, 2000.0);
     EXPECT_EQ(drive.ReadVariable(host.Tick(), "Unheard_Of", value), LinkResult::NoSuchVariable);
+}
+
+// The host downloads before every program start: a download sets registers
+// and nothing else, so the turning rotor, the position the drive measured
+// and the drive's clock go on as they were.
+TEST(VirtualDriveLink, LaterDownloadChangesOnlyTheRegisters)
+{
+    VirtualDrive drive;
+    Host host(drive);
+    auto setup = simtest::ReferenceSetup();
+    host.Download(*setup);
+    drive.GetPlant().HoldSpeed(20.0);
+    drive.AdvanceTo(host.Tick());
+    drive.GetPlant().HoldSpeed(NAN);
+    const double time = drive.Time(), angle = drive.GetPlant().MotorAngle();
+    const double speed = drive.GetPlant().MotorSpeed(), position = drive.GetFirmware().Position();
+    const auto ticks = drive.GetFirmware().SlowTicks();
+    ASSERT_GT(speed, 0.0);
+
+    setup->FindParameter("KPI")->SetValueInInternalUnit(4321);
+    ASSERT_EQ(drive.DownloadSetup(time, *setup), LinkResult::Ok);
+    EXPECT_EQ(drive.GetFirmware().Register("KPI"), 4321.0);
+    EXPECT_EQ(drive.Time(), time);
+    EXPECT_EQ(drive.GetFirmware().SlowTicks(), ticks);
+    EXPECT_EQ(drive.GetPlant().MotorAngle(), angle);
+    EXPECT_EQ(drive.GetPlant().MotorSpeed(), speed);
+    EXPECT_EQ(drive.GetFirmware().Position(), position);
 }
 
 TEST(VirtualDriveLink, UserVariablesKeepTheHostsInputsAndStartAtZeroOtherwise)

@@ -268,6 +268,39 @@ TEST_F(TestFrameworkTest, PassingRunGoesThroughTheStagesAndHandsThePreliminaryRe
     ExpectStoppedLast();
 }
 
+// A gain tuned after the link opened reaches the drive before the next
+// program runs; a drive that does not take the registers runs nothing.
+TEST_F(TestFrameworkTest, EveryProgramStartIsPrecededByTheSetupsRegisters)
+{
+    FrameDialog dialog(setup.get());
+    const std::size_t first = drive->Requests().size();
+    ASSERT_EQ(setup->FindParameter("KPI")->SetValueInInternalUnit(1234.0), 1);
+    RunOnce(dialog, [&](DialogDriver&) { EXPECT_EQ(dialog.m_nResult, 1); });
+    const auto requests = RequestsSince(first);
+    int starts = 0;
+    for (std::size_t k = 0; k < requests.size(); ++k) {
+        if (requests[k].kind != Kind::StartProgram)
+            continue;
+        ++starts;
+        ASSERT_GT(k, 0u);
+        EXPECT_EQ(requests[k - 1].kind, Kind::DownloadSetup) << requests[k].program;
+    }
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(drive->Written("KPI"), 1234.0);
+
+    for (const int failing : {1, 2}) {
+        SCOPED_TRACE(failing == 1 ? "before the preliminary test" : "before the main program");
+        const int preliminaryStarts = drive->Starts(kPreliminary);
+        const int mainStarts = drive->Starts(kMain);
+        drive->Fail(Kind::DownloadSetup, {}, failing);
+        FrameDialog failed(setup.get());
+        RunOnce(failed, [&](DialogDriver&) { EXPECT_EQ(failed.m_nResult, 0); });
+        EXPECT_EQ(drive->Starts(kPreliminary), preliminaryStarts + (failing == 1 ? 0 : 1));
+        EXPECT_EQ(drive->Starts(kMain), mainStarts);
+        ExpectNothingRunning(failed);
+    }
+}
+
 TEST_F(TestFrameworkTest, StartShowsStopWhileRunningAndStopEndsANonStoppableRunAtOnce)
 {
     drive->Program(kMain).NeverEnds();

@@ -183,7 +183,7 @@ TEST_F(SpeedFeedForwardTest, MissingParameterWritesNothingAndOtherBitsStay)
     EXPECT_EQ(EnforceSpeedFeedForward(setup.get()), 0);
     EXPECT_EQ(Value(*setup, "SpeedForward"), 0);
 
-    Add(*setup, {{"ACR", 0x4201 + 0.75}}); // bit 14 set already; fractions are dropped
+    Add(*setup, {{"ACR", 0x4201}}); // bit 14 set already
     EXPECT_EQ(EnforceSpeedFeedForward(setup.get()), 1);
     EXPECT_EQ(Value(*setup, "ACR"), 0x4201);
 }

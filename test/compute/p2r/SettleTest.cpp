@@ -154,7 +154,7 @@ TEST_F(ChangeDispatch, EditedGainIsReplacedByWhatItsRegistersHold)
     setup->SetParameterValueInBaseUnit("Kp_S_scl", 5000.3);
     ParameterChangeDispatch(setup.get(), "kp_s_SCL");
     EXPECT_EQ(Value(*setup, "SFTKPS"), 13);
-    EXPECT_DOUBLE_EQ(Value(*setup, "KPS"), 5000.3 * 32767 / 8192);
+    EXPECT_EQ(Value(*setup, "KPS"), std::round(5000.3 * 32767 / 8192));
     EXPECT_EQ(Value(*setup, "Kp_S_scl"), GainFromPair(Value(*setup, "KPS"), 13));
 
     // A gain beyond what the pair holds is read back with its range.
@@ -174,13 +174,22 @@ TEST_F(ChangeDispatch, EditedGainIsReplacedByWhatItsRegistersHold)
 TEST_F(ChangeDispatch, ResolutionChainRewritesTheSensorRegisters)
 {
     auto setup = Reference();
+    setup->SetParameterValueInBaseUnit("Resolution", 8192);
+    ParameterChangeDispatch(setup.get(), "RESOLUTION");
+    EXPECT_EQ(Value(*setup, "MECRESL"), 8192);
+    EXPECT_EQ(Value(*setup, "ENC2THL"), 4 * 4294967296.0 / 8192);
+    EXPECT_EQ(Value(*setup, "DBTTH"), 5);
+    EXPECT_EQ(Value(*setup, "pp"), 4);
+    EXPECT_EQ(Value(*setup, "Resolution"), 8192);
+
+    // The Hall angle's shift is a whole number: a resolution between two
+    // powers of two reads back as the one the shift gives.
     setup->SetParameterValueInBaseUnit("Resolution", 5000);
     ParameterChangeDispatch(setup.get(), "RESOLUTION");
-    EXPECT_EQ(Value(*setup, "MECRESL"), 5000);
-    EXPECT_DOUBLE_EQ(Value(*setup, "ENC2THL"), 4 * 4294967296.0 / 5000);
-    EXPECT_DOUBLE_EQ(Value(*setup, "DBTTH"), 16 - std::log2(1250.0));
-    EXPECT_NEAR(Value(*setup, "pp"), 4, 1e-12);
-    EXPECT_NEAR(Value(*setup, "Resolution"), 5000, 1e-9);
+    EXPECT_EQ(Value(*setup, "DBTTH"), 6);
+    EXPECT_EQ(Value(*setup, "ENC2THL"), std::round(4 * 4294967296.0 / 5000));
+    EXPECT_NEAR(Value(*setup, "pp"), 4, 1e-6);
+    EXPECT_NEAR(Value(*setup, "Resolution"), 4096, 1e-3);
 }
 
 TEST_F(ChangeDispatch, NominalCurrentsBoundTheThetaControllerCurrent)

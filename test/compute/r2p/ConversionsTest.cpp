@@ -133,7 +133,10 @@ TEST_F(Conversions, StartCurrentRemovesTheDeadTimeVoltageAndTakesAThirdOfADeltaR
                        {"MotorPhaseConnectionType", 1},
                        {"DBT", 0x0A14}});
     ASSERT_EQ(Compute_StartCurrent(setup.get()), 1);
-    EXPECT_NEAR(Value(*setup, "StartCurrent"), 40.0, 1e-9);
+    // The register holds the whole number nearest to the voltage for 40 %.
+    const double held = std::round(reftst);
+    EXPECT_NEAR(Value(*setup, "StartCurrent"), 100.0 * (held - deadTimeVoltage) / (kv * in * r / 3), 1e-9);
+    EXPECT_NEAR(Value(*setup, "StartCurrent"), 40.0, 0.05);
 }
 
 TEST_F(Conversions, FiltersSwitchedOffReadTheirDefaults)
@@ -152,10 +155,10 @@ TEST_F(Conversions, FiltersSwitchedOffReadTheirDefaults)
     EXPECT_EQ(Value(*setup, "UseFilter"), 0.0);
     EXPECT_EQ(Value(*setup, "filter"), 50.0);
 
-    // Half of full scale: a cut-off of ln 2 per period.
-    setup->FindParameter("FILTER1")->SetValueInInternalUnit(32767.0 / 2);
+    // Half of full scale, to the whole count: a cut-off of about ln 2 per period.
+    setup->FindParameter("FILTER1")->SetValueInInternalUnit(16384);
     Compute_filter(setup.get());
-    EXPECT_DOUBLE_EQ(Value(*setup, "filter"), std::log(2.0) / kTs);
+    EXPECT_DOUBLE_EQ(Value(*setup, "filter"), std::log(32767.0 / 16383.0) / kTs);
     EXPECT_DOUBLE_EQ(setup->FindParameter("filter")->GetMaxInBaseUnit(), 0.5 / kTs);
 }
 
@@ -173,8 +176,8 @@ TEST_F(Conversions, AnErrorTimeSwitchedOffIsWrittenBeyondItsMaximum)
 TEST_F(Conversions, ANegativeTransmissionSwapsTheLimitSwitchesAndTheReferenceDirection)
 {
     // KP = -100 increments per load radian.
-    auto setup = With({{"MECRESL", 200 * std::numbers::pi},
-                       {"Motor_transmission", -1},
+    auto setup = With({{"MECRESL", 400},
+                       {"Motor_transmission", -std::numbers::pi / 2},
                        {"Load_transmission", 1},
                        {"SWPOSLS", 1000},
                        {"SWNEGLS", -3000},
