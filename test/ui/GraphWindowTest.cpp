@@ -143,8 +143,9 @@ TEST_F(GraphWindowTest, ScopeGraphDrawsChannelsInDivisionsAndReplacesPointsInPla
 {
     CGraphDocument scope;
     scope.SetCapacity(5);
-    // One division is 0.5 A; the zero sits one ampere up (two divisions).
-    scope.SetColumns({{"time", "s"}, {"Motor_Current", "A", 1.0, 0.0, 0.5, 1.0}});
+    // One division is 0.5 A; -1 A sits on the centre line, so the zero is
+    // two divisions up.
+    scope.SetColumns({{"time", "s"}, {"Motor_Current", "A", 1.0, 0.0, 0.5, -1.0}});
     CGraphFilter* channels = scope.GetAt(0);
     channels->Add(CXYCurve(1, 0, 1, 2, RGB16(2).rgb()));
     channels->SetColor(RGB16(4).rgb());
