@@ -139,9 +139,13 @@ void ShootDialog(CMC_Setup& setup, ScriptedUser& user, Camera& camera, int templ
 }
 
 // The current tuning test on both pages: the parameters, then a tuned step
-// logged on the virtual drive with the reference motor.
-void ShootCurrentTuning(CMC_Setup& setup, ScriptedUser& user, Camera& camera, std::ostream& err)
+// logged on the virtual drive with the reference motor, saved as a plot
+// (CurrentTuning.png, .svg, .csv).
+void ShootCurrentTuning(CMC_Setup& setup, ScriptedUser& user, Camera& camera, const std::string& folder,
+                        std::ostream& err)
 {
+    // The plot itself goes beside the pictures of the dialog.
+    qputenv("VELMARO_PLOT_DIR", QByteArray::fromStdString(folder));
     if (!ConnectVirtualDrive(VirtualDriveChoice{{}, {}, false}, setup, err))
         return;
     // The drive keeps its own clock here: nothing needs to wait for the wall clock.
@@ -154,6 +158,7 @@ void ShootCurrentTuning(CMC_Setup& setup, ScriptedUser& user, Camera& camera, st
         d.Click(10000);
         d.WaitUntil([&dialog] { return dialog.m_bRunning == 0; });
         camera.Shoot(d, QStringLiteral("101-current-tuning-test"));
+        d.Click(CTestCurrent::kSavePlots);
         d.Cancel();
     });
     dialog.DoModal();
@@ -192,7 +197,7 @@ void RunScreenshots(const std::string& folder, const SetupOption& option, std::o
     ShootDialog<CFiltersDialog>(*setup, user, camera, 295, QStringLiteral("295-filters"));
     ShootDialog<CDriveInfo>(*setup, user, camera, 3018, QStringLiteral("3018-drive-info"));
     ShootDialog<CInertiaQuestion>(*setup, user, camera, 3056, QStringLiteral("3056-motor-inertia"));
-    ShootCurrentTuning(*setup, user, camera, err);
+    ShootCurrentTuning(*setup, user, camera, folder, err);
     out << camera.Saved() << " pictures in " << folder << '\n';
     exitCode = camera.Saved() > 0 ? 0 : 1;
 }

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 
 namespace {
 
@@ -45,20 +44,30 @@ StepFigures Figures(const std::vector<double>& y, double step, double ts)
 }
 
 // The loop as designed: the PI on the measured current, its output acting
-// one period later on the winding (R, L), sampled every ts. Gains in volts
-// per ampere (kiPerSample: per sample).
-std::vector<double> PredictedStep(double r, double l, double kp, double kiPerSample, double ts, std::size_t samples)
+// one period later on the winding (R, L), sampled every ts, for a step of
+// `height` amperes. Gains in volts per ampere (kiPerSample: per sample).
+// The inverter's dead time takes deadVolts off the voltage along the
+// current's direction.
+struct LoopModel {
+    double r, l, kp, kiPerSample, ts, deadVolts;
+};
+
+std::vector<double> PredictedStep(const LoopModel& m, double height, std::size_t samples)
 {
-    const double a = std::exp(-r * ts / l);
-    const double b = (1.0 - a) / r;
+    const double a = std::exp(-m.r * m.ts / m.l);
+    const double b = (1.0 - a) / m.r;
+    const double aHalf = std::exp(-0.5 * m.r * m.ts / m.l);
+    const double bHalf = (1.0 - aHalf) / m.r;
     std::vector<double> y;
     double current = 0.0, integral = 0.0, applied = 0.0;
     for (std::size_t k = 0; k < samples; ++k) {
-        y.push_back(current);
-        const double error = 1.0 - current;
-        integral += kiPerSample * error;
-        const double command = kp * error + integral;
-        current = a * current + b * applied;
+        y.push_back(current / height);
+        const double error = height - current;
+        integral += m.kiPerSample * error;
+        const double command = m.kp * error + integral;
+        const double midPeriod = aHalf * current + bHalf * applied;
+        const double loss = midPeriod > 0.0 ? m.deadVolts : midPeriod < 0.0 ? -m.deadVolts : 0.0;
+        current = a * current + b * (applied - loss);
         applied = command;
     }
     return y;
@@ -119,11 +128,15 @@ protected:
 
     // Opens the tuning dialog, goes to its Test page, presses Tune and Start,
     // lets `during` work the run, and ends with OK once the log is drawn.
-    void TuneAndStart(CTestCurrent& dialog, const std::function<void(DialogDriver&)>& during = {})
+    void TuneAndStart(CTestCurrent& dialog, double kpScale, const std::function<void(DialogDriver&)>& during = {})
     {
         user.OnDialog(CTestCurrent::kTemplateId, [&](DialogDriver& d) {
             d.SelectTab(CTestCurrent::kTab, 1);
             d.Click(CTestCurrent::kTune);
+            d.SelectTab(CTestCurrent::kTab, 0);
+            d.SetEditText(1303, QStringLiteral("1000"));
+            d.SetEditText(1120, QString::number(LinearTestCurrent(dialog.GetSetup(), kpScale), 'g', 6));
+            d.SelectTab(CTestCurrent::kTab, 1);
             d.Click(10000);
             if (during)
                 during(d);
@@ -135,17 +148,40 @@ protected:
         ExpectPassed(dialog);
     }
 
-    // The step the setup's identified winding and quantised gains predict.
-    static StepFigures Prediction(CMC_Setup* s, double kpScale, std::size_t samples)
+    // The largest step the voltage follows without saturating (the first
+    // command, (Kp + Ki) times the step, within 85 % of the largest phase
+    // voltage), so that the drive's dead time weighs least, within the
+    // motor's peak current [A]. kpScale: for a Kp the user will raise.
+    static double LinearTestCurrent(CMC_Setup* s, double kpScale)
     {
+        const double toVolts = CurrentScale(s) / VoltageCommandScale(s);
+        const double gain = (kpScale * s->GetParameterValueInBaseUnit("Kp_C_scl") +
+                             s->GetParameterValueInBaseUnit("Ki_C_scl")) * toVolts;
+        const double largest = s->GetParameterValueInBaseUnit("Vdc") / std::sqrt(3.0);
+        return std::min(s->GetParameterValueInBaseUnit("ImaxM"), 0.85 * largest / gain);
+    }
+
+    // The step the setup's identified winding and quantised gains predict,
+    // with the voltage the dead band the setup gives the inverter takes off
+    // (along phase A: four thirds of one leg's loss).
+    static StepFigures Prediction(CMC_Setup* s, double height, std::size_t samples)
+    {
+        const double deadBand = std::max(std::fmod(s->GetParameterValueInInternalUnit("DBT"), 256.0),
+                                         std::floor(s->GetParameterValueInInternalUnit("DBT") / 256.0));
+        const double deadTime = deadBand * s->GetParameterValueInBaseUnit("DBTPC") / 100.0 /
+                                s->GetParameterValueInBaseUnit("DSP_freq");
         const double toDrive = VoltageCommandScale(s) / CurrentScale(s); // [command units per A] per [V/A]
         const double r = s->GetParameterValueInBaseUnit("R");
         const double phaseR = s->GetParameterValueInBaseUnit("MotorPhaseConnectionType") == 1.0 ? r / 3.0 : r;
         const double l = s->GetParameterValueInBaseUnit("L") * phaseR / r;
-        const double kp = kpScale * s->GetParameterValueInBaseUnit("Kp_C_scl") / toDrive;
-        const double ki = s->GetParameterValueInBaseUnit("Ki_C_scl") / toDrive;
-        const std::vector<double> y = PredictedStep(phaseR, l, kp, ki, CurrentLoopPeriod(s), samples);
-        return Figures(y, 1.0, CurrentLoopPeriod(s));
+        const LoopModel model{phaseR,
+                              l,
+                              s->GetParameterValueInBaseUnit("Kp_C_scl") / toDrive,
+                              s->GetParameterValueInBaseUnit("Ki_C_scl") / toDrive,
+                              CurrentLoopPeriod(s),
+                              4.0 / 3.0 * deadTime * s->GetParameterValueInBaseUnit("PWM_freq") *
+                                  s->GetParameterValueInBaseUnit("Vdc")};
+        return Figures(PredictedStep(model, height / CurrentScale(s), samples), 1.0, CurrentLoopPeriod(s));
     }
 };
 
@@ -160,15 +196,12 @@ TEST_F(CurrentTuningOnVirtualDrive, TheTunedStepRisesAndOvershootsAsTheDesignPre
         Identify(s);
 
         CTestCurrent dialog(s, 1, nullptr);
-        TuneAndStart(dialog);
+        TuneAndStart(dialog, 1.0);
         const LoggedStep step = RisingStep(dialog.Logger()->GetGraphDocument(), 0);
         ASSERT_GT(step.current.size(), 20u);
         const double ts = CurrentLoopPeriod(s);
         const StepFigures measured = Figures(step.current, step.height, ts);
-        const StepFigures predicted = Prediction(s, 1.0, step.current.size());
-        std::printf("DBG R %g L %g Kp %g Ki %g Vdc %g h %g\n", s->GetParameterValueInBaseUnit("R"), s->GetParameterValueInBaseUnit("L"), s->GetParameterValueInBaseUnit("Kp_C_scl"), s->GetParameterValueInBaseUnit("Ki_C_scl"), s->GetParameterValueInBaseUnit("Vdc"), step.height);
-        for (std::size_t k = 0; k < 12; ++k) std::printf("%.3f ", step.current[k] / step.height);
-        std::printf("\n");
+        const StepFigures predicted = Prediction(s, step.height, step.current.size());
         EXPECT_NEAR(measured.riseTime, predicted.riseTime, 0.10 * predicted.riseTime);
         EXPECT_NEAR(measured.overshoot, predicted.overshoot, 0.10 * std::max(predicted.overshoot, 0.05));
         CMC_Comm::SetActiveLink(nullptr, nullptr);
@@ -184,9 +217,11 @@ TEST_F(CurrentTuningOnVirtualDrive, AGainDoubledWhileTheTestRunsShowsInTheNextSt
     VirtualDrive& drive = Connect(motor, *s, {}, 0.5, kFineStep);
     Identify(s);
 
+    // A bandwidth that leaves room to double Kp.
+    s->SetParameterValueInBaseUnit("PB_C", 2000.0);
     CTestCurrent dialog(s, 1, nullptr);
     double doubledKp = 0.0;
-    TuneAndStart(dialog, [&](DialogDriver& d) {
+    TuneAndStart(dialog, 2.0, [&](DialogDriver& d) {
         // After the first step of the log has settled, the user doubles Kp.
         double started = -1.0;
         ASSERT_TRUE(d.WaitUntil([&] {
@@ -206,7 +241,7 @@ TEST_F(CurrentTuningOnVirtualDrive, AGainDoubledWhileTheTestRunsShowsInTheNextSt
     const StepFigures after = Figures(later.current, later.height, ts);
     EXPECT_NEAR(s->GetParameterValueInBaseUnit("Kp_C_scl"), doubledKp, 1e-3 * doubledKp);
     EXPECT_LT(after.riseTime, 0.8 * before.riseTime);
-    const StepFigures predicted = Prediction(s, 1.0, later.current.size());
+    const StepFigures predicted = Prediction(s, later.height, later.current.size());
     EXPECT_NEAR(after.riseTime, predicted.riseTime, 0.10 * predicted.riseTime);
 }
 
