@@ -7,11 +7,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QTabBar>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
+#include <QTabBar>
 #include <QTimer>
 
 #include <algorithm>

@@ -15,9 +15,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QTextEdit>
 #include <QScopedValueRollback>
 #include <QTabBar>
+#include <QTextEdit>
 #include <QTimer>
 #include <QUiLoader>
 #include <QVBoxLayout>

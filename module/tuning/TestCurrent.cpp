@@ -39,10 +39,11 @@ constexpr const char* kProcedure[] = {
 };
 
 // The controls of the two pages; lists end with 0.
-constexpr int kParametersPage[] = {1120, 1121, 1303, 1304, 1301, 1123, 1376, 1377, 10014, 10015, 1119, 1122, 0};
-constexpr int kTestPage[] = {10000, 1339, 1340, 1342, 1343, 1341, 1334, 1335, 1337, 1338, 1336, 1361, 1372,
+constexpr int kParametersPage[] = {1120, 1121,  1303,  1304, 1301, 1123, 1376,
+                                   1377, 10014, 10015, 1119, 1122, 0};
+constexpr int kTestPage[] = {10000, 1339,  1340,  1342, 1343,  1341, 1334, 1335, 1337, 1338, 1336, 1361, 1372,
                              1375,  10002, 10004, 1374, 10001, 1333, 3138, 3142, 3139, 3140, 3141, 3143, 3147,
-                             3146,  3145, 3144, 3148, 3149, 3150, 3155, 3151, 3152, 3153, 3154, 0};
+                             3146,  3145,  3144,  3148, 3149,  3150, 3155, 3151, 3152, 3153, 3154, 0};
 constexpr int kFilterControls[] = {3140, 3141, 3139, 0};
 constexpr int kGravityControls[] = {3143, 3147, 3146, 3145, 3144, 0};
 constexpr int kOffsetControls[] = {3145, 3144, 3146, 0};
@@ -175,8 +176,8 @@ void CTestCurrent::OnTabSelChange(int id)
         return;
     }
     CMC_Setup* setup = GetSetup();
-    if (page == 1 &&
-        setup->GetParameterValueInBaseUnit("TestCurrent") > setup->GetParameterValueInBaseUnit("TestProtectionCurrent")) {
+    if (page == 1 && setup->GetParameterValueInBaseUnit("TestCurrent") >
+                         setup->GetParameterValueInBaseUnit("TestProtectionCurrent")) {
         ShowMessageBox(QString::fromUtf8(kProtectionBelowTestCurrent), MB_OK | MB_ICONWARNING);
         SetCurSel(kTab, 0);
         return;
@@ -286,10 +287,12 @@ void CTestCurrent::LaunchMainProgram()
     CMC_Setup* setup = GetSetup();
     if (!HandOverPreliminaryResults())
         return;
-    if (!SetUserVariableValue(&m_main, "In1", ProgramInput(setup->GetParameterValueInInternalUnit("TestCurrent")),
+    if (!SetUserVariableValue(&m_main, "In1",
+                              ProgramInput(setup->GetParameterValueInInternalUnit("TestCurrent")),
                               m_strError) ||
         !SetUserVariableValue(&m_main, "Imax_Prot_Test",
-                              ProgramInput(setup->GetParameterValueInInternalUnit("Imax_Prot")), m_strError)) {
+                              ProgramInput(setup->GetParameterValueInInternalUnit("Imax_Prot")),
+                              m_strError)) {
         TestFailed(1);
         return;
     }

@@ -103,12 +103,14 @@ protected:
     std::unique_ptr<CMC_Setup> FromDatasheet(const std::string& file)
     {
         auto setup = ReferenceSetup();
-        for (const char* name : {"pp", "Resolution", "MotorPhaseConnectionType", "R", "L", "K", "Jm", "In", "ImaxM"})
+        for (const char* name :
+             {"pp", "Resolution", "MotorPhaseConnectionType", "R", "L", "K", "Jm", "In", "ImaxM"})
             EXPECT_EQ(setup->SetParameterValueInBaseUnit(name, MotorFileParameter(file, name)), 1) << name;
         ComputeRegistersFromParameters(setup.get());
         ComputeParametersFromRegisters(setup.get());
         CMC_Parameter* current = setup->FindParameter("TestCurrent");
-        current->SetValueInBaseUnit(std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
+        current->SetValueInBaseUnit(
+            std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
         return setup;
     }
 
@@ -128,7 +130,8 @@ protected:
 
     // Opens the tuning dialog, goes to its Test page, presses Tune and Start,
     // lets `during` work the run, and ends with OK once the log is drawn.
-    void TuneAndStart(CTestCurrent& dialog, double kpScale, const std::function<void(DialogDriver&)>& during = {})
+    void TuneAndStart(CTestCurrent& dialog, double kpScale,
+                      const std::function<void(DialogDriver&)>& during = {})
     {
         user.OnDialog(CTestCurrent::kTemplateId, [&](DialogDriver& d) {
             d.SelectTab(CTestCurrent::kTab, 1);
@@ -156,7 +159,8 @@ protected:
     {
         const double toVolts = CurrentScale(s) / VoltageCommandScale(s);
         const double gain = (kpScale * s->GetParameterValueInBaseUnit("Kp_C_scl") +
-                             s->GetParameterValueInBaseUnit("Ki_C_scl")) * toVolts;
+                             s->GetParameterValueInBaseUnit("Ki_C_scl")) *
+                            toVolts;
         const double largest = s->GetParameterValueInBaseUnit("Vdc") / std::sqrt(3.0);
         return std::min(s->GetParameterValueInBaseUnit("ImaxM"), 0.85 * largest / gain);
     }

@@ -167,5 +167,4 @@ private:
     ErrorSink m_previousSink;
 };
 
-
 } // namespace simtest

@@ -4,8 +4,8 @@
 #include "IdentificationTestSupport.h"
 
 #include "EngineCore.h"
-#include "TestSequence.h"
 #include "TestCurrent.h"
+#include "TestSequence.h"
 
 #include <cmath>
 #include <tuple>
@@ -21,7 +21,8 @@ std::vector<std::vector<double>> StepLog(int rows)
 {
     std::vector<std::vector<double>> log;
     for (int i = 0; i < rows; ++i)
-        log.push_back({i < 5 ? 0.0 : 100.0, i < 5 ? 0.0 : 100.0 - 100.0 * std::exp(-(i - 5) / 3.0), 10.0 * i});
+        log.push_back(
+            {i < 5 ? 0.0 : 100.0, i < 5 ? 0.0 : 100.0 - 100.0 * std::exp(-(i - 5) / 3.0), 10.0 * i});
     return log;
 }
 
@@ -69,7 +70,8 @@ TEST_F(CTestCurrentTest, AStepIsLoggedAtTheCurrentLoopRateAndUploadedOntoTheGrap
     });
     ExpectNothingRunning(dialog);
     // The program's inputs: the test current and the drive's protection, as 16-bit integers.
-    EXPECT_EQ(Requested(Kind::WriteUser, "In1").back(), std::trunc(setup->GetParameterValueInInternalUnit("TestCurrent")));
+    EXPECT_EQ(Requested(Kind::WriteUser, "In1").back(),
+              std::trunc(setup->GetParameterValueInInternalUnit("TestCurrent")));
     EXPECT_EQ(Requested(Kind::WriteUser, "Imax_Prot_Test").back(),
               std::trunc(setup->GetParameterValueInInternalUnit("Imax_Prot")));
     EXPECT_EQ(Requested(Kind::WriteUser, "RefTest").back(), kRefTest);
@@ -80,12 +82,20 @@ TEST_F(CTestCurrentTest, EachFailureEndsTheRunWithItsText)
     const std::vector<FailureCase> cases = {
         {"protection triggered", [&] { ScriptMain(0.0); }, kProtection},
         {"no result", [&] { ScriptMain(kNoResult); }, kInternal},
-        {"short circuit while running",
-         [&] { ScriptMain().EndVariable("MER", 0x0002); },
+        {"short circuit while running", [&] { ScriptMain().EndVariable("MER", 0x0002); },
          "Drive / Motor shortcircuit protection triggered."},
-        {"main program does not start", [&] { ScriptMain(); drive->Fail(Kind::StartProgram, kProgram); },
+        {"main program does not start",
+         [&] {
+             ScriptMain();
+             drive->Fail(Kind::StartProgram, kProgram);
+         },
          kInternal},
-        {"log cannot be read", [&] { ScriptMain(); drive->Fail(Kind::UploadLog); }, kInternal},
+        {"log cannot be read",
+         [&] {
+             ScriptMain();
+             drive->Fail(Kind::UploadLog);
+         },
+         kInternal},
         {"test flag cannot be read",
          [&] {
              ScriptMain();
@@ -141,7 +151,8 @@ TEST_F(CTestCurrentTest, ClosingMidRunOrMidUploadLeavesNothingRunning)
         OpenOnTestPage(dialog, [&](DialogDriver& d) {
             d.Click(10000);
             const auto& document = dialog.Logger()->GetGraphDocument();
-            ASSERT_TRUE(d.WaitUntil([&] { return rows == 0 ? dialog.m_nStage == 4 : document.PointCount() > 10; }));
+            ASSERT_TRUE(
+                d.WaitUntil([&] { return rows == 0 ? dialog.m_nStage == 4 : document.PointCount() > 10; }));
             d.Cancel();
         });
         ExpectNothingRunning(dialog);
@@ -158,11 +169,26 @@ TEST_F(CTestCurrentTest, GainsEditedWhileATestRunsGoToTheDriveInOrderUpToAFailed
         std::vector<std::string> written;
     };
     const std::vector<Case> cases = {
-        {"Kp typed", [](DialogDriver& d) { d.SetEditText(1335, QStringLiteral("4")); }, nullptr, {"SFTKPI", "KPI"}},
-        {"Ki typed", [](DialogDriver& d) { d.SetEditText(1340, QStringLiteral("0.5")); }, nullptr, {"SFTKII", "KII"}},
-        {"Kp shift refused", [](DialogDriver& d) { d.SetEditText(1335, QStringLiteral("4.5")); }, "SFTKPI", {"SFTKPI"}},
-        {"Tune", [](DialogDriver& d) { d.Click(CTestCurrent::kTune); }, nullptr, {"SFTKPI", "KPI", "SFTKII", "KII"}},
-        {"Tune, KPI refused", [](DialogDriver& d) { d.Click(CTestCurrent::kTune); }, "KPI", {"SFTKPI", "KPI"}},
+        {"Kp typed",
+         [](DialogDriver& d) { d.SetEditText(1335, QStringLiteral("4")); },
+         nullptr,
+         {"SFTKPI", "KPI"}},
+        {"Ki typed",
+         [](DialogDriver& d) { d.SetEditText(1340, QStringLiteral("0.5")); },
+         nullptr,
+         {"SFTKII", "KII"}},
+        {"Kp shift refused",
+         [](DialogDriver& d) { d.SetEditText(1335, QStringLiteral("4.5")); },
+         "SFTKPI",
+         {"SFTKPI"}},
+        {"Tune",
+         [](DialogDriver& d) { d.Click(CTestCurrent::kTune); },
+         nullptr,
+         {"SFTKPI", "KPI", "SFTKII", "KII"}},
+        {"Tune, KPI refused",
+         [](DialogDriver& d) { d.Click(CTestCurrent::kTune); },
+         "KPI",
+         {"SFTKPI", "KPI"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
