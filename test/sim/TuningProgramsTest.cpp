@@ -59,6 +59,16 @@ protected:
         return rows.size();
     }
 
+    // The logged current from the step on, `count` samples (fewer when the
+    // log ends first).
+    static std::vector<double> CurrentAfterStep(const Rows& rows, std::size_t count)
+    {
+        std::vector<double> current;
+        for (std::size_t k = StepIndex(rows); k < rows.size() && current.size() < count; ++k)
+            current.push_back(rows[k][1]);
+        return current;
+    }
+
     EngineScales scales;
 };
 
@@ -174,11 +184,8 @@ TEST_F(CurrentTuningProgram, DesignedStepFollowsTheModelWithTheOnePeriodDelay)
         const Rows rows =
             Run(*setup, Internal(*setup, "TestProtectionCurrent"), flag, startVoltage, motor, true);
         EXPECT_EQ(flag, 1.0);
-        const std::size_t step = StepIndex(rows);
-        ASSERT_LT(step + 60, rows.size());
-        std::vector<double> logged;
-        for (std::size_t k = step; k < step + 60; ++k)
-            logged.push_back(rows[k][1]);
+        const std::vector<double> logged = CurrentAfterStep(rows, 60);
+        ASSERT_EQ(logged.size(), 60u);
         const StepShape drive = ShapeOf(logged, current);
         const StepShape delayed = ShapeOf(ModelStep(*setup, current, 60, true), current);
         const StepShape immediate = ShapeOf(ModelStep(*setup, current, 60, false), current);
@@ -215,11 +222,8 @@ TEST_F(CurrentTuningProgram, GainsTooHighForTheDelayRingWithoutEnd)
     double flag = 0.0, startVoltage = 0.0;
     const Rows rows = Run(*setup, 10.0 * current, flag, startVoltage, MotorModel::Reference(), true);
     EXPECT_EQ(flag, 1.0);
-    const std::size_t step = StepIndex(rows);
-    ASSERT_LT(step + 60, rows.size());
-    std::vector<double> logged;
-    for (std::size_t k = step; k < step + 60; ++k)
-        logged.push_back(rows[k][1]);
+    const std::vector<double> logged = CurrentAfterStep(rows, 60);
+    ASSERT_EQ(logged.size(), 60u);
     EXPECT_GT(Swing(logged, 20, 60, current), 1.0);
 }
 
