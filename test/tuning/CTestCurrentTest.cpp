@@ -3,10 +3,13 @@
 // of it), the live gain writes, "Tune", the page switch and OK.
 #include "IdentificationTestSupport.h"
 
+#include "DriveSetupDlg.h"
 #include "EngineCore.h"
+#include "RegisterTuningTests.h"
 #include "TestCurrent.h"
 #include "TestSequence.h"
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -284,6 +287,38 @@ TEST_F(CTestCurrentTest, FilterAndGravityControlsFollowTheirSwitches)
         d.SelectTab(CTestCurrent::kTab, 0);
         EXPECT_FALSE(d.IsVisible(3140)) << "the filter belongs to the Test page";
     });
+}
+
+} // namespace
+
+namespace {
+
+// The Drive Setup dialog's current "Tune && Test" opens the tuning test on a
+// recomputed setup, and an OK there comes back recomputed.
+TEST_F(CTestCurrentTest, TheDriveSetupsCurrentButtonOpensTheTestOnARecomputedSetup)
+{
+    RegisterTuningTests();
+    const double kp = 3.0;
+    user.OnDialog(108, [](DialogDriver& d) { d.Cancel(); });
+    user.OnDialog(CTestCurrent::kTemplateId, [&](DialogDriver& d) {
+        // A gain stored behind the editor's back reached its registers first.
+        const double held =
+            setup->GetParameterValueInInternalUnit("KPI") *
+            std::ldexp(1.0, static_cast<int>(setup->GetParameterValueInInternalUnit("SFTKPI"))) / 32767.0;
+        EXPECT_NEAR(held, kp, 1e-3);
+        d.SetEditText(1303, QStringLiteral("7"));
+        d.Ok();
+    });
+    user.OnDialog(106, [&](DialogDriver& d) {
+        setup->SetParameterValueInBaseUnit("Kp_C_scl", kp);
+        d.Click(3137);
+        d.Cancel();
+    });
+    CDriveSetupDlg editor(setup.get(), nullptr);
+    editor.DoModal();
+    ASSERT_NE(std::find(user.OpenedDialogs().begin(), user.OpenedDialogs().end(), CTestCurrent::kTemplateId),
+              user.OpenedDialogs().end());
+    EXPECT_NEAR(setup->GetParameterValueInBaseUnit("Imax_Prot"), 7.0, 1e-3);
 }
 
 } // namespace
