@@ -319,6 +319,13 @@ void GraphPlot::ZoomOut()
     yAxis2->setRange(m_y[1].Padded(0.05, QCPRange(-1.0, 1.0)));
 }
 
+void GraphPlot::ReplotNow()
+{
+    m_replotTimer.stop();
+    m_sinceReplot.start();
+    replot(rpImmediateRefresh);
+}
+
 void GraphPlot::RequestReplot()
 {
     if (!m_sinceReplot.isValid() || m_sinceReplot.elapsed() >= kReplotIntervalMs) {

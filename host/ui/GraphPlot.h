@@ -39,6 +39,8 @@ public:
     // Shows every point drawn (a scope: the whole screen) and follows new
     // points again.
     void ZoomOut();
+    // Draws at once (a zoom-out: the whole picture is new).
+    void ReplotNow();
     void RequestReplot();
 
     // The cursor: a vertical line at x and each curve's value there.

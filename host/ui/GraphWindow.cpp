@@ -122,7 +122,7 @@ void CGraphWindow::Initialize()
         BuildScaleButtons();
     m_drawnRows = 0;
     m_plot->ZoomOut();
-    m_plot->RequestReplot();
+    m_plot->ReplotNow();
 }
 
 void CGraphWindow::RefreshGraph()
@@ -186,7 +186,7 @@ void CGraphWindow::DoZoomOut()
     if (m_plot.isNull())
         return;
     m_plot->ZoomOut();
-    m_plot->RequestReplot();
+    m_plot->ReplotNow();
 }
 
 int CGraphWindow::CreateWMF(const char* name)
