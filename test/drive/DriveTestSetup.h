@@ -4,6 +4,7 @@
 
 #include "Comm.h"
 #include "Errors.h"
+#include "ScratchFolder.h"
 #include "ScriptedDrive.h"
 #include "Setup.h"
 #include "SetupFile.h"
@@ -38,22 +39,10 @@ protected:
         CMC_Comm::RegisterReceiveUnsolicitedMsgHandler(nullptr);
         CMC_Comm::SetActiveLink(nullptr, nullptr);
         SetErrorSink(std::move(m_previousSink));
-        if (!m_scratch.empty())
-            std::filesystem::remove_all(m_scratch);
     }
 
-    // A fresh folder removed after the test.
-    const std::filesystem::path& Scratch()
-    {
-        if (m_scratch.empty()) {
-            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-            m_scratch = std::filesystem::temp_directory_path() /
-                        ("velmaro-drive-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-            std::filesystem::remove_all(m_scratch);
-            std::filesystem::create_directories(m_scratch);
-        }
-        return m_scratch;
-    }
+    // A fresh folder, removed after the test.
+    const std::filesystem::path& Scratch() { return m_scratch.Path(); }
 
     static std::string ReadFile(const std::filesystem::path& path)
     {
@@ -75,5 +64,5 @@ protected:
 
 private:
     ErrorSink m_previousSink;
-    std::filesystem::path m_scratch;
+    ScratchFolder m_scratch{"velmaro-drive-"};
 };

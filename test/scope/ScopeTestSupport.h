@@ -7,6 +7,7 @@
 #include "DriveClock.h"
 #include "Errors.h"
 #include "ScopeLogger.h"
+#include "ScratchFolder.h"
 #include "ScriptedDrive.h"
 #include "SimTestSupport.h"
 
@@ -90,22 +91,10 @@ protected:
         RegisterScaleProvider({});
         SetErrorSink(std::move(m_previousSink));
         ::unsetenv("VELMARO_PLOT_DIR");
-        if (!m_scratch.empty())
-            std::filesystem::remove_all(m_scratch);
     }
 
     // A fresh folder, removed after the test.
-    const std::filesystem::path& Scratch()
-    {
-        if (m_scratch.empty()) {
-            const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-            m_scratch = std::filesystem::temp_directory_path() /
-                        ("velmaro-scope-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-            std::filesystem::remove_all(m_scratch);
-            std::filesystem::create_directories(m_scratch);
-        }
-        return m_scratch;
-    }
+    const std::filesystem::path& Scratch() { return m_scratch.Path(); }
 
     // The internal values of one column of the screen, place by place.
     static std::vector<double> Screen(const CMC_ScopeLogger& logger, int column, std::size_t count)
@@ -127,7 +116,7 @@ protected:
 
 private:
     ErrorSink m_previousSink;
-    std::filesystem::path m_scratch;
+    ScratchFolder m_scratch{"velmaro-scope-"};
 };
 
 } // namespace scopetest
