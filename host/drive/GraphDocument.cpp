@@ -1,10 +1,10 @@
 #include "GraphDocument.h"
 
 #include "Errors.h"
+#include "JsonReader.h"
 #include "Logger.h"
 #include "SetupFile.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -12,11 +12,7 @@ namespace {
 
 std::string CsvNumber(double value)
 {
-    if (!std::isfinite(value))
-        return {};
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
+    return std::isfinite(value) ? JsonNumber(value) : std::string();
 }
 
 // A CSV field: quoted when it holds a separator, a quote or a line break.

@@ -1,6 +1,7 @@
 #include "ScopeSettings.h"
 
 #include "CaseInsensitive.h"
+#include "JsonReader.h"
 
 #include <charconv>
 #include <cmath>
@@ -51,13 +52,6 @@ std::optional<std::string> Unescaped(std::string_view text)
         i += 2;
     }
     return name;
-}
-
-std::string Number(double value)
-{
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
 }
 
 std::string Colour(std::uint32_t colour)
@@ -303,15 +297,15 @@ std::string ScopeSettingsProblem(const ScopeSettings& settings)
 std::string FormatScopeSettings(const ScopeSettings& settings)
 {
     std::string text = std::string(kFormatKey) + "=" + std::to_string(kFormatVersion);
-    text += ";span=" + Number(settings.timeSpan);
+    text += ";span=" + JsonNumber(settings.timeSpan);
     text += ";trigger=" + std::to_string(settings.triggerMode) + "," + std::to_string(settings.triggerSlope) +
-            "," + Escaped(settings.triggerVariable) + "," + Number(settings.triggerLevel) + "," +
+            "," + Escaped(settings.triggerVariable) + "," + JsonNumber(settings.triggerLevel) + "," +
             std::to_string(settings.preTrigger);
-    text += ";grid=" + Colour(settings.gridColor) + "," + Number(settings.marks[0]) + "," +
-            Number(settings.marks[1]);
+    text += ";grid=" + Colour(settings.gridColor) + "," + JsonNumber(settings.marks[0]) + "," +
+            JsonNumber(settings.marks[1]);
     for (const ScopeChannel& channel : settings.channels)
         text += ";channel=" + Escaped(channel.variable) + "," + Escaped(channel.unit) + "," +
-                Number(channel.division) + "," + Number(channel.offset);
+                JsonNumber(channel.division) + "," + JsonNumber(channel.offset);
     for (const CXYCurve& curve : settings.curves)
         text += ";curve=" + std::to_string(curve.Axis()) + "," + std::to_string(curve.XColumn()) + "," +
                 std::to_string(curve.YColumn()) + "," + std::to_string(curve.LineAttribute()) + "," +

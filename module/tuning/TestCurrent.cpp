@@ -69,11 +69,11 @@ bool Is(const char* name, const char* expected)
     return name != nullptr && EqualsIgnoringCase(name, expected);
 }
 
-double Quiet(CMC_Setup* setup, const char* name, double fallback = 0.0)
+// A switch the setup may lack (then off).
+bool IsOn(const CMC_Setup* setup, const char* name)
 {
-    QuietLookup quiet;
-    const CMC_Parameter* p = setup->FindParameter(name);
-    return p ? p->GetValueInBaseUnit() : fallback;
+    const CMC_Parameter* p = FindQuietly(setup, name);
+    return p != nullptr && p->GetValueInBaseUnit() != 0.0;
 }
 
 } // namespace
@@ -159,11 +159,10 @@ void CTestCurrent::UpdateControls()
     // The gains stay open while a test runs: a change goes to the drive at once.
     EnableChild(IDOK, m_bRunning == 0);
     const bool testPage = m_page == 1;
-    ShowChildren(kFilterControls, testPage && Quiet(setup, "isUseFilterOnCrtCtrlOutput") != 0.0);
+    ShowChildren(kFilterControls, testPage && IsOn(setup, "isUseFilterOnCrtCtrlOutput"));
     const bool gravity = HasGravityCompensation(setup);
     EnableChildren(kGravityControls, gravity);
-    ShowChildren(kOffsetControls,
-                 testPage && (!gravity || Quiet(setup, "isCompensateGravitationalLoads") != 0.0));
+    ShowChildren(kOffsetControls, testPage && (!gravity || IsOn(setup, "isCompensateGravitationalLoads")));
 }
 
 void CTestCurrent::OnTabSelChange(int id)
@@ -228,9 +227,8 @@ void CTestCurrent::ApplyFilterAndGravity()
 // that the drive does not take.
 void CTestCurrent::WriteRegistersToDrive(std::initializer_list<const char*> names)
 {
-    QuietLookup quiet;
     for (const char* name : names) {
-        CMC_Parameter* p = GetSetup()->FindParameter(name);
+        CMC_Parameter* p = FindQuietly(GetSetup(), name);
         if (p == nullptr || p->WriteToChip() == 0)
             return;
     }
@@ -358,10 +356,8 @@ void CTestCurrent::UploadResults()
 void CTestCurrent::OnOK()
 {
     CPositioningTestDlg::OnOK();
-    CMC_Setup* setup = GetSetup();
-    QuietLookup quiet;
-    const CMC_Parameter* protection = setup->FindParameter("TestProtectionCurrent");
-    CMC_Parameter* drive = setup->FindParameter("Imax_Prot");
+    const CMC_Parameter* protection = FindQuietly(GetSetup(), "TestProtectionCurrent");
+    CMC_Parameter* drive = FindQuietly(GetSetup(), "Imax_Prot");
     if (protection != nullptr && drive != nullptr)
         drive->SetValueInBaseUnit(protection->GetValueInBaseUnit());
 }

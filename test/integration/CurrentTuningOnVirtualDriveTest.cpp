@@ -6,6 +6,8 @@
 // changed while the test runs must show in the next step of the same log.
 #include "VirtualDriveDialogTest.h"
 
+#include "CurrentLoopModel.h"
+
 #include "EngineCore.h"
 #include "TestCurrent.h"
 
@@ -20,57 +22,9 @@ using namespace simtest;
 // change a gain between two steps of the log.
 constexpr double kFineStep = 0.001;
 
-struct StepFigures {
-    double riseTime = 0.0;  // [s] 10 % to 90 % of the step
-    double overshoot = 0.0; // fraction of the step
-};
-
-// The time at which the samples y (one every ts from the step) first reach
-// `level`, interpolated between samples; -1 when they never do.
-double Crossing(const std::vector<double>& y, double level, double ts)
+double Overshoot(const StepShape& shape)
 {
-    for (std::size_t k = 1; k < y.size(); ++k)
-        if (y[k] >= level && y[k - 1] < level)
-            return ts * (static_cast<double>(k - 1) + (level - y[k - 1]) / (y[k] - y[k - 1]));
-    return -1.0;
-}
-
-StepFigures Figures(const std::vector<double>& y, double step, double ts)
-{
-    StepFigures f;
-    f.riseTime = Crossing(y, 0.9 * step, ts) - Crossing(y, 0.1 * step, ts);
-    f.overshoot = (*std::max_element(y.begin(), y.end()) - step) / step;
-    return f;
-}
-
-// The loop as designed: the PI on the measured current, its output acting
-// one period later on the winding (R, L), sampled every ts, for a step of
-// `height` amperes. Gains in volts per ampere (kiPerSample: per sample).
-// The inverter's dead time takes deadVolts off the voltage along the
-// current's direction.
-struct LoopModel {
-    double r, l, kp, kiPerSample, ts, deadVolts;
-};
-
-std::vector<double> PredictedStep(const LoopModel& m, double height, std::size_t samples)
-{
-    const double a = std::exp(-m.r * m.ts / m.l);
-    const double b = (1.0 - a) / m.r;
-    const double aHalf = std::exp(-0.5 * m.r * m.ts / m.l);
-    const double bHalf = (1.0 - aHalf) / m.r;
-    std::vector<double> y;
-    double current = 0.0, integral = 0.0, applied = 0.0;
-    for (std::size_t k = 0; k < samples; ++k) {
-        y.push_back(current / height);
-        const double error = height - current;
-        integral += m.kiPerSample * error;
-        const double command = m.kp * error + integral;
-        const double midPeriod = aHalf * current + bHalf * applied;
-        const double loss = midPeriod > 0.0 ? m.deadVolts : midPeriod < 0.0 ? -m.deadVolts : 0.0;
-        current = a * current + b * (applied - loss);
-        applied = command;
-    }
-    return y;
+    return shape.peak - 1.0;
 }
 
 // The samples of the logged current from the n-th rising step of the
@@ -165,27 +119,23 @@ protected:
         return std::min(s->GetParameterValueInBaseUnit("ImaxM"), 0.85 * largest / gain);
     }
 
-    // The step the setup's identified winding and quantised gains predict,
-    // with the voltage the dead band the setup gives the inverter takes off
-    // (along phase A: four thirds of one leg's loss).
-    static StepFigures Prediction(CMC_Setup* s, double height, std::size_t samples)
+    // The voltage the dead band the setup gives the inverter takes off
+    // along phase A (four thirds of one leg's loss) [V].
+    static double DeadVolts(CMC_Setup* s)
     {
-        const double deadBand = std::max(std::fmod(s->GetParameterValueInInternalUnit("DBT"), 256.0),
-                                         std::floor(s->GetParameterValueInInternalUnit("DBT") / 256.0));
+        const double dbt = s->GetParameterValueInInternalUnit("DBT");
+        const double deadBand = std::max(std::fmod(dbt, 256.0), std::floor(dbt / 256.0));
         const double deadTime = deadBand * s->GetParameterValueInBaseUnit("DBTPC") / 100.0 /
                                 s->GetParameterValueInBaseUnit("DSP_freq");
-        const double toDrive = VoltageCommandScale(s) / CurrentScale(s); // [command units per A] per [V/A]
-        const double r = s->GetParameterValueInBaseUnit("R");
-        const double phaseR = s->GetParameterValueInBaseUnit("MotorPhaseConnectionType") == 1.0 ? r / 3.0 : r;
-        const double l = s->GetParameterValueInBaseUnit("L") * phaseR / r;
-        const LoopModel model{phaseR,
-                              l,
-                              s->GetParameterValueInBaseUnit("Kp_C_scl") / toDrive,
-                              s->GetParameterValueInBaseUnit("Ki_C_scl") / toDrive,
-                              CurrentLoopPeriod(s),
-                              4.0 / 3.0 * deadTime * s->GetParameterValueInBaseUnit("PWM_freq") *
-                                  s->GetParameterValueInBaseUnit("Vdc")};
-        return Figures(PredictedStep(model, height / CurrentScale(s), samples), 1.0, CurrentLoopPeriod(s));
+        return 4.0 / 3.0 * deadTime * s->GetParameterValueInBaseUnit("PWM_freq") *
+               s->GetParameterValueInBaseUnit("Vdc");
+    }
+
+    // The step the setup's identified winding and quantised gains predict,
+    // with the drive's delay and dead band (height in current units).
+    static StepShape Prediction(CMC_Setup* s, double height, std::size_t samples)
+    {
+        return ShapeOf(ModelStep(*s, height, static_cast<int>(samples), true, DeadVolts(s)), height);
     }
 };
 
@@ -203,11 +153,10 @@ TEST_F(CurrentTuningOnVirtualDrive, TheTunedStepRisesAndOvershootsAsTheDesignPre
         TuneAndStart(dialog, 1.0);
         const LoggedStep step = RisingStep(dialog.Logger()->GetGraphDocument(), 0);
         ASSERT_GT(step.current.size(), 20u);
-        const double ts = CurrentLoopPeriod(s);
-        const StepFigures measured = Figures(step.current, step.height, ts);
-        const StepFigures predicted = Prediction(s, step.height, step.current.size());
-        EXPECT_NEAR(measured.riseTime, predicted.riseTime, 0.10 * predicted.riseTime);
-        EXPECT_NEAR(measured.overshoot, predicted.overshoot, 0.10 * std::max(predicted.overshoot, 0.05));
+        const StepShape measured = ShapeOf(step.current, step.height);
+        const StepShape predicted = Prediction(s, step.height, step.current.size());
+        EXPECT_NEAR(measured.rise, predicted.rise, 0.10 * predicted.rise);
+        EXPECT_NEAR(Overshoot(measured), Overshoot(predicted), 0.10 * std::max(Overshoot(predicted), 0.05));
         CMC_Comm::SetActiveLink(nullptr, nullptr);
     }
 }
@@ -238,15 +187,14 @@ TEST_F(CurrentTuningOnVirtualDrive, AGainDoubledWhileTheTestRunsShowsInTheNextSt
         d.SetEditText(1335, QString::number(doubledKp, 'g', 10));
     });
     const CGraphDocument& document = dialog.Logger()->GetGraphDocument();
-    const double ts = CurrentLoopPeriod(s);
     const LoggedStep first = RisingStep(document, 0), later = RisingStep(document, 1);
     ASSERT_GT(later.current.size(), 20u);
-    const StepFigures before = Figures(first.current, first.height, ts);
-    const StepFigures after = Figures(later.current, later.height, ts);
+    const StepShape before = ShapeOf(first.current, first.height);
+    const StepShape after = ShapeOf(later.current, later.height);
     EXPECT_NEAR(s->GetParameterValueInBaseUnit("Kp_C_scl"), doubledKp, 1e-3 * doubledKp);
-    EXPECT_LT(after.riseTime, 0.8 * before.riseTime);
-    const StepFigures predicted = Prediction(s, later.height, later.current.size());
-    EXPECT_NEAR(after.riseTime, predicted.riseTime, 0.10 * predicted.riseTime);
+    EXPECT_LT(after.rise, 0.8 * before.rise);
+    const StepShape predicted = Prediction(s, later.height, later.current.size());
+    EXPECT_NEAR(after.rise, predicted.rise, 0.10 * predicted.rise);
 }
 
 } // namespace

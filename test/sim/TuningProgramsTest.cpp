@@ -2,6 +2,7 @@
 // run them (preliminary positioning, inputs, the logger the dialog asks
 // for), with loops designed by the engine for the motor: the logged
 // responses must follow the references as the loops' gains promise.
+#include "CurrentLoopModel.h"
 #include "ProgramRunSupport.h"
 
 #include <gtest/gtest.h>
@@ -121,55 +122,6 @@ TEST_F(CurrentTuningProgram, StepResponseFollowsTheDesignedBandwidth)
     ASSERT_EQ(StepIndex(detuned), step);
     EXPECT_LT(detuned[step + 2][1], 0.8 * current);
     EXPECT_NEAR(detuned[step + 20][1], current, 0.03 * current);
-}
-
-// The current loop's step as a discrete model of it says, from the setup
-// alone: the PI with the setup's gains on the error sampled at the start of
-// each current-loop period, its voltage acting from the next period on
-// (delayed) or at once, on the winding's R and L (exact over a period);
-// the output and the integral saturate at the full command.
-// Current units, from 0 at sample 0.
-std::vector<double> ModelStep(CMC_Setup& setup, double step, int samples, bool delayed)
-{
-    const double phases = Internal(setup, "MotorPhaseConnectionType") == 1.0 ? 3.0 : 1.0;
-    const double r = setup.GetParameterValueInBaseUnit("R") / phases;
-    const double l = setup.GetParameterValueInBaseUnit("L") / phases;
-    const double decay = std::exp(-r * CurrentLoopPeriod(&setup) / l);
-    const double gain = (1.0 - decay) / r * CurrentScale(&setup) / VoltageCommandScale(&setup);
-    const double kp = setup.GetParameterValueInBaseUnit("Kp_C_scl");
-    const double ki = setup.GetParameterValueInBaseUnit("Ki_C_scl");
-    std::vector<double> current(static_cast<std::size_t>(samples), 0.0);
-    double integral = 0.0, pending = 0.0;
-    for (std::size_t k = 0; k + 1 < current.size(); ++k) {
-        const double error = step - current[k];
-        integral = std::clamp(integral + ki * error, -32767.0, 32767.0);
-        const double voltage = std::clamp(kp * error + integral, -32767.0, 32767.0);
-        const double acting = delayed ? std::exchange(pending, voltage) : voltage;
-        current[k + 1] = decay * current[k] + gain * acting;
-    }
-    return current;
-}
-
-// Rise time from 10 % to 90 % of the step [samples, interpolated] and the
-// peak [fraction of the step].
-struct StepShape {
-    double rise = 0.0;
-    double peak = 0.0;
-};
-
-StepShape ShapeOf(const std::vector<double>& current, double step)
-{
-    StepShape shape;
-    double at10 = -1.0, at90 = -1.0;
-    for (std::size_t k = 1; k < current.size(); ++k) {
-        const double before = current[k - 1] / step, now = current[k] / step;
-        for (auto [level, at] : {std::pair{0.1, &at10}, std::pair{0.9, &at90}})
-            if (*at < 0.0 && before < level && now >= level)
-                *at = static_cast<double>(k - 1) + (level - before) / (now - before);
-        shape.peak = std::max(shape.peak, now);
-    }
-    shape.rise = at90 - at10;
-    return shape;
 }
 
 TEST_F(CurrentTuningProgram, DesignedStepFollowsTheModelWithTheOnePeriodDelay)
