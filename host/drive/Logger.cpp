@@ -169,7 +169,7 @@ int CMC_SingleAxisLogger::ReadPoint(std::vector<double>* point)
     return 1;
 }
 
-int CMC_SingleAxisLogger::SaveGraph(const char* fileName) const
+int CMC_Logger::SaveGraph(const char* fileName) const
 {
     if (fileName == nullptr || *fileName == '\0') {
         SetLastErrorText("No file name for the plot.");

@@ -43,6 +43,13 @@ public:
     // The time between two samples [s].
     double SamplePeriod() const;
 
+    // Saves the points of the graph document: "<name>.csv" (time first, in the units
+    // shown), and with a graph renderer "<name>.png" and "<name>.svg" of the
+    // document's first filter; each file atomically. A name without folder
+    // goes to PlotDirectory(); an extension given is replaced. Non-zero on
+    // success. Nothing read: refused.
+    int SaveGraph(const char* fileName) const;
+
     // Uploaded samples: column 0 time [s], then one column per variable.
     const std::vector<std::vector<double>>& Points() const { return m_rows; }
 
@@ -80,12 +87,6 @@ public:
     // document (BeginUploadData empties it).
     int ReadPoint(std::vector<double>* point);
     const std::vector<double>& Point() const { return m_point; }
-    // Saves the points read so far: "<name>.csv" (time first, in the units
-    // shown), and with a graph renderer "<name>.png" and "<name>.svg" of the
-    // document's first filter; each file atomically. A name without folder
-    // goes to PlotDirectory(); an extension given is replaced. Non-zero on
-    // success. Nothing read: refused.
-    int SaveGraph(const char* fileName) const;
 
 private:
     CMC_CoffFormat* m_image;

@@ -7,11 +7,12 @@
 //   m_pause.AutoLoad(10016, this);      // in OnInitDialog
 #pragma once
 
+#include <QAbstractButton>
 #include <QPointer>
 #include <QString>
 
 class CMC_Dialog;
-class QAbstractButton;
+
 
 class CBitmapButton {
 public:

@@ -23,8 +23,9 @@ int RunModuleTest(ModuleTest test, CMC_Setup* setup, int testFlag, QWidget* pare
 {
     auto it = Runners().find(test);
     if (it == Runners().end() || !it->second) {
-        ShowMessageBox(QStringLiteral("This test is not available in this version."),
-                       MB_OK | MB_ICONINFORMATION);
+        // Only an editor built without the test dialogs gets here.
+        ShowMessageBox(QStringLiteral("The test dialogs were not loaded with the setup editor."),
+                       MB_OK | MB_ICONERROR);
         return IDCANCEL;
     }
     return it->second(setup, testFlag, parent);

@@ -34,7 +34,12 @@ void CPositioningTestDlg::OnPollTimer()
 
 bool CPositioningTestDlg::BeginWithPreliminaryTest()
 {
-    m_testCurrent = static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent"));
+    return BeginWithPreliminaryTest(static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent")));
+}
+
+bool CPositioningTestDlg::BeginWithPreliminaryTest(int current)
+{
+    m_testCurrent = current;
     OpenRun();
     if (!SetUserVariableValue(&m_preliminary, "In1", m_testCurrent, m_strError)) {
         TestFailed(1);

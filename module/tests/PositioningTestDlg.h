@@ -32,6 +32,8 @@ protected:
     // Takes "TestCurrent", opens the run, starts the preliminary program with
     // it as "In1" and polls; false when the run has already failed.
     bool BeginWithPreliminaryTest();
+    // The same with another current [internal units].
+    bool BeginWithPreliminaryTest(int current);
     // One poll of the preliminary program: true once it has ended without a
     // drive error and its results are taken, with the next stage's text shown.
     bool PreliminaryTestEnded();

@@ -40,8 +40,12 @@ void EmptyControls(CMyTestDlg& test, std::initializer_list<int> ids);
 enum class ProgramState { Failed, Running, Ended };
 
 // One poll of a program: still running (the poll is re-armed), ended with no
-// drive error under the mask, or failed.
-ProgramState PollProgramEnd(CMyTestDlg& test, CMC_CoffFormat* image, std::uint16_t mask);
+// drive error under the mask, or failed. Until the program has started a
+// drive error may be why it has not; once it has switched the power stage
+// off the errors are checked again unless the caller checks them itself.
+enum class EndCheck { DriveErrors, None };
+ProgramState PollProgramEnd(CMyTestDlg& test, CMC_CoffFormat* image, std::uint16_t mask,
+                            EndCheck endCheck = EndCheck::DriveErrors);
 
 // Reads a drive variable from the drive, in internal or base units. A
 // variable the setup lacks fails with the internal error, a failed read with

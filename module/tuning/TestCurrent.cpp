@@ -9,6 +9,7 @@
 #include "RegistersToParameters.h"
 #include "Setup.h"
 #include "TestSequence.h"
+#include "TuningSupport.h"
 
 #include <QShowEvent>
 
@@ -17,16 +18,6 @@
 
 namespace {
 
-constexpr const char* kStageTexts[] = {
-    "Launching the application for preliminary test",
-    "Waiting preliminary test to be finished",
-    "Launching the application for test",
-    "Running test",
-    "Uploading results",
-    "Test running. Press \"Stop\" to end the test",
-};
-
-constexpr const char* kProtectionTriggered = "Test failed!\nCurrent protection triggered during test!";
 constexpr const char* kProtectionBelowTestCurrent =
     "Over current protection must be greater or equal to Test current.";
 
@@ -58,28 +49,10 @@ struct CurveStyle {
 };
 constexpr CurveStyle kCurves[] = {{1, 1, 2}, {2, 3, 8}, {1, 2, 5}};
 
-// A current in internal units as the program's 16-bit input takes it.
-double ProgramInput(double internal)
-{
-    return static_cast<double>(static_cast<std::int16_t>(TruncRegister(internal)));
-}
-
-bool Is(const char* name, const char* expected)
-{
-    return name != nullptr && EqualsIgnoringCase(name, expected);
-}
-
-// A switch the setup may lack (then off).
-bool IsOn(const CMC_Setup* setup, const char* name)
-{
-    const CMC_Parameter* p = FindQuietly(setup, name);
-    return p != nullptr && p->GetValueInBaseUnit() != 0.0;
-}
-
 } // namespace
 
 CTestCurrent::CTestCurrent(CMC_Setup* setup, int flag, QWidget* parent)
-    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kMainProgram)
+    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kTuningStageTexts, kHelpTopic, kMainProgram)
 {
     m_nStageCount = 5;
     AddParameterControls("TestProtectionCurrent", 1303, 1304);
@@ -223,17 +196,6 @@ void CTestCurrent::ApplyFilterAndGravity()
     }
 }
 
-// Sends registers to the drive in order, up to the first that is missing or
-// that the drive does not take.
-void CTestCurrent::WriteRegistersToDrive(std::initializer_list<const char*> names)
-{
-    for (const char* name : names) {
-        CMC_Parameter* p = FindQuietly(GetSetup(), name);
-        if (p == nullptr || p->WriteToChip() == 0)
-            return;
-    }
-}
-
 void CTestCurrent::Tune()
 {
     CMC_Setup* setup = GetSetup();
@@ -246,18 +208,18 @@ void CTestCurrent::Tune()
     Compute_Ki_C_scl(setup);
     Compute_Kp_C_scl(setup);
     if (m_bRunning)
-        WriteRegistersToDrive({"SFTKPI", "KPI", "SFTKII", "KII"});
+        WriteRegistersToDrive(GetSetup(), {"SFTKPI", "KPI", "SFTKII", "KII"});
     RefreshAllParameters(0);
 }
 
 void CTestCurrent::OnChangedParameterValue(const char* name)
 {
     CMC_Setup* setup = GetSetup();
-    if (Is(name, "Kp_C_scl") || Is(name, "Ki_C_scl"))
+    if (IsName(name, "Kp_C_scl") || IsName(name, "Ki_C_scl"))
         ParameterChangeDispatch(setup, name); // the registers, and the gain they hold
-    else if (Is(name, "OffsetCurrent") && HasGravityCompensation(setup))
+    else if (IsName(name, "OffsetCurrent") && HasGravityCompensation(setup))
         Compute_FFL(setup);
-    else if (Is(name, "FilterOnCurrentControllerOutput"))
+    else if (IsName(name, "FilterOnCurrentControllerOutput"))
         Compute_FILTERQ(setup);
     CPositioningTestDlg::OnChangedParameterValue(name);
 }
@@ -265,10 +227,10 @@ void CTestCurrent::OnChangedParameterValue(const char* name)
 void CTestCurrent::OnRefreshParameterValue(const char* name)
 {
     if (m_bRunning) {
-        if (Is(name, "Kp_C_scl"))
-            WriteRegistersToDrive({"SFTKPI", "KPI"});
-        else if (Is(name, "Ki_C_scl"))
-            WriteRegistersToDrive({"SFTKII", "KII"});
+        if (IsName(name, "Kp_C_scl"))
+            WriteRegistersToDrive(GetSetup(), {"SFTKPI", "KPI"});
+        else if (IsName(name, "Ki_C_scl"))
+            WriteRegistersToDrive(GetSetup(), {"SFTKII", "KII"});
     }
     CPositioningTestDlg::OnRefreshParameterValue(name);
 }
@@ -286,10 +248,10 @@ void CTestCurrent::LaunchMainProgram()
     if (!HandOverPreliminaryResults())
         return;
     if (!SetUserVariableValue(&m_main, "In1",
-                              ProgramInput(setup->GetParameterValueInInternalUnit("TestCurrent")),
+                              TruncatedProgramInput(setup->GetParameterValueInInternalUnit("TestCurrent")),
                               m_strError) ||
         !SetUserVariableValue(&m_main, "Imax_Prot_Test",
-                              ProgramInput(setup->GetParameterValueInInternalUnit("Imax_Prot")),
+                              TruncatedProgramInput(setup->GetParameterValueInInternalUnit("Imax_Prot")),
                               m_strError)) {
         TestFailed(1);
         return;
@@ -334,23 +296,12 @@ void CTestCurrent::EndMainProgram()
     UploadResults();
 }
 
-// Reads the log point by point onto the graph; the dialog stays responsive,
-// and a Stop (or a close) ends the run with the points read so far shown.
+// Reads the log onto the graph; a Stop (or a close) ends the run with the
+// points read so far shown.
 void CTestCurrent::UploadResults()
 {
-    m_graph.DoZoomOut();
-    while (m_logger && m_logger->ReadPoint(nullptr)) {
-        m_graph.UpdateLastPoint();
-        PumpMessages();
-        if (m_bStoppable == 1 && m_bStopRequest)
-            break;
-        if (!m_bRunning && !m_bStoppable) {
-            m_graph.DoZoomOut();
-            return;
-        }
-    }
-    m_graph.DoZoomOut();
-    TestSucceeded(1);
+    if (m_logger && UploadOntoGraph(*this, *m_logger, m_graph))
+        TestSucceeded(1);
 }
 
 void CTestCurrent::OnOK()

@@ -11,7 +11,6 @@
 #include "Logger.h"
 #include "PositioningTestDlg.h"
 
-#include <initializer_list>
 #include <memory>
 
 class CTestCurrent : public CPositioningTestDlg {
@@ -56,7 +55,6 @@ private:
     void UpdateControls();
     void Tune();
     void ApplyFilterAndGravity();
-    void WriteRegistersToDrive(std::initializer_list<const char*> names);
     void EndMainProgram();
     void UploadResults();
 

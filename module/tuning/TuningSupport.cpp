@@ -1,0 +1,58 @@
+#include "TuningSupport.h"
+
+#include "CaseInsensitive.h"
+#include "EngineCore.h"
+#include "GraphWindow.h"
+#include "HostServices.h"
+#include "Logger.h"
+#include "TestDlg.h"
+
+#include <cmath>
+#include <cstdint>
+
+bool IsName(const char* name, const char* expected)
+{
+    return name != nullptr && EqualsIgnoringCase(name, expected);
+}
+
+bool IsOn(const CMC_Setup* setup, const char* name)
+{
+    const CMC_Parameter* p = FindQuietly(setup, name);
+    return p != nullptr && p->GetValueInBaseUnit() != 0.0;
+}
+
+void WriteRegistersToDrive(CMC_Setup* setup, std::initializer_list<const char*> names)
+{
+    for (const char* name : names) {
+        CMC_Parameter* p = FindQuietly(setup, name);
+        if (p == nullptr || p->WriteToChip() == 0)
+            return;
+    }
+}
+
+double TruncatedProgramInput(double internal)
+{
+    return static_cast<double>(static_cast<std::int16_t>(TruncRegister(internal)));
+}
+
+double RoundedProgramInput(double internal)
+{
+    return TruncatedProgramInput(std::isfinite(internal) ? std::floor(internal + 0.5) : 0.0);
+}
+
+bool UploadOntoGraph(CMC_TestDlg& test, CMC_SingleAxisLogger& logger, CGraphWindow& graph)
+{
+    graph.DoZoomOut();
+    while (logger.ReadPoint(nullptr)) {
+        graph.UpdateLastPoint();
+        PumpMessages();
+        if (test.m_bStoppable == 1 && test.m_bStopRequest)
+            break;
+        if (!test.m_bRunning && !test.m_bStoppable) {
+            graph.DoZoomOut();
+            return false;
+        }
+    }
+    graph.DoZoomOut();
+    return true;
+}

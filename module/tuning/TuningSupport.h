@@ -1,0 +1,42 @@
+// What the controller tuning dialogs share: the live register writes, the
+// switches a setup may lack, and the upload of a log onto a graph.
+#pragma once
+
+#include <array>
+#include <initializer_list>
+
+class CGraphWindow;
+class CMC_Setup;
+class CMC_SingleAxisLogger;
+class CMC_TestDlg;
+
+// The stage texts of a tuning run, in order.
+inline constexpr std::array<const char*, 6> kTuningStageTexts = {
+    "Launching the application for preliminary test",
+    "Waiting preliminary test to be finished",
+    "Launching the application for test",
+    "Running test",
+    "Uploading results",
+    "Test running. Press \"Stop\" to end the test",
+};
+inline constexpr const char* kProtectionTriggered = "Test failed!\nCurrent protection triggered during test!";
+
+// Whether a parameter name is the expected one, ignoring case.
+bool IsName(const char* name, const char* expected);
+
+// A switch the setup may lack (then off).
+bool IsOn(const CMC_Setup* setup, const char* name);
+
+// Sends registers to the drive in order, up to the first that is missing or
+// that the drive does not take.
+void WriteRegistersToDrive(CMC_Setup* setup, std::initializer_list<const char*> names);
+
+// A value in internal units as a program's signed 16-bit input takes it.
+double TruncatedProgramInput(double internal);
+double RoundedProgramInput(double internal);
+
+// Reads the uploaded log point by point onto the graph while the dialog stays
+// responsive. Gives false when the dialog closed in the middle (nothing more
+// may be done), true when the log was read to its end or a stoppable run
+// was stopped, with the points read so far kept.
+bool UploadOntoGraph(CMC_TestDlg& test, CMC_SingleAxisLogger& logger, CGraphWindow& graph);
