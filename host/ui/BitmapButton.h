@@ -13,7 +13,6 @@
 
 class CMC_Dialog;
 
-
 class CBitmapButton {
 public:
     // Gives the dialog's button with this id its picture; false when the

@@ -34,7 +34,8 @@ void CPositioningTestDlg::OnPollTimer()
 
 bool CPositioningTestDlg::BeginWithPreliminaryTest()
 {
-    return BeginWithPreliminaryTest(static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent")));
+    return BeginWithPreliminaryTest(
+        static_cast<int>(GetSetup()->GetParameterValueInInternalUnit("TestCurrent")));
 }
 
 bool CPositioningTestDlg::BeginWithPreliminaryTest(int current)

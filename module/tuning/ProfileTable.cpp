@@ -31,7 +31,8 @@ void Ramp(double x, std::int64_t n, RampCut cut, ProfileSegment& even, ProfileSe
     even.count = cut == RampCut::Speed && n <= 1 ? n : n - 1;
     even.increment = Increment(x, n);
     last.count = 1;
-    last.increment = std::floor((x - even.increment * static_cast<double>(even.count) / kFixedOne) * kFixedOne + 0.5);
+    last.increment =
+        std::floor((x - even.increment * static_cast<double>(even.count) / kFixedOne) * kFixedOne + 0.5);
 }
 
 ProfileSegments OneWaySegments(double v, std::int64_t tp, std::int64_t tn, std::int64_t tap, std::int64_t tan,

@@ -31,8 +31,8 @@ enum class ReferenceType { Positive = 0, Negative = 1, Bidirectional = 2 };
 enum class RampCut { Speed, Position };
 
 struct ProfileSegment {
-    std::int64_t count = 0;    // speed-loop periods
-    double increment = 0.0;   // per period, in 1/65536 of an internal unit (whole)
+    std::int64_t count = 0; // speed-loop periods
+    double increment = 0.0; // per period, in 1/65536 of an internal unit (whole)
 };
 
 using ProfileSegments = std::array<ProfileSegment, 6>;

@@ -85,7 +85,8 @@ struct ProfileScopeHandler {
 
 CProfileTuningDlg::CProfileTuningDlg(CMC_Setup* setup, int flag, QWidget* parent, const ProfileLoop& loop,
                                      const char* mainProgram)
-    : CPositioningTestDlg(setup, loop.templateId, flag, parent, kTuningStageTexts, loop.helpTopic, mainProgram),
+    : CPositioningTestDlg(setup, loop.templateId, flag, parent, kTuningStageTexts, loop.helpTopic,
+                          mainProgram),
       m_loop(loop), m_mainProgram(mainProgram)
 {
     AddParameterControls("TestLimitCurrent", 3284, 3283);
@@ -302,8 +303,9 @@ void CProfileTuningDlg::UpdateTrigger()
         const double span = type == 2 ? full : tap + tp + tan + std::min(tap, tan);
         const TriggerPoint trigger = ScopeTrigger(FinalValue(), type);
         const int preTrigger = static_cast<int>(std::ceil(100.0 * tap / span));
-        m_scope->ChangeSettings(span, MultiCycle() ? CMC_ScopeLogger::TriggerNormal : CMC_ScopeLogger::TriggerSingle,
-                                trigger.slope, trigger.variable, trigger.level, preTrigger);
+        m_scope->ChangeSettings(
+            span, MultiCycle() ? CMC_ScopeLogger::TriggerNormal : CMC_ScopeLogger::TriggerSingle,
+            trigger.slope, trigger.variable, trigger.level, preTrigger);
     }
     m_scope->LocateItems();
 }
@@ -677,8 +679,9 @@ void CProfileTuningDlg::OnOK()
         m_scope->SaveSettingsToSetupOption(m_loop.scopeOption);
     else
         setup->ClearOption(m_loop.scopeOption);
-    static constexpr std::pair<const char*, const char*> kKept[] = {
-        {"Imax_Prot", "TestProtectionCurrent"}, {"IlimPS", "TestLimitCurrent"}, {"StartCurrent", "TestStartCurrent"}};
+    static constexpr std::pair<const char*, const char*> kKept[] = {{"Imax_Prot", "TestProtectionCurrent"},
+                                                                    {"IlimPS", "TestLimitCurrent"},
+                                                                    {"StartCurrent", "TestStartCurrent"}};
     for (const auto& [target, source] : kKept)
         if (CMC_Parameter* p = FindQuietly(setup, target); p && ExistsQuietly(setup, source))
             p->SetValueInBaseUnit(ParameterInBase(source));
@@ -754,9 +757,9 @@ bool CProfileTuningDlg::WriteSegmentTable()
     times.tn = ParameterInBase(m_loop.times[1]);
     times.tap = ParameterInBase(m_loop.times[2]);
     times.tan = ParameterInBase(m_loop.times[3]);
-    const ProfileTable table = ComputeProfileTable(FinalValueInternal(), times, SpeedLoopPeriod(GetSetup()),
-                                                   static_cast<ReferenceType>(std::clamp(ReferenceTypeValue(), 0, 2)),
-                                                   m_loop.cut);
+    const ProfileTable table =
+        ComputeProfileTable(FinalValueInternal(), times, SpeedLoopPeriod(GetSetup()),
+                            static_cast<ReferenceType>(std::clamp(ReferenceTypeValue(), 0, 2)), m_loop.cut);
     for (int i = 0; i < 6; ++i) {
         if (i == table.failedSegment) {
             FailTest(*this, kSegmentErrors[static_cast<int>(table.error)]);
@@ -888,8 +891,9 @@ void CProfileTuningDlg::RunScope()
             m_scope->EndUploadData();
             return;
         }
-        CMC_Comm::CheckForUnrequestedMessages(
-            [slot = ScopeSlot(m_loop)](const UnsolicitedFrame& frame) { ProfileScopeHandler::Receive(slot, frame); });
+        CMC_Comm::CheckForUnrequestedMessages([slot = ScopeSlot(m_loop)](const UnsolicitedFrame& frame) {
+            ProfileScopeHandler::Receive(slot, frame);
+        });
         if (!m_scope->UploadInProgress() ||
             !(m_frameReceived || (CheckDriveErrors(0, kMaskRunning) && TestFlagPasses(0))))
             break;

@@ -21,16 +21,16 @@ constexpr const char* kProcedure[] = {
 
 // The controls of the two pages and the gains that may change while the
 // drive runs; lists end with 0.
-constexpr int kParametersPage[] = {10014, 10015, 1376, 1377, 1301, 1312, 1305, 1322, 3282, 3284, 3283, 3278,
-                                   3281,  3279,  1313, 1314, 1315, 1316, 1317, 1318, 1326, 1327, 1328, 1329,
-                                   1330,  1331,  1500, 1501, 1502, 1332, 3285, 3287, 3286, 3408, 1101, 1043,
-                                   1044,  0};
-constexpr int kTestPage[] = {1333,  1334,  1335,  1336,  1337,  1338,  1339,  1340, 1341, 1342, 1343, 1507, 1508,
-                             1509,  1510,  1511,  1344,  1345,  1346,  1347,  1348, 1349, 1367, 1369, 1368, 1350,
-                             1351,  1352,  1353,  1354,  1355,  1356,  1357,  1358, 1359, 1360, 1378, 1379, 1380,
-                             1381,  1382,  1383,  1384,  1385,  1386,  1387,  1388, 1389, 1390, 1512, 1513, 1361,
-                             1362,  1517,  1518,  1519,  1520,  3331,  3332,  1374, 10001, 10000, 1375, 10004, 10003,
-                             10002, 10016, 10017, 1372,  3269,  3270,  3288,  3305, 0};
+constexpr int kParametersPage[] = {10014, 10015, 1376, 1377, 1301, 1312, 1305, 1322, 3282, 3284,
+                                   3283,  3278,  3281, 3279, 1313, 1314, 1315, 1316, 1317, 1318,
+                                   1326,  1327,  1328, 1329, 1330, 1331, 1500, 1501, 1502, 1332,
+                                   3285,  3287,  3286, 3408, 1101, 1043, 1044, 0};
+constexpr int kTestPage[] = {
+    1333,  1334,  1335, 1336,  1337,  1338,  1339,  1340,  1341, 1342, 1343, 1507, 1508, 1509, 1510,
+    1511,  1344,  1345, 1346,  1347,  1348,  1349,  1367,  1369, 1368, 1350, 1351, 1352, 1353, 1354,
+    1355,  1356,  1357, 1358,  1359,  1360,  1378,  1379,  1380, 1381, 1382, 1383, 1384, 1385, 1386,
+    1387,  1388,  1389, 1390,  1512,  1513,  1361,  1362,  1517, 1518, 1519, 1520, 3331, 3332, 1374,
+    10001, 10000, 1375, 10004, 10003, 10002, 10016, 10017, 1372, 3269, 3270, 3288, 3305, 0};
 constexpr int kGainGroup[] = {1335, 1336, 1337, 1338, 1340, 1341, 1342, 1343, 1508, 1509, 1510, 1511, 1345,
                               1346, 1347, 1348, 1349, 1352, 1353, 1354, 1355, 1357, 1358, 1359, 1360, 0};
 constexpr int kSpeedLimitGroup[] = {3408, 1101, 1043, 1044, 0};
@@ -52,7 +52,7 @@ const ProfileLoop kPositionLoop = {
     "PositionTestReferenceType",
     "PositionTuningOscSettings",
     "PositionTuning",
-    {1517, 1518, 1519, 1520},
+    {1519, 1520, 1517, 1518},
     CTestPositionTuning::kIdentify,
     {"BITMAP_309", "BITMAP_310"},
     RampCut::Position,
@@ -72,7 +72,8 @@ bool PositionLoopDrivesSpeedLoop(CMC_Setup* setup)
 
 CTestPositionTuning::CTestPositionTuning(CMC_Setup* setup, int flag, QWidget* parent)
     : CProfileTuningDlg(setup, flag, parent, kPositionLoop,
-                        PositionLoopDrivesSpeedLoop(setup) ? kProgramWithSpeedLoop : kProgramWithoutSpeedLoop),
+                        PositionLoopDrivesSpeedLoop(setup) ? kProgramWithSpeedLoop
+                                                           : kProgramWithoutSpeedLoop),
       m_withSpeedLoop(PositionLoopDrivesSpeedLoop(setup))
 {
     m_nStageCount = 5;

@@ -21,14 +21,14 @@ constexpr const char* kProcedure[] = {
 constexpr int kParametersPage[] = {10014, 10015, 1376, 1377, 1301, 1305, 1322, 3282, 3284, 3283, 3278, 3281,
                                    3279,  1312,  1313, 1314, 1315, 1316, 1317, 1318, 1326, 1327, 1328, 1329,
                                    1330,  1331,  1319, 1320, 1321, 1323, 1332, 3285, 3287, 3286, 0};
-constexpr int kTestPage[] = {1333,  1334,  1335,  1336,  1337,  1338,  1339, 1340, 1341, 1342, 1343, 1347, 1348,
-                             1349,  1344,  1345,  1346,  1367,  1369,  1368, 1350, 1351, 1352, 1353, 1354, 1355,
-                             1356,  1357,  1358,  1359,  1360,  1378,  1382, 1379, 1380, 1381, 1383, 1384, 1387,
-                             1385,  1386,  1388,  1389,  1390,  1361,  1362, 1363, 1364, 1365, 1366, 3331, 3332,
-                             1374,  10001, 10000, 1375,  10004, 10003, 10002, 10016, 10017, 1372, 3269, 3270, 3288,
-                             3271,  0};
-constexpr int kGainGroup[] = {1335, 1336, 1337, 1338, 1340, 1341, 1342, 1343, 1345, 1346,
-                              1347, 1348, 1349, 1357, 1359, 1358, 1360, 0};
+constexpr int kTestPage[] = {1333,  1334, 1335, 1336, 1337, 1338,  1339,  1340, 1341,  1342,  1343,  1347,
+                             1348,  1349, 1344, 1345, 1346, 1367,  1369,  1368, 1350,  1351,  1352,  1353,
+                             1354,  1355, 1356, 1357, 1358, 1359,  1360,  1378, 1382,  1379,  1380,  1381,
+                             1383,  1384, 1387, 1385, 1386, 1388,  1389,  1390, 1361,  1362,  1363,  1364,
+                             1365,  1366, 3331, 3332, 1374, 10001, 10000, 1375, 10004, 10003, 10002, 10016,
+                             10017, 1372, 3269, 3270, 3288, 3271,  0};
+constexpr int kGainGroup[] = {1335, 1336, 1337, 1338, 1340, 1341, 1342, 1343, 1345,
+                              1346, 1347, 1348, 1349, 1357, 1359, 1358, 1360, 0};
 constexpr int kFeedForward[] = {1350, 1351, 1352, 1353, 1354, 1355, 1356, 1357, 1358, 1359, 1360, 0};
 constexpr int kSpeedFeedForward[] = {1351, 1352, 1353, 1354, 1355, 0};
 
@@ -45,7 +45,7 @@ const ProfileLoop kSpeedLoop = {
     "SpeedTestReferenceType",
     "SpeedTuningOscSettings",
     "SpeedTuning",
-    {1363, 1364, 1365, 1366},
+    {1365, 1366, 1363, 1364},
     CTestSpeedTuning::kIdentify,
     {"BITMAP_308", "BITMAP_311"},
     RampCut::Speed,
@@ -98,7 +98,8 @@ void CTestSpeedTuning::UpdateFeedForwardControls()
 {
     CMC_Setup* setup = GetSetup();
     if (HasSpeedForward(setup))
-        EnableChildren(kFeedForward, ParameterInBase("ControlMode") == 1.0 && ParameterInBase("PosSpd_in_FastLoop") == 0.0);
+        EnableChildren(kFeedForward,
+                       ParameterInBase("ControlMode") == 1.0 && ParameterInBase("PosSpd_in_FastLoop") == 0.0);
     else
         EnableChildren(kSpeedFeedForward, false);
 }

@@ -49,7 +49,8 @@ TEST(ProfileTable, EachReferenceTypeReachesItsValuesExactlyAndReturnsToZero)
         EXPECT_EQ(Reference(down.segments)[99], -1000.0);
         EXPECT_EQ(Reference(down.segments).back(), 0.0);
     }
-    const ProfileTable both = ComputeProfileTable(777, times, kPeriod, ReferenceType::Bidirectional, RampCut::Speed);
+    const ProfileTable both =
+        ComputeProfileTable(777, times, kPeriod, ReferenceType::Bidirectional, RampCut::Speed);
     ASSERT_EQ(both.error, ProfileError::None);
     const std::vector<double> r = Reference(both.segments);
     EXPECT_NEAR(r[99], 777.0, 1e-3);
@@ -61,7 +62,8 @@ TEST(ProfileTable, RampsOfOneOrNoPeriod)
 {
     const ProfileTimes oneSample = Times(kPeriod, 0.01, kPeriod, 0.01);
     // speed: a step in one sample, then one sample of 0
-    const ProfileTable speed = ComputeProfileTable(500, oneSample, kPeriod, ReferenceType::Positive, RampCut::Speed);
+    const ProfileTable speed =
+        ComputeProfileTable(500, oneSample, kPeriod, ReferenceType::Positive, RampCut::Speed);
     ASSERT_EQ(speed.error, ProfileError::None);
     EXPECT_EQ(speed.segments[0].count, 1);
     EXPECT_EQ(speed.segments[0].increment, 500.0 * 65536.0);
@@ -78,7 +80,8 @@ TEST(ProfileTable, RampsOfOneOrNoPeriod)
 
     // a ramp that rounds to no period at all
     const ProfileTimes none = Times(0.2 * kPeriod, 0.01, 0.01, 0.01);
-    const ProfileTable speedNone = ComputeProfileTable(500, none, kPeriod, ReferenceType::Positive, RampCut::Speed);
+    const ProfileTable speedNone =
+        ComputeProfileTable(500, none, kPeriod, ReferenceType::Positive, RampCut::Speed);
     EXPECT_EQ(speedNone.error, ProfileError::Slope);
     EXPECT_EQ(speedNone.failedSegment, 0);
     const ProfileTable positionNone =
@@ -87,8 +90,8 @@ TEST(ProfileTable, RampsOfOneOrNoPeriod)
     EXPECT_EQ(positionNone.failedSegment, 0);
 
     // bidirectional with a one-period return: segment 4 is one sample of 0
-    const ProfileTable both =
-        ComputeProfileTable(500, Times(0.01, 0.01, kPeriod, 0.01), kPeriod, ReferenceType::Bidirectional, RampCut::Speed);
+    const ProfileTable both = ComputeProfileTable(500, Times(0.01, 0.01, kPeriod, 0.01), kPeriod,
+                                                  ReferenceType::Bidirectional, RampCut::Speed);
     ASSERT_EQ(both.error, ProfileError::None);
     EXPECT_EQ(both.segments[4].count, 1);
     EXPECT_EQ(both.segments[4].increment, 0.0);
@@ -98,18 +101,19 @@ TEST(ProfileTable, RampsOfOneOrNoPeriod)
 TEST(ProfileTable, TablesTheDriveCannotTakeNameTheirFirstBadSegment)
 {
     // a hold longer than 32767 periods
-    const ProfileTable longHold =
-        ComputeProfileTable(100, Times(0.01, 32768 * kPeriod, 0.01, 0.01), kPeriod, ReferenceType::Positive, RampCut::Speed);
+    const ProfileTable longHold = ComputeProfileTable(100, Times(0.01, 32768 * kPeriod, 0.01, 0.01), kPeriod,
+                                                      ReferenceType::Positive, RampCut::Speed);
     EXPECT_EQ(longHold.error, ProfileError::Count);
     EXPECT_EQ(longHold.failedSegment, 2);
     // the largest value in one sample is taken; the bidirectional swing of
     // twice that in one sample overflows
     const ProfileTimes step = Times(kPeriod, 0.01, 0.5 * kPeriod, 0.01);
-    EXPECT_EQ(ComputeProfileTable(32767, Times(kPeriod, 0.01, kPeriod, 0.01), kPeriod, ReferenceType::Positive,
-                                  RampCut::Speed)
+    EXPECT_EQ(ComputeProfileTable(32767, Times(kPeriod, 0.01, kPeriod, 0.01), kPeriod,
+                                  ReferenceType::Positive, RampCut::Speed)
                   .error,
               ProfileError::None);
-    const ProfileTable swing = ComputeProfileTable(32767, step, kPeriod, ReferenceType::Bidirectional, RampCut::Speed);
+    const ProfileTable swing =
+        ComputeProfileTable(32767, step, kPeriod, ReferenceType::Bidirectional, RampCut::Speed);
     EXPECT_EQ(swing.error, ProfileError::Slope);
     EXPECT_EQ(swing.failedSegment, 2);
 }
