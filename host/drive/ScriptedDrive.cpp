@@ -363,7 +363,9 @@ LinkResult ScriptedDrive::UploadLog(double now, std::vector<std::vector<double>>
     if (result != LinkResult::Ok)
         return result;
     rows.clear();
-    if (m_run.hasLog && m_run.ended)
+    // A drive's log holds its samples from the start of the program on; a
+    // program that repeats its motion has filled it long before it ends.
+    if (m_run.hasLog && (m_run.ended || m_run.started))
         rows = m_run.script.m_log;
     SetResult(LinkResult::Ok, static_cast<double>(rows.size()));
     return result;

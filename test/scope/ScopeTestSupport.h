@@ -6,6 +6,7 @@
 #include "Comm.h"
 #include "DriveClock.h"
 #include "Errors.h"
+#include "ScopeFrames.h"
 #include "ScopeLogger.h"
 #include "ScratchFolder.h"
 #include "ScriptedDrive.h"
@@ -35,33 +36,6 @@ inline double Factor(CMC_Setup*, const char* unit, const char*)
 inline double Offset(CMC_Setup*, const char*)
 {
     return 0.0;
-}
-
-// Samples (one row per sample, one value per channel) as a frame's payload.
-inline std::vector<std::uint8_t> Payload(const std::vector<std::vector<std::int32_t>>& samples)
-{
-    std::vector<std::uint8_t> bytes;
-    for (const auto& sample : samples)
-        for (std::int32_t value : sample) {
-            const auto word = static_cast<std::uint32_t>(value);
-            for (int shift : {0, 8, 16, 24})
-                bytes.push_back(static_cast<std::uint8_t>(word >> shift));
-        }
-    return bytes;
-}
-
-// A whole scope frame: word count, sequence number, code, payload.
-inline UnsolicitedFrame Frame(std::uint16_t sequence, const std::vector<std::vector<std::int32_t>>& samples)
-{
-    const std::vector<std::uint8_t> payload = Payload(samples);
-    const auto words = static_cast<std::uint16_t>(payload.size() / 2);
-    UnsolicitedFrame frame{CMC_ScopeLogger::kFrameCode, {}};
-    for (std::uint16_t word : {words, sequence, CMC_ScopeLogger::kFrameCode}) {
-        frame.data.push_back(static_cast<std::uint8_t>(word & 0xFF));
-        frame.data.push_back(static_cast<std::uint8_t>(word >> 8));
-    }
-    frame.data.insert(frame.data.end(), payload.begin(), payload.end());
-    return frame;
 }
 
 // A ramp of samples for one channel: from, from + step, ... (count samples).

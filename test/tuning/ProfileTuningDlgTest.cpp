@@ -12,6 +12,8 @@
 #include "TestSpeedTuning.h"
 #include "TuningSupport.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <cmath>
 
@@ -261,8 +263,34 @@ TEST_F(ProfileTuningDlgTest, AStopDuringTheUploadKeepsThePointsReadSoFar)
     EXPECT_LT(read, 2000u);
 }
 
+// Steps a user takes while a dialog's own loop runs: each acts once its
+// condition holds, looked at on every turn of the event loop.
+class UserSteps {
+public:
+    struct Step {
+        std::function<bool()> when;
+        std::function<void()> act;
+    };
+    explicit UserSteps(std::vector<Step> steps) : m_steps(std::move(steps))
+    {
+        m_timer.setInterval(0);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (m_next < m_steps.size() && m_steps[m_next].when())
+                m_steps[m_next++].act();
+        });
+        m_timer.start();
+    }
+    bool Done() const { return m_next == m_steps.size(); }
+
+private:
+    std::vector<Step> m_steps;
+    std::size_t m_next = 0;
+    QTimer m_timer;
+};
+
 // Without a scope the two variables are read in a loop; gains typed while
-// it runs go to the drive at once, and Stop ends it as a success.
+// it runs go to the drive at once, Pause holds the plot, and Stop ends the
+// run as a success.
 TEST_F(ProfileTuningDlgTest, ThePlainOnlinePlotRunsUntilStopAndTakesGainsLive)
 {
     setup->SetOption("hasOscilloscope", "0");
@@ -272,24 +300,31 @@ TEST_F(ProfileTuningDlgTest, ThePlainOnlinePlotRunsUntilStopAndTakesGainsLive)
     drive->Variable("Speed_Reference", std::vector<double>{10.0, 20.0, 30.0});
     drive->Variable("Load_Speed", std::vector<double>{8.0, 18.0, 28.0});
     CTestSpeedTuning dialog(setup.get(), 1, nullptr);
+    std::size_t paused = 0;
     OpenOnTestPage(dialog, [&](DialogDriver& d) {
         EXPECT_FALSE(d.IsEnabled(CProfileTuningDlg::kPause));
-        d.Click(10000);
-        ASSERT_TRUE(d.WaitUntil([&] { return dialog.PlainPlot().Points(0).size() >= 5; }))
-            << dialog.m_strError << " stage " << dialog.m_nStage << " running " << dialog.m_bRunning;
-        EXPECT_TRUE(d.IsVisible(CProfileTuningDlg::kScopeGraph));
-        EXPECT_TRUE(d.IsVisible(1363));
-        EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kPause));
-        EXPECT_TRUE(d.Text(1363).endsWith(QStringLiteral(" rpm"))) << d.Text(1363).toStdString();
-        EXPECT_TRUE(d.IsEnabled(1335)) << "the gains stay open in on-line mode";
-        d.SetEditText(1335, QString::number(Value("Kp_S_scl") * 1.2));
-        ASSERT_TRUE(d.WaitUntil([&] { return drive->Count(Kind::WriteParameter, "KPS") > 0; }));
-        d.Click(CProfileTuningDlg::kPause);
-        const std::size_t paused = dialog.PlainPlot().Points(0).size();
-        EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kContinue));
-        d.Click(10000);
-        ASSERT_TRUE(WaitForEnd(d, dialog));
-        EXPECT_EQ(dialog.PlainPlot().Points(0).size(), paused);
+        const auto plotted = [&] { return dialog.PlainPlot().Points(0).size(); };
+        UserSteps steps({
+            {[&] { return plotted() >= 5; },
+             [&] {
+                 EXPECT_TRUE(d.IsVisible(CProfileTuningDlg::kScopeGraph));
+                 EXPECT_TRUE(d.IsVisible(1363));
+                 EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kPause));
+                 EXPECT_TRUE(d.Text(1363).endsWith(QStringLiteral(" rpm"))) << d.Text(1363).toStdString();
+                 EXPECT_TRUE(d.IsEnabled(1335)) << "the gains stay open in on-line mode";
+                 d.SetEditText(1335, QString::number(Value("Kp_S_scl") * 1.2));
+             }},
+            {[&] { return drive->Count(Kind::WriteParameter, "KPS") > 0; },
+             [&] {
+                 d.Click(CProfileTuningDlg::kPause);
+                 paused = plotted();
+                 EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kContinue));
+             }},
+            {[&] { return drive->Requests().size() > 400; }, [&] { d.Click(10000); }},
+        });
+        ASSERT_TRUE(StartAndWait(d, dialog));
+        EXPECT_TRUE(steps.Done());
+        EXPECT_EQ(plotted(), paused);
         EXPECT_EQ(dialog.m_nResult, 1) << dialog.m_strError;
     });
     ExpectNothingRunning(dialog);
