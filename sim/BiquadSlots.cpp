@@ -10,21 +10,30 @@ BiquadCoefficients BiquadCoefficients::FromRegisters(const std::array<double, 6>
 
 void BiquadSlots::Configure(const std::array<BiquadCoefficients, 3>& slots, const std::array<int, 3>& counts)
 {
-    std::array<int, 3> first{}, used{};
+    const std::array<int, 3> before = SlotLocations();
     int next = 0;
     for (std::size_t location = 0; location < 3; ++location) {
-        const int count = std::clamp(counts[location], 0, 3 - next);
-        first[location] = next;
-        used[location] = count;
-        next += count;
+        m_first[location] = next;
+        m_count[location] = std::clamp(counts[location], 0, 3 - next);
+        next += m_count[location];
     }
-    // Unchanged filters keep their memories (other registers change live).
-    if (first == m_first && used == m_count && slots == m_slots)
-        return;
     m_slots = slots;
-    m_first = first;
-    m_count = used;
-    Reset();
+    // New coefficients act on the memories of the signal the slot filters,
+    // as they do on the drive; a slot that now filters another signal, or
+    // none, starts from rest.
+    const std::array<int, 3> after = SlotLocations();
+    for (std::size_t k = 0; k < 3; ++k)
+        if (after[k] != before[k])
+            m_state[k] = {};
+}
+
+std::array<int, 3> BiquadSlots::SlotLocations() const
+{
+    std::array<int, 3> locations = {-1, -1, -1};
+    for (int location = 0; location < 3; ++location)
+        for (int k = m_first[location]; k < m_first[location] + m_count[location]; ++k)
+            locations[static_cast<std::size_t>(k)] = location;
+    return locations;
 }
 
 double BiquadSlots::Filter(Location location, double x)

@@ -21,7 +21,7 @@ public:
 
     // The slots' coefficients and the number of slots each location uses
     // ("SPDREF_BQ_INI", "IQREF_BQ_INI", "ASPD_BQ_INI"); counts beyond the
-    // three slots are cut.
+    // three slots are cut. A slot that keeps its location keeps its memory.
     void Configure(const std::array<BiquadCoefficients, 3>& slots, const std::array<int, 3>& counts);
     // Runs a value through the slots of a location (unchanged when it has none).
     double Filter(Location location, double x);
@@ -30,6 +30,9 @@ public:
     int Count(Location location) const { return m_count[location]; }
 
 private:
+    // The location each slot serves, -1 for an unused slot.
+    std::array<int, 3> SlotLocations() const;
+
     struct State {
         double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
     };

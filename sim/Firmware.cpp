@@ -346,6 +346,8 @@ void Firmware::Configure()
     p.derivativeFilter = std::clamp(reg("KDFP", 32767.0), 0.0, 32767.0) / 32768.0;
     const auto acr = static_cast<std::uint32_t>(std::max(0.0, reg("ACR", 1796.0)));
     p.cascade = (acr >> 9) & 1u;
+    p.kffSOnCurrent = (acr >> 14) & 1u;
+    p.loadCurrent = reg("FFL", 0.0);
     const auto pcr = static_cast<std::uint32_t>(std::max(0.0, reg("PCR", 1.0)));
     p.overCurrentOn = pcr & 1u;
     p.overCurrentLevel = reg("IMAXPROT", 32767.0);
@@ -903,21 +905,20 @@ void Firmware::SlowLoop()
         if (m_mode == ControlMode::Position)
             RunPositionController();
         else if (m_mode == ControlMode::Speed)
-            RunSpeedController();
+            RunSpeedController(m_speedRef);
     }
     if (!m_log.fastLoop)
         SampleLog();
 }
 
-void Firmware::RunSpeedController()
+void Firmware::RunSpeedController(double referenceSpeed)
 {
     const double error = m_speedRef - m_speed;
     m_speedIntegral =
         std::clamp(m_speedIntegral + ApplyGain(m_p.kiS, error), -m_p.speedIntLimit, m_p.speedIntLimit);
-    double out = ApplyGain(m_p.kpS, error) + m_speedIntegral + ApplyGain(m_p.kffA, m_accRef);
-    out = std::clamp(out, -m_p.speedOutLimit, m_p.speedOutLimit);
-    m_iqRef = m_biquads.Filter(BiquadSlots::CurrentReference, out);
-    m_idRef = 0.0;
+    const double out = ApplyGain(m_p.kpS, error) + m_speedIntegral + ApplyGain(m_p.kffA, m_accRef) +
+                       CurrentSpeedFeedForward(referenceSpeed);
+    SetControllerCurrent(out, m_p.speedOutLimit);
 }
 
 void Firmware::RunPositionController()
@@ -929,19 +930,31 @@ void Firmware::RunPositionController()
     m_positionIntegral =
         std::clamp(m_positionIntegral + ApplyGain(m_p.kiP, error), -m_p.posIntLimit, m_p.posIntLimit);
     double out = ApplyGain(m_p.kpP, error) + m_positionIntegral + ApplyGain(m_p.kdP, m_derivative);
-    out = std::clamp(out, -m_p.posOutLimit, m_p.posOutLimit);
     if (m_p.cascade) {
-        const double speed =
-            m_biquads.Filter(BiquadSlots::SpeedReference, out) + ApplyGain(m_p.kffS, m_posSpeedRef);
-        m_speedRef = speed;
+        out = std::clamp(out, -m_p.posOutLimit, m_p.posOutLimit);
+        m_speedRef = m_biquads.Filter(BiquadSlots::SpeedReference, out);
+        if (!m_p.kffSOnCurrent)
+            m_speedRef += ApplyGain(m_p.kffS, m_posSpeedRef);
         m_accRef = m_posAccRef;
-        RunSpeedController();
+        RunSpeedController(m_posSpeedRef);
     } else {
-        out += ApplyGain(m_p.kffA, m_posAccRef);
-        m_iqRef = m_biquads.Filter(BiquadSlots::CurrentReference, out);
-        m_idRef = 0.0;
+        out += ApplyGain(m_p.kffA, m_posAccRef) + CurrentSpeedFeedForward(m_posSpeedRef);
+        SetControllerCurrent(out, m_p.posOutLimit);
         m_speedRef = m_posSpeedRef;
     }
+}
+
+double Firmware::CurrentSpeedFeedForward(double referenceSpeed) const
+{
+    return m_p.kffSOnCurrent ? ApplyGain(m_p.kffS, referenceSpeed) : 0.0;
+}
+
+void Firmware::SetControllerCurrent(double output, double limit)
+{
+    const double filtered =
+        m_biquads.Filter(BiquadSlots::CurrentReference, std::clamp(output, -limit, limit));
+    m_iqRef = std::clamp(filtered + m_p.loadCurrent, -limit, limit);
+    m_idRef = 0.0;
 }
 
 void Firmware::ResetControllers()

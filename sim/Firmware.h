@@ -267,6 +267,8 @@ private:
         double posIntLimit = 32767.0;    // 32767 - "IMAXP"
         double derivativeFilter = 0.5;   // "KDFP" / 32768
         bool cascade = true;             // position loop drives the speed loop ("ACR" bit 9)
+        bool kffSOnCurrent = false;      // kffS acts on the current reference ("ACR" bit 14)
+        double loadCurrent = 0.0;        // "FFL": the load's current, fed forward
         bool overCurrentOn = true;       // "PCR" bit 0
         double overCurrentLevel = 32767; // "IMAXPROT"
         int overCurrentTime = 100;       // "TIMAXPROT" [speed-loop periods]
@@ -287,8 +289,15 @@ private:
     void MeasureHalls();
     void RunCurrentController();
     double CurrentPi(double reference, double measured, std::int64_t& integral) const;
-    void RunSpeedController();
+    // The speed loop on m_speedRef; referenceSpeed is the profile's speed
+    // that the speed feed-forward scales.
+    void RunSpeedController(double referenceSpeed);
     void RunPositionController();
+    // The speed feed-forward [current units] when it acts on the current reference.
+    double CurrentSpeedFeedForward(double referenceSpeed) const;
+    // The current reference of a controller's output: filtered, with the
+    // load's current added, within the limit [current units].
+    void SetControllerCurrent(double output, double limit);
     void ApplyVoltage();
     void Protections();
     void SampleLog();

@@ -52,22 +52,6 @@ LoggedStep RisingStep(const CGraphDocument& document, int n)
 
 class CurrentTuningOnVirtualDrive : public VirtualDriveDialogTest {
 protected:
-    // The setup a user has typed from the datasheet, with the drive's Hall
-    // registers still the reference drive's.
-    std::unique_ptr<CMC_Setup> FromDatasheet(const std::string& file)
-    {
-        auto setup = ReferenceSetup();
-        for (const char* name :
-             {"pp", "Resolution", "MotorPhaseConnectionType", "R", "L", "K", "Jm", "In", "ImaxM"})
-            EXPECT_EQ(setup->SetParameterValueInBaseUnit(name, MotorFileParameter(file, name)), 1) << name;
-        ComputeRegistersFromParameters(setup.get());
-        ComputeParametersFromRegisters(setup.get());
-        CMC_Parameter* current = setup->FindParameter("TestCurrent");
-        current->SetValueInBaseUnit(
-            std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
-        return setup;
-    }
-
     // Supply, Hall sensors, resistance and inductance, through their dialogs.
     void Identify(CMC_Setup* s)
     {
@@ -144,7 +128,7 @@ TEST_F(CurrentTuningOnVirtualDrive, TheTunedStepRisesAndOvershootsAsTheDesignPre
     for (const std::string& file : LibraryMotorFiles()) {
         SCOPED_TRACE(file);
         const MotorModel motor = LoadMotor(file);
-        auto setup = FromDatasheet(file);
+        auto setup = DatasheetSetup(file);
         CMC_Setup* s = setup.get();
         Connect(motor, *s);
         Identify(s);
@@ -165,7 +149,7 @@ TEST_F(CurrentTuningOnVirtualDrive, AGainDoubledWhileTheTestRunsShowsInTheNextSt
 {
     const std::string file = LibraryMotorFiles().front();
     const MotorModel motor = LoadMotor(file);
-    auto setup = FromDatasheet(file);
+    auto setup = DatasheetSetup(file);
     CMC_Setup* s = setup.get();
     VirtualDrive& drive = Connect(motor, *s, {}, 0.5, kFineStep);
     Identify(s);

@@ -1,14 +1,19 @@
 // The firmware: the current controller in the drive's fixed point and with
-// the reference setup's gains, the voltage limit, the protections and their
-// "MER" bits, the biquad slots, the profile, the logger and the scope frames.
+// the reference setup's gains, the voltage limit, the outer loops' feed-
+// forwards, registers written while the loops run, the protections and
+// their "MER" bits, the biquad slots, the profile, the logger and the scope
+// frames.
 #include "Firmware.h"
 #include "Plant.h"
 #include "SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -182,6 +187,129 @@ TEST(FirmwareOuterLoops, SpeedAndPositionLoopsWithTheReferenceGainsReachTheirRef
                 (position.fw->Position() - start) / 4096.0 * 2.0 * 3.141592653589793, 0.02);
     EXPECT_TRUE(position.fw->IsOn());
     EXPECT_EQ(position.fw->Errors(), 0);
+}
+
+// A load of 0.2 Nm hanging on the reference motor (1.5 A), held where it
+// stands. The position loop on a speed loop, both without integral, hold it
+// with a steady position error; the current that the loops with their
+// integrals settle on, fed forward as "FFL", cancels that error.
+TEST(FirmwareFeedForwards, LoadCurrentCancelsTheSteadyErrorOfLoopsWithoutIntegral)
+{
+    MotorModel motor = MotorModel::Reference();
+    motor.loadTorque = 0.2;
+    struct Held {
+        double error = 0.0;   // [increments]
+        double current = 0.0; // reference [current units]
+    };
+    auto hold = [&motor](std::initializer_list<std::pair<const char*, double>> registers) {
+        Rig rig(motor);
+        rig.CalibrateHalls(motor);
+        for (const auto& [name, value] : registers)
+            rig.fw->SetRegister(name, value);
+        EXPECT_TRUE(rig.fw->SwitchOn());
+        rig.fw->SetPositionReference(rig.fw->Position());
+        rig.Run(0.5);
+        Held held;
+        for (int k = 0; k < 100; ++k) { // the mean over 50 ms
+            rig.Run(0.0005);
+            held.error += (rig.fw->PositionReference() - rig.fw->Position()) / 100.0;
+            held.current += rig.fw->CurrentReferenceQ() / 100.0;
+        }
+        EXPECT_TRUE(rig.fw->IsOn());
+        return held;
+    };
+    const Held integral = hold({});
+    EXPECT_NEAR(integral.error, 0.0, 0.5);
+
+    const Held proportional = hold({{"KIS", 0}, {"KIP", 0}});
+    EXPECT_GT(proportional.error, 15.0); // the load pulls the motor back
+    EXPECT_NEAR(proportional.current, integral.current, 0.05 * integral.current);
+
+    const Held compensated = hold({{"KIS", 0}, {"KIP", 0}, {"FFL", std::round(integral.current)}});
+    EXPECT_NEAR(compensated.error, 0.0, 0.1 * proportional.error);
+}
+
+// With the controllers' gains at zero the current reference is the
+// feed-forwards alone: "KFFS" x the reference speed goes to the current
+// reference when bit 14 of "ACR" is set, else to the speed reference of the
+// cascaded position loop (nowhere in speed control or without the speed
+// loop); "FFL" goes to every controller's current reference, not to a
+// current the drive is told to make.
+TEST(FirmwareFeedForwards, ACRBit14SendsTheSpeedFeedForwardToTheSpeedOrTheCurrentLoop)
+{
+    Rig rig;
+    rig.plant->HoldSpeed(0.0);
+    for (const char* gain : {"KPS", "KIS", "KPP", "KIP", "KDP"})
+        rig.fw->SetRegister(gain, 0);
+    rig.fw->SetRegister("KFFS", 16384); // 4: 0.5 x 2^3
+    rig.fw->SetRegister("SFTSFFW", 3);
+    rig.fw->SetRegister("FFL", 100);
+    rig.fw->SetRegister("SATP", 32767 - 2000); // the direct position loop's current limit
+    ASSERT_TRUE(rig.fw->SwitchOn());
+
+    constexpr double kCascade = 1796, kDirect = 1796 - 512, kOnCurrent = 16384;
+    struct Case {
+        const char* name;
+        double acr;
+        ControlMode mode;
+        double speedReference;   // expected
+        double currentReference; // expected
+    };
+    const Case cases[] = {
+        {"speed control, speed loop", kCascade, ControlMode::Speed, 50.0, 100.0},
+        {"speed control, current loop", kCascade + kOnCurrent, ControlMode::Speed, 50.0, 300.0},
+        {"cascaded position, speed loop", kCascade, ControlMode::Position, 200.0, 100.0},
+        {"cascaded position, current loop", kCascade + kOnCurrent, ControlMode::Position, 0.0, 300.0},
+        {"direct position, speed loop", kDirect, ControlMode::Position, 50.0, 100.0},
+        {"direct position, current loop", kDirect + kOnCurrent, ControlMode::Position, 50.0, 300.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        rig.fw->SetRegister("ACR", c.acr);
+        if (c.mode == ControlMode::Speed)
+            rig.fw->SetSpeedReference(50.0);
+        else
+            rig.fw->SetPositionReference(rig.fw->Position(), 50.0);
+        rig.Run(0.001);
+        EXPECT_DOUBLE_EQ(rig.fw->SpeedReference(), c.speedReference);
+        EXPECT_DOUBLE_EQ(rig.fw->CurrentReferenceQ(), c.currentReference);
+    }
+    rig.fw->SetCurrent(1000.0);
+    rig.Run(0.001);
+    EXPECT_DOUBLE_EQ(rig.fw->CurrentReferenceQ(), 1000.0);
+}
+
+// Registers written while the loops run (as the tuning dialogs write gains
+// and filters) take effect from where the loops are: the integral keeps its
+// value and a filter given new coefficients goes on from its memory.
+TEST(FirmwareLiveWrites, NewGainsAndFilterCoefficientsGoOnFromTheLoopsState)
+{
+    // first-order low passes on the current reference at 2 kHz
+    auto lowPass = [](double hz) {
+        const double k = std::tan(3.141592653589793 * hz * 5e-4);
+        auto reg = [](double c) { return std::round(c * 1073741824.0); }; // SF 2
+        return std::array<double, 3>{reg(k / (k + 1.0)), reg(k / (k + 1.0)), reg((k - 1.0) / (k + 1.0))};
+    };
+    auto writeFilter = [](Rig& rig, const std::array<double, 3>& r) {
+        rig.fw->SetRegister("BQ1B0", r[0]);
+        rig.fw->SetRegister("BQ1B1", r[1]);
+        rig.fw->SetRegister("BQ1A1", r[2]);
+    };
+    Rig rig;
+    rig.plant->HoldSpeed(0.0);
+    rig.fw->SetRegister("BQ1SF", 2);
+    rig.fw->SetRegister("IQREF_BQ_INI", 1);
+    writeFilter(rig, lowPass(100.0));
+    ASSERT_TRUE(rig.fw->SwitchOn());
+    rig.fw->SetSpeedReference(1.0); // held at rest: the integral runs to its limit
+    rig.Run(0.1);
+    const double steady = rig.fw->CurrentReferenceQ();
+    EXPECT_NEAR(steady, 3883.0 + (32767.0 - 18036.0), 2.0); // Kp x 1 and the integral's limit
+
+    rig.fw->SetRegister("KIS", 0.5 * rig.fw->Register("KIS"));
+    writeFilter(rig, lowPass(300.0));
+    rig.Run(0.0005);
+    EXPECT_NEAR(rig.fw->CurrentReferenceQ(), steady, 2.0);
 }
 
 TEST(FirmwareProtections, OverCurrentLongerThanItsTimeSetsBit1AndSwitchesOff)

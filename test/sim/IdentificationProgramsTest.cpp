@@ -35,46 +35,6 @@ TEST(VdcDetectionProgram, MeasuresTheSupplyNotTheSetup)
 
 // ---- Total inertia -------------------------------------------------------------------
 
-struct InertiaRun {
-    double testFlag = 0.0;
-    double deltaTime = 0.0;
-    double deltaSpeed = 0.0;
-    double J = 0.0; // [kg m^2] as the dialog computes it
-};
-
-// The dialog's run: preliminary positioning, then the inertia program with
-// the setup's test current, speed limit and protection level.
-InertiaRun RunInertiaTest(VirtualDrive& drive, CMC_Setup& setup, double testCurrent = 0.0,
-                          double protection = 0.0)
-{
-    Host host(drive);
-    host.Download(setup);
-    const double current =
-        testCurrent > 0.0 ? testCurrent : std::trunc(setup.GetParameterValueInInternalUnit("TestCurrent"));
-    const Preliminary p = RunPreliminary(host, current);
-    const double level = protection > 0.0
-                             ? protection
-                             : std::trunc(setup.GetParameterValueInInternalUnit("TestProtectionCurrent"));
-    EXPECT_TRUE(
-        host.Run("Total_Inertia_Identification_Test",
-                 {{"RefTest", p.refTest},
-                  {"RIncTest", p.rincTest},
-                  {"In1", current},
-                  {"LimitSpeedMax", std::trunc(setup.GetParameterValueInInternalUnit("TestMaxSpeed"))},
-                  {"Imax_Prot_Test", level}}));
-    EXPECT_FALSE(host.AxisOn());
-    InertiaRun run;
-    const std::string program = "Total_Inertia_Identification_Test";
-    run.testFlag = host.User(program, "test_flag");
-    run.deltaTime = host.User(program, "delta_time");
-    run.deltaSpeed = host.User(program, "delta_speed");
-    CMC_Setup* s = &setup;
-    if (run.deltaSpeed != 0.0)
-        run.J = MotorSpeedScale(s) / CurrentScale(s) * run.deltaTime * SpeedLoopPeriod(s) *
-                s->GetParameterValueInBaseUnit("K") / run.deltaSpeed * current;
-    return run;
-}
-
 class TotalInertiaProgram : public ::testing::Test {
 protected:
     EngineScales scales;

@@ -1,7 +1,8 @@
 // What the tests of the identification and tuning programs share: a setup
 // for a motor as a user would have it after entering the motor's data,
 // designing the loops and commissioning the Hall sensors; a test current
-// for a library motor; the host's log requests and the preliminary run.
+// for a library motor; the host's log requests and the preliminary run; a
+// setup typed from a datasheet and the user's tests that complete it.
 // The engine's scale functions do the dialogs' unit arithmetic.
 #pragma once
 
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -179,6 +181,81 @@ inline Preliminary RunPreliminary(Host& host, double testCurrent)
     p.refTest = host.Variable("REFTST_V");
     p.rincTest = host.Variable("RINCTST_V");
     return p;
+}
+
+// ---- A user's commissioning, from the datasheet on ------------------------------------------
+
+// The setup a user has typed from a motor file's datasheet (its
+// "parameters"), the rest the reference drive's: the Hall registers are
+// still the reference drive's, the loops not designed, the test current 60 %
+// of the motor's nominal one.
+inline std::unique_ptr<CMC_Setup> DatasheetSetup(const std::string& file)
+{
+    auto setup = ReferenceSetup();
+    for (const char* name :
+         {"pp", "Resolution", "MotorPhaseConnectionType", "R", "L", "K", "Jm", "In", "ImaxM"})
+        EXPECT_EQ(setup->SetParameterValueInBaseUnit(name, MotorFileParameter(file, name)), 1) << name;
+    ComputeRegistersFromParameters(setup.get());
+    ComputeParametersFromRegisters(setup.get());
+    CMC_Parameter* current = setup->FindParameter("TestCurrent");
+    current->SetValueInBaseUnit(std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
+    return setup;
+}
+
+// Runs the Hall gain and offset test and takes its results into the setup,
+// as its dialog does.
+inline void CommissionHallsOnDrive(Host& host, CMC_Setup& setup)
+{
+    host.Download(setup);
+    const Preliminary p =
+        RunPreliminary(host, std::trunc(setup.GetParameterValueInInternalUnit("TestCurrent")));
+    EXPECT_TRUE(host.Run("Detect_Hall_Gain_Offset_Test", {{"RefTest", p.refTest}, {"RIncTest", p.rincTest}}));
+    EXPECT_EQ(host.Variable("WEAKINC"), 1.0);
+    const std::pair<const char*, const char*> results[] = {
+        {"ALPHA", "ALPHA"},     {"KSLIP", "HALLCGAIN"},     {"SFTCWEAK", "HALLCOFF"}, {"AD3OFF", "HALLBOFF"},
+        {"AD6OFF", "HALLAOFF"}, {"SRECTCOMP", "HALLAGAIN"}, {"SIN2REC", "HALLBGAIN"}, {"ZAOFF", "ZAOFF"}};
+    for (const auto& [variable, parameter] : results)
+        setup.FindParameter(parameter)->SetValueInInternalUnit(host.Variable(variable));
+}
+
+struct InertiaRun {
+    double testFlag = 0.0;
+    double deltaTime = 0.0;
+    double deltaSpeed = 0.0;
+    double J = 0.0; // [kg m^2] as the dialog computes it
+};
+
+// The inertia test's run: preliminary positioning, then the inertia program
+// with the setup's test current, speed limit and protection level.
+inline InertiaRun RunInertiaTest(VirtualDrive& drive, CMC_Setup& setup, double testCurrent = 0.0,
+                                 double protection = 0.0)
+{
+    Host host(drive);
+    host.Download(setup);
+    const double current =
+        testCurrent > 0.0 ? testCurrent : std::trunc(setup.GetParameterValueInInternalUnit("TestCurrent"));
+    const Preliminary p = RunPreliminary(host, current);
+    const double level = protection > 0.0
+                             ? protection
+                             : std::trunc(setup.GetParameterValueInInternalUnit("TestProtectionCurrent"));
+    EXPECT_TRUE(
+        host.Run("Total_Inertia_Identification_Test",
+                 {{"RefTest", p.refTest},
+                  {"RIncTest", p.rincTest},
+                  {"In1", current},
+                  {"LimitSpeedMax", std::trunc(setup.GetParameterValueInInternalUnit("TestMaxSpeed"))},
+                  {"Imax_Prot_Test", level}}));
+    EXPECT_FALSE(host.AxisOn());
+    InertiaRun run;
+    const std::string program = "Total_Inertia_Identification_Test";
+    run.testFlag = host.User(program, "test_flag");
+    run.deltaTime = host.User(program, "delta_time");
+    run.deltaSpeed = host.User(program, "delta_speed");
+    CMC_Setup* s = &setup;
+    if (run.deltaSpeed != 0.0)
+        run.J = MotorSpeedScale(s) / CurrentScale(s) * run.deltaTime * SpeedLoopPeriod(s) *
+                s->GetParameterValueInBaseUnit("K") / run.deltaSpeed * current;
+    return run;
 }
 
 } // namespace simtest
