@@ -365,7 +365,7 @@ LinkResult ScriptedDrive::UploadLog(double now, std::vector<std::vector<double>>
     rows.clear();
     // A drive's log holds its samples from the start of the program on; a
     // program that repeats its motion has filled it long before it ends.
-    if (m_run.hasLog && (m_run.ended || m_run.started))
+    if (m_run.hasLog && (m_run.ended || m_run.active))
         rows = m_run.script.m_log;
     SetResult(LinkResult::Ok, static_cast<double>(rows.size()));
     return result;

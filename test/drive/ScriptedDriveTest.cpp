@@ -179,15 +179,17 @@ TEST_F(ScriptedDriveTest, RecordsEveryRequestWithItsTimeAndValue)
     EXPECT_EQ(drive->Last(Kind::WriteParameter, "KPI")->value, 1234.0);
 }
 
-TEST_F(ScriptedDriveTest, LogIsUploadedOnlyAfterTheEndOfARunThatLogs)
+TEST_F(ScriptedDriveTest, LogIsUploadedFromARunThatLogsWhileItRunsAndAfterItsEnd)
 {
     const std::vector<std::vector<double>> rows{{1.0, 2.0}, {3.0, 4.0}};
     drive->Program("Ident_L_or_Tau_el").StartsAfter(0).EndsAfter(0).Log(rows);
     LogRequest log{{"IQ", "ID"}, 400, 1};
-    ASSERT_EQ(drive->StartProgram(clock->Now(), {"Ident_L_or_Tau_el", {}}, &log), LinkResult::Ok);
     std::vector<std::vector<double>> uploaded{{9.0}};
     ASSERT_EQ(drive->UploadLog(clock->Now(), uploaded), LinkResult::Ok);
-    EXPECT_TRUE(uploaded.empty());
+    EXPECT_TRUE(uploaded.empty()) << "nothing ran yet";
+    ASSERT_EQ(drive->StartProgram(clock->Now(), {"Ident_L_or_Tau_el", {}}, &log), LinkResult::Ok);
+    ASSERT_EQ(drive->UploadLog(clock->Now(), uploaded), LinkResult::Ok);
+    EXPECT_EQ(uploaded, rows) << "a program that repeats its motion has long filled its log";
     ReadUser("STARTED", "Ident_L_or_Tau_el");
     AxisOn();
     ASSERT_EQ(drive->UploadLog(clock->Now(), uploaded), LinkResult::Ok);
