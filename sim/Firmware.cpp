@@ -628,12 +628,26 @@ void Firmware::StartProfile(const SegmentTable& table, ProfileTarget target, boo
     m_profile.running = any;
     m_profile.segment = 0;
     m_profile.left = table.count[0];
-    m_profile.value = target == ProfileTarget::Position ? m_position : 0.0;
+    if (target == ProfileTarget::Position)
+        ZeroPosition();
+    m_profile.value = 0.0;
     m_profile.lastIncrement = 0.0;
     if (target == ProfileTarget::Position)
         SetPositionReference(m_profile.value);
     else
         SetSpeedReference(0.0);
+}
+
+// The position counter restarts from 0 where the shaft stands, as a
+// position test's program sets it: its target and the host's trigger are
+// then counted from the start of the motion.
+void Firmware::ZeroPosition()
+{
+    const double shift = m_position;
+    m_hallUnwrapped -= shift * static_cast<double>(1 << m_p.dbtth);
+    m_position -= shift;
+    m_lastPosition -= shift;
+    m_posRef -= shift;
 }
 
 void Firmware::AdvanceProfile()

@@ -303,6 +303,7 @@ private:
     void SampleLog();
     void EmitScopeFrame();
     void AdvanceProfile();
+    void ZeroPosition();
     void ResetControllers();
     void SetMode(ControlMode mode);
     bool LiveVariable(std::string_view name, double& value) const;

@@ -350,11 +350,12 @@ TEST_F(ProfileTuningProgram, PositionLoopsReachTheTargetWithAndWithoutTheSpeedLo
                                           {"Target_Position", "Load_Position", c.limitedColumn});
         EXPECT_EQ(run.testFlag, 1.0);
         ASSERT_GT(run.rows.size(), static_cast<std::size_t>(2 * ramp + hold));
-        const double start = run.rows.back()[0]; // the profile ends where it began
+        // counted from where the shaft stood at the start, and back there at the end
         const auto atTarget = static_cast<std::size_t>(ramp + hold - 1);
-        EXPECT_NEAR(run.rows[atTarget][0] - start, target, 1e-6);
-        EXPECT_NEAR(run.rows[atTarget][1] - start, target, 0.01 * target);
-        EXPECT_NEAR(run.rows.back()[1] - start, 0.0, 0.01 * target);
+        EXPECT_EQ(run.rows.back()[0], 0.0);
+        EXPECT_NEAR(run.rows[atTarget][0], target, 1e-6);
+        EXPECT_NEAR(run.rows[atTarget][1], target, 0.01 * target);
+        EXPECT_NEAR(run.rows.back()[1], 0.0, 0.01 * target);
         EXPECT_LE(MaxAbs(run.rows, 2), limit + 0.5);
         EXPECT_EQ(drive.GetFirmware().Register("ACR"), acr);
     }
