@@ -98,6 +98,19 @@ TEST(ProfileTable, RampsOfOneOrNoPeriod)
     EXPECT_EQ(Reference(both.segments).back(), 0.0);
 }
 
+TEST(ProfileTable, HoldsOfNoTimeAreLeftOut)
+{
+    const ProfileTable table = ComputeProfileTable(300, Times(0.01, 0.0, 0.01, 0.0), kPeriod,
+                                                   ReferenceType::Positive, RampCut::Position);
+    ASSERT_EQ(table.error, ProfileError::None);
+    EXPECT_EQ(table.segments[2].count, 0);
+    EXPECT_EQ(table.segments[5].count, 0);
+    const std::vector<double> r = Reference(table.segments);
+    EXPECT_EQ(r.size(), 40u);
+    EXPECT_EQ(r[19], 300.0);
+    EXPECT_EQ(r.back(), 0.0);
+}
+
 TEST(ProfileTable, TablesTheDriveCannotTakeNameTheirFirstBadSegment)
 {
     // a hold longer than 32767 periods

@@ -14,6 +14,9 @@
 #include "TestSpeedTuning.h"
 #include "TuningSupport.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <algorithm>
 #include <cmath>
 
@@ -217,6 +220,17 @@ TEST_F(ProfileTuningCommandsTest, TheScopeDefaultsFollowTheProfile)
     EXPECT_NEAR(settings.channels[0].division, 500.0, 1e-9);
     EXPECT_NEAR(settings.channels[0].offset, -2000.0, 1e-9);
     EXPECT_NEAR(settings.channels[2].offset, 2.0 * settings.channels[2].division, 1e-12);
+
+    // a position profile backwards: falling through 95 % of the target
+    Set("TestPosition", -2.0 * M_PI);
+    Set("PositionTestReferenceType", 0.0);
+    setup->ClearOption("PositionTuningOscSettings");
+    CTestPositionTuning position(setup.get(), 1, nullptr);
+    Open(position, [](DialogDriver& d) { d.Cancel(); });
+    const CMC_ScopeLogger::Settings p = position.Scope()->GetSettings();
+    EXPECT_EQ(p.triggerVariable, "Target_Position");
+    EXPECT_EQ(p.triggerSlope, CMC_ScopeLogger::SlopeFalling);
+    EXPECT_NEAR(p.triggerLevel, 0.95 * Value("TestPosition"), 1e-9);
 }
 
 // The Drive Setup dialog's speed and position "Tune && Test" open the tests
@@ -252,6 +266,41 @@ TEST_F(ProfileTuningCommandsTest, TheDriveSetupButtonsOpenTheTuningTests)
                   user.OpenedDialogs().end());
         EXPECT_NEAR(Value("Imax_Prot"), 9.7, 1e-2);
     }
+}
+
+} // namespace
+
+namespace {
+
+// The scope's menu over its graph: settings kept, defaults back, and the
+// settings saved to a file and loaded again.
+TEST_F(ProfileTuningCommandsTest, TheScopeMenuChangesLoadsAndSavesTheSettings)
+{
+    Set("OnlinePlotP", 1.0);
+    setup->ClearOption("PositionTuningOscSettings");
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("position.osc"));
+    user.AnswerFilePrompts([&](const FilePromptRequest&) { return file; });
+    CTestPositionTuning dialog(setup.get(), 1, nullptr);
+    OnTestPage(dialog, [&](DialogDriver& d) {
+        const CMC_ScopeLogger::Settings defaults = dialog.Scope()->GetSettings();
+        ASSERT_TRUE(d.IsVisible(CProfileTuningDlg::kScopeGraph));
+        ASSERT_TRUE(d.ChooseMenuCommand(CProfileTuningDlg::kScopeGraph, CProfileTuningDlg::kScopeSave));
+        ASSERT_TRUE(QFile::exists(file));
+        ASSERT_TRUE(d.StepScopeChannel(CProfileTuningDlg::kScopeGraph, 2, 1));
+        EXPECT_TRUE(dialog.SettingsChanged());
+        EXPECT_NE(dialog.Scope()->GetSettings(), defaults);
+        ASSERT_TRUE(d.ChooseMenuCommand(CProfileTuningDlg::kScopeGraph, CProfileTuningDlg::kScopeDefaults));
+        EXPECT_FALSE(dialog.SettingsChanged());
+        EXPECT_EQ(dialog.Scope()->GetSettings(), defaults);
+        ASSERT_TRUE(d.StepScopeChannel(CProfileTuningDlg::kScopeGraph, 2, 1));
+        ASSERT_TRUE(d.ChooseMenuCommand(CProfileTuningDlg::kScopeGraph, CProfileTuningDlg::kScopeLoad));
+        EXPECT_EQ(dialog.Scope()->GetSettings(), defaults) << "the file held the defaults";
+        EXPECT_TRUE(dialog.SettingsChanged()) << "loaded settings are kept with the setup";
+        d.Ok();
+    });
+    EXPECT_EQ(user.FilePrompts().size(), 2u);
+    EXPECT_FALSE(setup->GetOptionNoError("PositionTuningOscSettings").empty());
 }
 
 } // namespace

@@ -336,28 +336,53 @@ TEST_F(ProfileTuningDlgTest, ThePlainOnlinePlotRunsUntilStopAndTakesGainsLive)
     EXPECT_EQ(drive->Written(CTestSpeedTuning::kMainProgram, "MultiC"), 1.0);
 }
 
+// Closing the dialog in the middle of any kind of run, its own loops
+// included, stops the program and leaves no timer.
 TEST_F(ProfileTuningDlgTest, ClosingMidRunLeavesNothingRunning)
 {
-    setup->SetOption("hasOscilloscope", "0");
-    Set("MultiCycleS", 1.0);
-    for (double online : {1.0, 0.0}) {
-        SCOPED_TRACE(online);
+    struct Case {
+        const char* name;
+        const char* scope;
+        double online;
+        double multi;
+        int logRows;
+    };
+    const Case cases[] = {
+        {"plain on-line plot", "0", 1.0, 1.0, 60},
+        {"multi-cycle with the data logger", "0", 0.0, 1.0, 60},
+        {"scope waiting for frames", "1", 1.0, 1.0, 60},
+        {"upload", "1", 0.0, 0.0, 2000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         ResetDrive();
-        Set("OnlinePlotS", online);
-        drive->Program(CTestSpeedTuning::kMainProgram)
-            .Result("test_flag", 1.0)
-            .NeverEnds()
-            .Log(ProfileLog(60));
+        setup->SetOption("hasOscilloscope", c.scope);
+        Set("OnlinePlotS", c.online);
+        Set("MultiCycleS", c.multi);
+        auto& run = drive->Program(CTestSpeedTuning::kMainProgram)
+                        .User("test_flag", {1.0})
+                        .Log(ProfileLog(c.logRows));
+        if (c.multi != 0.0)
+            run.NeverEnds();
         CTestSpeedTuning dialog(setup.get(), 1, nullptr);
         OpenOnTestPage(dialog, [&](DialogDriver& d) {
+            const std::size_t requests = drive->Requests().size();
+            UserSteps close({{[&] {
+                                  if (c.logRows == 2000)
+                                      return dialog.Logger()->GetGraphDocument().PointCount() > 100;
+                                  return dialog.m_nStage >= 4 && drive->Requests().size() > requests + 60;
+                              },
+                              [&] { d.Cancel(); }}});
             d.Click(10000);
-            ASSERT_TRUE(d.WaitUntil([&] { return dialog.m_nStage >= 4; }));
-            d.Cancel();
+            d.WaitUntil([&] { return !dialog.isVisible(); });
+            EXPECT_TRUE(close.Done());
         });
         ExpectNothingRunning(dialog);
         EXPECT_FALSE(drive->IsProgramRunning());
         EXPECT_FALSE(drive->IsAxisOn());
+        EXPECT_LT(dialog.Logger()->GetGraphDocument().PointCount(), 2000u);
     }
+    setup->SetOption("hasOscilloscope", "1");
 }
 
 TEST_F(ProfileTuningDlgTest, EachTestKeepsItsOwnScopeSettings)
