@@ -304,3 +304,67 @@ TEST_F(ProfileTuningCommandsTest, TheScopeMenuChangesLoadsAndSavesTheSettings)
 }
 
 } // namespace
+
+namespace {
+
+// Without a scope the on-line plot needs the drive to repeat the profile:
+// one cycle turns it off.
+TEST_F(ProfileTuningCommandsTest, WithoutAScopeTheOnlinePlotNeedsMultipleCycles)
+{
+    setup->SetOption("hasOscilloscope", "0");
+    Set("MultiCycleP", 1.0);
+    Set("OnlinePlotP", 1.0);
+    CTestPositionTuning dialog(setup.get(), 1, nullptr);
+    OnTestPage(dialog, [&](DialogDriver& d) {
+        EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kOnlinePlot));
+        EXPECT_EQ(d.Text(CProfileTuningDlg::kOnlinePlot), QStringLiteral("&On-line plot"));
+        d.SelectTab(CProfileTuningDlg::kTab, 0);
+        d.Click(1332);
+        EXPECT_EQ(Value("MultiCycleP"), 0.0);
+        EXPECT_EQ(Value("OnlinePlotP"), 0.0);
+        d.SelectTab(CProfileTuningDlg::kTab, kTestPage);
+        EXPECT_FALSE(d.IsEnabled(CProfileTuningDlg::kOnlinePlot));
+        EXPECT_TRUE(d.IsChecked(CProfileTuningDlg::kDataLogger));
+        d.Cancel();
+    });
+}
+
+// The feed-forward gains open only where the drive's loop structure uses them.
+TEST_F(ProfileTuningCommandsTest, FeedForwardControlsFollowTheLoopStructure)
+{
+    ASSERT_TRUE(HasSpeedForward(setup.get()));
+    struct Case {
+        bool position;
+        double controlMode;
+        double positionControlType;
+        double fastLoop;
+        bool open;
+    };
+    const Case cases[] = {
+        {false, 1.0, 1.0, 0.0, true}, {false, 0.0, 1.0, 0.0, false}, {false, 1.0, 1.0, 1.0, false},
+        {true, 0.0, 1.0, 0.0, true},  {true, 0.0, 0.0, 0.0, true},   {true, 1.0, 1.0, 0.0, false},
+        {true, 0.0, 1.0, 1.0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.position << " mode " << c.controlMode << " type "
+                                        << c.positionControlType << " fast " << c.fastLoop);
+        Set("ControlMode", c.controlMode);
+        Set("PositionControlType", c.positionControlType);
+        Set("PosSpd_in_FastLoop", c.fastLoop);
+        std::unique_ptr<CProfileTuningDlg> dialog;
+        if (c.position)
+            dialog = std::make_unique<CTestPositionTuning>(setup.get(), 1, nullptr);
+        else
+            dialog = std::make_unique<CTestSpeedTuning>(setup.get(), 1, nullptr);
+        OnTestPage(*dialog, [&](DialogDriver& d) {
+            EXPECT_EQ(d.IsEnabled(1352), c.open);
+            EXPECT_EQ(d.IsEnabled(1357), c.open);
+            if (c.position) {
+                EXPECT_EQ(d.IsEnabled(1043), c.controlMode == 0.0 && c.positionControlType == 1.0);
+            }
+            d.Cancel();
+        });
+    }
+}
+
+} // namespace
