@@ -118,6 +118,12 @@ protected:
     void ExpectPassed(const CMC_TestDlg& dialog)
     {
         EXPECT_EQ(dialog.m_nResult, 1) << dialog.m_strError;
+        ExpectDriveIdle();
+    }
+
+    // No program runs on the drive and its power stage is off.
+    void ExpectDriveIdle()
+    {
         EXPECT_EQ(m_drive->RunningProgram(), "");
         bool on = true;
         EXPECT_EQ(m_drive->GetAxisOn(m_drive->Time(), on), LinkResult::Ok);
