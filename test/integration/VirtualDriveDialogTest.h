@@ -21,7 +21,6 @@
 #include "TotalInertiaTest.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <cmath>
 #include <functional>
@@ -136,15 +135,12 @@ protected:
     void StopAfter(DialogDriver& d, const CMC_TestDlg& dialog, double seconds)
     {
         const double until = m_drive->Time() + seconds;
-        QTimer timer;
-        timer.setInterval(0);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            if (dialog.m_bRunning && m_drive->Time() > until) {
-                timer.stop();
-                d.Click(10000);
-            }
+        EveryTurn stop([&] {
+            if (!dialog.m_bRunning || m_drive->Time() <= until)
+                return false;
+            d.Click(10000);
+            return true;
         });
-        timer.start();
         EXPECT_TRUE(d.WaitUntil([&] { return dialog.m_bRunning == 0; }));
     }
 

@@ -274,21 +274,28 @@ TEST_F(ProfileTuningDlgTest, ThePlainOnlinePlotRunsUntilStopAndTakesGainsLive)
     CTestSpeedTuning dialog(setup.get(), 1, nullptr);
     OpenOnTestPage(dialog, [&](DialogDriver& d) {
         EXPECT_FALSE(d.IsEnabled(CProfileTuningDlg::kPause));
-        d.Click(10000);
-        ASSERT_TRUE(d.WaitUntil([&] { return dialog.PlainPlot().Points(0).size() >= 5; }))
-            << dialog.m_strError << " stage " << dialog.m_nStage << " running " << dialog.m_bRunning;
-        EXPECT_TRUE(d.IsVisible(CProfileTuningDlg::kScopeGraph));
-        EXPECT_TRUE(d.IsVisible(1363));
-        EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kPause));
-        EXPECT_TRUE(d.Text(1363).endsWith(QStringLiteral(" rpm"))) << d.Text(1363).toStdString();
-        EXPECT_TRUE(d.IsEnabled(1335)) << "the gains stay open in on-line mode";
-        d.SetEditText(1335, QString::number(Value("Kp_S_scl") * 1.2));
-        ASSERT_TRUE(d.WaitUntil([&] { return drive->Count(Kind::WriteParameter, "KPS") > 0; }));
-        d.Click(CProfileTuningDlg::kPause);
-        const std::size_t paused = dialog.PlainPlot().Points(0).size();
-        EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kContinue));
+        // The plot reads the drive in its own loop until Stop: the user acts
+        // from the event loop, once five points are drawn.
+        std::size_t paused = 0;
+        EveryTurn watcher([&] {
+            if (dialog.PlainPlot().Points(0).size() < 5)
+                return false;
+            EXPECT_TRUE(d.IsVisible(CProfileTuningDlg::kScopeGraph));
+            EXPECT_TRUE(d.IsVisible(1363));
+            EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kPause));
+            EXPECT_TRUE(d.Text(1363).endsWith(QStringLiteral(" rpm"))) << d.Text(1363).toStdString();
+            EXPECT_TRUE(d.IsEnabled(1335)) << "the gains stay open in on-line mode";
+            d.SetEditText(1335, QString::number(Value("Kp_S_scl") * 1.2));
+            EXPECT_GT(drive->Count(Kind::WriteParameter, "KPS"), 0);
+            d.Click(CProfileTuningDlg::kPause);
+            paused = dialog.PlainPlot().Points(0).size();
+            EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kContinue));
+            d.Click(10000);
+            return true;
+        });
         d.Click(10000);
         ASSERT_TRUE(WaitForEnd(d, dialog));
+        EXPECT_GE(paused, 5u);
         EXPECT_EQ(dialog.PlainPlot().Points(0).size(), paused);
         EXPECT_EQ(dialog.m_nResult, 1) << dialog.m_strError;
     });
