@@ -17,6 +17,8 @@
 #include "SetupCommands.h"
 #include "SetupFile.h"
 #include "TestCurrent.h"
+#include "TestPositionTuning.h"
+#include "TestSpeedTuning.h"
 
 #include <QApplication>
 #include <QDir>
@@ -138,30 +140,39 @@ void ShootDialog(CMC_Setup& setup, ScriptedUser& user, Camera& camera, int templ
     dialog.DoModal();
 }
 
-// The current tuning test on both pages: the parameters, then a tuned step
-// logged on the virtual drive with the reference motor, saved as a plot
-// (CurrentTuning.png, .svg, .csv).
-void ShootCurrentTuning(CMC_Setup& setup, ScriptedUser& user, Camera& camera, const std::string& folder,
-                        std::ostream& err)
+// A tuning test on both pages: the parameters, then a run tuned with the
+// setup's bandwidth and logged on the virtual drive, saved as a plot
+// (<name>.png, .svg, .csv, the name the test gives it).
+template <typename Dialog>
+void ShootTuning(CMC_Setup& setup, ScriptedUser& user, Camera& camera, const QString& name)
 {
-    // The plot itself goes beside the pictures of the dialog.
+    Dialog dialog(&setup, 1, nullptr);
+    user.OnDialog(Dialog::kTemplateId, [&camera, &dialog, name](DialogDriver& d) {
+        camera.Shoot(d, name + QStringLiteral("-parameters"));
+        d.SelectTab(Dialog::kTab, 1);
+        d.Click(Dialog::kTune);
+        d.Click(10000);
+        d.WaitUntil([&dialog] { return dialog.m_bRunning == 0; });
+        camera.Shoot(d, name + QStringLiteral("-test"));
+        d.Click(Dialog::kSavePlots);
+        d.Cancel();
+    });
+    dialog.DoModal();
+}
+
+// The current, speed and position tuning tests on the virtual drive with the
+// reference motor; their plots go beside the pictures of the dialogs.
+void ShootTuningTests(CMC_Setup& setup, ScriptedUser& user, Camera& camera, const std::string& folder,
+                      std::ostream& err)
+{
     qputenv("VELMARO_PLOT_DIR", QByteArray::fromStdString(folder));
     if (!ConnectVirtualDrive(VirtualDriveChoice{{}, {}, false}, setup, err))
         return;
     // The drive keeps its own clock here: nothing needs to wait for the wall clock.
     CMC_Dialog::SetInstantTimers(true);
-    CTestCurrent dialog(&setup, 1, nullptr);
-    user.OnDialog(CTestCurrent::kTemplateId, [&camera, &dialog](DialogDriver& d) {
-        camera.Shoot(d, QStringLiteral("101-current-tuning-parameters"));
-        d.SelectTab(CTestCurrent::kTab, 1);
-        d.Click(CTestCurrent::kTune);
-        d.Click(10000);
-        d.WaitUntil([&dialog] { return dialog.m_bRunning == 0; });
-        camera.Shoot(d, QStringLiteral("101-current-tuning-test"));
-        d.Click(CTestCurrent::kSavePlots);
-        d.Cancel();
-    });
-    dialog.DoModal();
+    ShootTuning<CTestCurrent>(setup, user, camera, QStringLiteral("101-current-tuning"));
+    ShootTuning<CTestSpeedTuning>(setup, user, camera, QStringLiteral("102-speed-tuning"));
+    ShootTuning<CTestPositionTuning>(setup, user, camera, QStringLiteral("103-position-tuning"));
     CMC_Dialog::SetInstantTimers(false);
     DisconnectDrive();
 }
@@ -197,7 +208,7 @@ void RunScreenshots(const std::string& folder, const SetupOption& option, std::o
     ShootDialog<CFiltersDialog>(*setup, user, camera, 295, QStringLiteral("295-filters"));
     ShootDialog<CDriveInfo>(*setup, user, camera, 3018, QStringLiteral("3018-drive-info"));
     ShootDialog<CInertiaQuestion>(*setup, user, camera, 3056, QStringLiteral("3056-motor-inertia"));
-    ShootCurrentTuning(*setup, user, camera, folder, err);
+    ShootTuningTests(*setup, user, camera, folder, err);
     out << camera.Saved() << " pictures in " << folder << '\n';
     exitCode = camera.Saved() > 0 ? 0 : 1;
 }

@@ -133,6 +133,16 @@ bool DialogDriver::WaitUntil(const std::function<bool()>& done, int maxRounds)
     return done();
 }
 
+EveryTurn::EveryTurn(std::function<bool()> act)
+{
+    m_timer.setInterval(0);
+    QObject::connect(&m_timer, &QTimer::timeout, [this, act = std::move(act)] {
+        if (act())
+            m_timer.stop();
+    });
+    m_timer.start();
+}
+
 bool DialogDriver::Exists(int id) const
 {
     return m_dialog->HasItem(id);

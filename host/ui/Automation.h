@@ -14,6 +14,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <string>
@@ -65,6 +66,18 @@ public:
 
 private:
     CMC_Dialog* m_dialog;
+};
+
+// Calls `act` at every turn of the event loop until it says it is done (or
+// the object goes). A dialog's own loops (a scope, a plot, an upload) turn the
+// event loop without returning to the script that started them: what a user
+// does in the middle of one comes from here.
+class EveryTurn {
+public:
+    explicit EveryTurn(std::function<bool()> act);
+
+private:
+    QTimer m_timer;
 };
 
 using DialogScript = std::function<void(DialogDriver&)>;

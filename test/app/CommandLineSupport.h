@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -48,6 +49,8 @@ protected:
     }
     void SetUp() override
     {
+        // Commands that open windows run headless.
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
         fs::create_directories(dir);
         fs::copy_file(ReferenceSetupPath(), copy, fs::copy_options::overwrite_existing);
     }

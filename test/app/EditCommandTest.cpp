@@ -3,19 +3,11 @@
 #include "Automation.h"
 #include "CommandLineSupport.h"
 
-#include <cstdlib>
-
 namespace {
 
 class EditCommand : public ReferenceSetupCopy {
 protected:
     EditCommand() : ReferenceSetupCopy("edit") {}
-
-    void SetUp() override
-    {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        ReferenceSetupCopy::SetUp();
-    }
 
     int Edit(std::ostringstream& out, std::ostringstream& err)
     {

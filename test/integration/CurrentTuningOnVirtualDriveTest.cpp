@@ -4,12 +4,9 @@
 // user does; then "Tune" and "Start" must give the step that the designed
 // bandwidth and damping predict with the drive's one-period delay, and a gain
 // changed while the test runs must show in the next step of the same log.
-#include "VirtualDriveDialogTest.h"
+#include "DatasheetCommissioningTest.h"
 
 #include "CurrentLoopModel.h"
-
-#include "EngineCore.h"
-#include "TestCurrent.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,59 +47,8 @@ LoggedStep RisingStep(const CGraphDocument& document, int n)
     return step;
 }
 
-class CurrentTuningOnVirtualDrive : public VirtualDriveDialogTest {
+class CurrentTuningOnVirtualDrive : public DatasheetCommissioningTest {
 protected:
-    // Supply, Hall sensors, resistance and inductance, through their dialogs.
-    void Identify(CMC_Setup* s)
-    {
-        CTestVdcDetection vdc(s, 1, nullptr);
-        EXPECT_EQ(Run(vdc), IDOK);
-        ExpectPassed(vdc);
-        CDetectHallGainOffset halls(s, 1, nullptr);
-        EXPECT_EQ(Run(halls), IDOK);
-        ExpectPassed(halls);
-        CTestRL rl(s, 1, nullptr);
-        EXPECT_EQ(Run(rl), IDOK);
-        ExpectPassed(rl);
-    }
-
-    // Opens the tuning dialog, goes to its Test page, presses Tune and Start,
-    // lets `during` work the run, and ends with OK once the log is drawn.
-    void TuneAndStart(CTestCurrent& dialog, double kpScale,
-                      const std::function<void(DialogDriver&)>& during = {})
-    {
-        user.OnDialog(CTestCurrent::kTemplateId, [&](DialogDriver& d) {
-            d.SelectTab(CTestCurrent::kTab, 1);
-            d.Click(CTestCurrent::kTune);
-            d.SelectTab(CTestCurrent::kTab, 0);
-            d.SetEditText(1303, QStringLiteral("1000"));
-            d.SetEditText(1120, QString::number(LinearTestCurrent(dialog.GetSetup(), kpScale), 'g', 6));
-            d.SelectTab(CTestCurrent::kTab, 1);
-            d.Click(10000);
-            if (during)
-                during(d);
-            EXPECT_TRUE(d.WaitUntil([&] { return dialog.m_bRunning == 0; })) << "the run did not end";
-            EXPECT_FALSE(dialog.HasActiveTimers());
-            d.Ok();
-        });
-        EXPECT_EQ(dialog.DoModal(), IDOK);
-        ExpectPassed(dialog);
-    }
-
-    // The largest step the voltage follows without saturating (the first
-    // command, (Kp + Ki) times the step, within 85 % of the largest phase
-    // voltage), so that the drive's dead time weighs least, within the
-    // motor's peak current [A]. kpScale: for a Kp the user will raise.
-    static double LinearTestCurrent(CMC_Setup* s, double kpScale)
-    {
-        const double toVolts = CurrentScale(s) / VoltageCommandScale(s);
-        const double gain = (kpScale * s->GetParameterValueInBaseUnit("Kp_C_scl") +
-                             s->GetParameterValueInBaseUnit("Ki_C_scl")) *
-                            toVolts;
-        const double largest = s->GetParameterValueInBaseUnit("Vdc") / std::sqrt(3.0);
-        return std::min(s->GetParameterValueInBaseUnit("ImaxM"), 0.85 * largest / gain);
-    }
-
     // The voltage the dead band the setup gives the inverter takes off
     // along phase A (four thirds of one leg's loss) [V].
     static double DeadVolts(CMC_Setup* s)

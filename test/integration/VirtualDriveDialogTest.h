@@ -21,7 +21,6 @@
 #include "TotalInertiaTest.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <cmath>
 #include <functional>
@@ -118,6 +117,12 @@ protected:
     void ExpectPassed(const CMC_TestDlg& dialog)
     {
         EXPECT_EQ(dialog.m_nResult, 1) << dialog.m_strError;
+        ExpectDriveIdle();
+    }
+
+    // No program runs on the drive and its power stage is off.
+    void ExpectDriveIdle()
+    {
         EXPECT_EQ(m_drive->RunningProgram(), "");
         bool on = true;
         EXPECT_EQ(m_drive->GetAxisOn(m_drive->Time(), on), LinkResult::Ok);
@@ -130,15 +135,12 @@ protected:
     void StopAfter(DialogDriver& d, const CMC_TestDlg& dialog, double seconds)
     {
         const double until = m_drive->Time() + seconds;
-        QTimer timer;
-        timer.setInterval(0);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            if (dialog.m_bRunning && m_drive->Time() > until) {
-                timer.stop();
-                d.Click(10000);
-            }
+        EveryTurn stop([&] {
+            if (!dialog.m_bRunning || m_drive->Time() <= until)
+                return false;
+            d.Click(10000);
+            return true;
         });
-        timer.start();
         EXPECT_TRUE(d.WaitUntil([&] { return dialog.m_bRunning == 0; }));
     }
 

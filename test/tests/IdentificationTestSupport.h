@@ -6,8 +6,6 @@
 
 #include "IdentificationDialogTest.h"
 
-#include <QTimer>
-
 #include <cstring>
 #include <map>
 #include <memory>
@@ -17,19 +15,17 @@
 class PressWhen {
 public:
     PressWhen(DialogDriver& d, int id, std::function<bool()> when)
+        : m_turn([&d, id, when = std::move(when)] {
+              if (!when())
+                  return false;
+              d.Click(id);
+              return true;
+          })
     {
-        m_timer.setInterval(0);
-        QObject::connect(&m_timer, &QTimer::timeout, [this, &d, id, when = std::move(when)] {
-            if (when()) {
-                m_timer.stop();
-                d.Click(id);
-            }
-        });
-        m_timer.start();
     }
 
 private:
-    QTimer m_timer;
+    EveryTurn m_turn;
 };
 
 class PositioningTest : public IdentificationDialogTest {

@@ -263,31 +263,6 @@ TEST_F(ProfileTuningDlgTest, AStopDuringTheUploadKeepsThePointsReadSoFar)
     EXPECT_LT(read, 2000u);
 }
 
-// Steps a user takes while a dialog's own loop runs: each acts once its
-// condition holds, looked at on every turn of the event loop.
-class UserSteps {
-public:
-    struct Step {
-        std::function<bool()> when;
-        std::function<void()> act;
-    };
-    explicit UserSteps(std::vector<Step> steps) : m_steps(std::move(steps))
-    {
-        m_timer.setInterval(0);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (m_next < m_steps.size() && m_steps[m_next].when())
-                m_steps[m_next++].act();
-        });
-        m_timer.start();
-    }
-    bool Done() const { return m_next == m_steps.size(); }
-
-private:
-    std::vector<Step> m_steps;
-    std::size_t m_next = 0;
-    QTimer m_timer;
-};
-
 // Without a scope the two variables are read in a loop; gains typed while
 // it runs go to the drive at once, Pause holds the plot, and Stop ends the
 // run as a success.
@@ -300,31 +275,31 @@ TEST_F(ProfileTuningDlgTest, ThePlainOnlinePlotRunsUntilStopAndTakesGainsLive)
     drive->Variable("Speed_Reference", std::vector<double>{10.0, 20.0, 30.0});
     drive->Variable("Load_Speed", std::vector<double>{8.0, 18.0, 28.0});
     CTestSpeedTuning dialog(setup.get(), 1, nullptr);
-    std::size_t paused = 0;
     OpenOnTestPage(dialog, [&](DialogDriver& d) {
         EXPECT_FALSE(d.IsEnabled(CProfileTuningDlg::kPause));
-        const auto plotted = [&] { return dialog.PlainPlot().Points(0).size(); };
-        UserSteps steps({
-            {[&] { return plotted() >= 5; },
-             [&] {
-                 EXPECT_TRUE(d.IsVisible(CProfileTuningDlg::kScopeGraph));
-                 EXPECT_TRUE(d.IsVisible(1363));
-                 EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kPause));
-                 EXPECT_TRUE(d.Text(1363).endsWith(QStringLiteral(" rpm"))) << d.Text(1363).toStdString();
-                 EXPECT_TRUE(d.IsEnabled(1335)) << "the gains stay open in on-line mode";
-                 d.SetEditText(1335, QString::number(Value("Kp_S_scl") * 1.2));
-             }},
-            {[&] { return drive->Count(Kind::WriteParameter, "KPS") > 0; },
-             [&] {
-                 d.Click(CProfileTuningDlg::kPause);
-                 paused = plotted();
-                 EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kContinue));
-             }},
-            {[&] { return drive->Requests().size() > 400; }, [&] { d.Click(10000); }},
+        // The plot reads the drive in its own loop until Stop: the user acts
+        // from the event loop, once five points are drawn.
+        std::size_t paused = 0;
+        EveryTurn watcher([&] {
+            if (dialog.PlainPlot().Points(0).size() < 5)
+                return false;
+            EXPECT_TRUE(d.IsVisible(CProfileTuningDlg::kScopeGraph));
+            EXPECT_TRUE(d.IsVisible(1363));
+            EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kPause));
+            EXPECT_TRUE(d.Text(1363).endsWith(QStringLiteral(" rpm"))) << d.Text(1363).toStdString();
+            EXPECT_TRUE(d.IsEnabled(1335)) << "the gains stay open in on-line mode";
+            d.SetEditText(1335, QString::number(Value("Kp_S_scl") * 1.2));
+            EXPECT_GT(drive->Count(Kind::WriteParameter, "KPS"), 0);
+            d.Click(CProfileTuningDlg::kPause);
+            paused = dialog.PlainPlot().Points(0).size();
+            EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kContinue));
+            d.Click(10000);
+            return true;
         });
-        ASSERT_TRUE(StartAndWait(d, dialog));
-        EXPECT_TRUE(steps.Done());
-        EXPECT_EQ(plotted(), paused);
+        d.Click(10000);
+        ASSERT_TRUE(WaitForEnd(d, dialog));
+        EXPECT_GE(paused, 5u);
+        EXPECT_EQ(dialog.PlainPlot().Points(0).size(), paused);
         EXPECT_EQ(dialog.m_nResult, 1) << dialog.m_strError;
     });
     ExpectNothingRunning(dialog);
@@ -367,15 +342,20 @@ TEST_F(ProfileTuningDlgTest, ClosingMidRunLeavesNothingRunning)
         CTestSpeedTuning dialog(setup.get(), 1, nullptr);
         OpenOnTestPage(dialog, [&](DialogDriver& d) {
             const std::size_t requests = drive->Requests().size();
-            UserSteps close({{[&] {
-                                  if (c.logRows == 2000)
-                                      return dialog.Logger()->GetGraphDocument().PointCount() > 100;
-                                  return dialog.m_nStage >= 4 && drive->Requests().size() > requests + 60;
-                              },
-                              [&] { d.Cancel(); }}});
+            bool closed = false;
+            EveryTurn close([&] {
+                const bool now = c.logRows == 2000
+                                     ? dialog.Logger()->GetGraphDocument().PointCount() > 100
+                                     : dialog.m_nStage >= 4 && drive->Requests().size() > requests + 60;
+                if (now) {
+                    closed = true;
+                    d.Cancel();
+                }
+                return now;
+            });
             d.Click(10000);
             d.WaitUntil([&] { return !dialog.isVisible(); });
-            EXPECT_TRUE(close.Done());
+            EXPECT_TRUE(closed);
         });
         ExpectNothingRunning(dialog);
         EXPECT_FALSE(drive->IsProgramRunning());
