@@ -32,6 +32,9 @@ constexpr const char* kInertiaBelowMotor =
 constexpr const char* kStartCurrentAboveNominal =
     "You have set a start current bigger than the nominal current! The start current will be applied for "
     "%.2f s.\n\nThe motor must withstand this over current condition or it may be damaged.";
+constexpr const char* kScopeNotTriggered =
+    "The test ended before the oscilloscope was triggered: the reference did not cross the trigger level. "
+    "Check the oscilloscope's trigger, or use the data logger.";
 constexpr const char* kSegmentErrors[] = {
     "",
     "Distances between consecutive points on X axis must be greater than 0 and below 32768.",
@@ -895,7 +898,8 @@ void CProfileTuningDlg::RunScope()
             ProfileScopeHandler::Receive(slot, frame);
         });
         if (!m_scope->UploadInProgress() ||
-            !(m_frameReceived || (CheckDriveErrors(0, kMaskRunning) && TestFlagPasses(0))))
+            !(m_frameReceived ||
+              (CheckDriveErrors(0, kMaskRunning) && TestFlagPasses(0) && !SweepLeftIncomplete())))
             break;
         PumpMessages();
         if (m_bStopRequest) {
@@ -905,6 +909,20 @@ void CProfileTuningDlg::RunScope()
     }
     m_scope->EndUploadData();
     TestFailed(1);
+}
+
+// The drive program has ended with the scope's sweep incomplete: no more
+// frames will come (its reference never crossed the trigger level).
+bool CProfileTuningDlg::SweepLeftIncomplete()
+{
+    double started = 0.0;
+    int on = 1;
+    if (!GetUserVariableValue(&m_main, "STARTED", started, m_strError) || !GetAxisOn(on))
+        return true;
+    if (started == 0.0 || on != 0)
+        return false;
+    m_strError = kScopeNotTriggered;
+    return true;
 }
 
 void CProfileTuningDlg::OnScopeFrame(const UnsolicitedFrame& frame)

@@ -178,6 +178,7 @@ private:
 
     void WatchMultiCycle();
     void RunScope();
+    bool SweepLeftIncomplete();
     void RunPlainPlot();
     void WaitForSingleRun();
     void UploadResults();

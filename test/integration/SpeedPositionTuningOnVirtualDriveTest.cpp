@@ -480,6 +480,39 @@ TEST_F(SpeedPositionTuningOnVirtualDrive, AGainTypedDuringAMultiCycleRunShowsInT
     EXPECT_NEAR(loggedGrowth, predictedGrowth, 0.1 * predictedGrowth);
 }
 
+// A single sweep of the position test on the scope, after the speed test
+// has left the shaft far from where the position counter started: the
+// drive counts the move from where the shaft stands, so the sweep triggers
+// as the target passes 95 % of the move.
+TEST_F(SpeedPositionTuningOnVirtualDrive, ThePositionScopeTriggersWhereverTheShaftStands)
+{
+    auto setup = Commissioned(LibraryMotorFiles().front());
+    CMC_Setup* s = setup.get();
+    RunSpeedTest(s);
+    s->SetParameterValueInBaseUnit("OnlinePlotP", 1.0);
+    s->SetParameterValueInBaseUnit("MultiCycleP", 0.0);
+    Recompute(s);
+    CTestPositionTuning dialog(s, 1, nullptr);
+    Rows screen;
+    user.OnDialog(CTestPositionTuning::kTemplateId, [&](DialogDriver& d) {
+        d.SelectTab(kTab, 1);
+        d.Click(kStart);
+        EXPECT_TRUE(d.WaitUntil([&] { return dialog.m_bRunning == 0; })) << "the run did not end";
+        screen = RowsOf(dialog.Scope()->GetGraphDocument());
+        d.Ok();
+    });
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    ExpectPassed(dialog);
+    ASSERT_EQ(screen.size(), static_cast<std::size_t>(CMC_ScopeLogger::kScreenPoints));
+    // the samples before the move that the screen's pre-trigger part asks
+    // for, as far as the drive had taken them
+    std::erase_if(screen, [](const auto& row) { return row.empty(); });
+    ASSERT_GT(screen.size(), 900u);
+    const double target = std::round(Base(s, "TestPosition") * LoadPositionScale(s)); // the screen's units
+    EXPECT_LT(std::abs(screen.front()[1]), 0.05 * target) << "the sweep starts with the move";
+    EXPECT_NEAR(ColumnPeak(screen, 1), target, 1e-3 * target);
+}
+
 // Closing a dialog ends its run wherever it is: in the scope's loop of a
 // multi-cycle run, while the drive runs a single profile, or in the middle
 // of reading the log onto the graph.

@@ -199,6 +199,23 @@ TEST_F(ProfileTuningCommandsTest, TheScopeTakesTheDrivesFramesUntilItsSweepIsCom
     EXPECT_FALSE(dialog.Scope()->UploadInProgress());
 }
 
+// A sweep that never triggers does not keep the dialog waiting once the
+// drive program has ended.
+TEST_F(ProfileTuningCommandsTest, AScopeThatNeverTriggersFailsWhenTheProgramEnds)
+{
+    Set("OnlinePlotS", 1.0);
+    Set("MultiCycleS", 0.0);
+    drive->Program(CTestSpeedTuning::kMainProgram).User("test_flag", {1.0}).EndsAfter(5);
+    drive->QueueFrame(scopetest::Frame(0, std::vector<std::vector<std::int32_t>>(10, {0, 0, 0, 0})));
+    CTestSpeedTuning dialog(setup.get(), 1, nullptr);
+    OnTestPage(dialog, [&](DialogDriver& d) { ASSERT_TRUE(StartAndWait(d, dialog)); });
+    ExpectNothingRunning(dialog);
+    EXPECT_EQ(dialog.m_nResult, 0);
+    EXPECT_TRUE(dialog.m_strError.starts_with("The test ended before the oscilloscope was triggered"))
+        << dialog.m_strError;
+    EXPECT_FALSE(dialog.Scope()->UploadInProgress());
+}
+
 TEST_F(ProfileTuningCommandsTest, TheScopeDefaultsFollowTheProfile)
 {
     Set("TestSpeed", -1000.0 / 60.0 * 2.0 * M_PI); // -1000 rpm
