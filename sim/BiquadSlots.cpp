@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-BiquadCoefficients BiquadCoefficients::FromRegisters(const std::array<double, 6>& r)
+SlotCoefficients SlotCoefficients::FromRegisters(const std::array<double, 6>& r)
 {
     const double scale = r[5] / 2147483648.0;
     return {r[0] * scale, r[1] * scale, r[2] * scale, r[3] * scale, r[4] * scale};
 }
 
-void BiquadSlots::Configure(const std::array<BiquadCoefficients, 3>& slots, const std::array<int, 3>& counts)
+void BiquadSlots::Configure(const std::array<SlotCoefficients, 3>& slots, const std::array<int, 3>& counts)
 {
     const std::array<int, 3> before = SlotLocations();
     int next = 0;
@@ -40,7 +40,7 @@ double BiquadSlots::Filter(Location location, double x)
 {
     const int first = m_first[location];
     for (int k = first; k < first + m_count[location]; ++k) {
-        const BiquadCoefficients& c = m_slots[static_cast<std::size_t>(k)];
+        const SlotCoefficients& c = m_slots[static_cast<std::size_t>(k)];
         State& s = m_state[static_cast<std::size_t>(k)];
         const double y = c.b0 * x + c.b1 * s.x1 + c.b2 * s.x2 - c.a1 * s.y1 - c.a2 * s.y2;
         s.x2 = s.x1;

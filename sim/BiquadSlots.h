@@ -7,12 +7,12 @@
 
 #include <array>
 
-struct BiquadCoefficients {
+struct SlotCoefficients {
     double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
 
     // From the registers of a slot (B0, B1, B2, A1, A2, SF).
-    static BiquadCoefficients FromRegisters(const std::array<double, 6>& registers);
-    bool operator==(const BiquadCoefficients&) const = default;
+    static SlotCoefficients FromRegisters(const std::array<double, 6>& registers);
+    bool operator==(const SlotCoefficients&) const = default;
 };
 
 class BiquadSlots {
@@ -22,7 +22,7 @@ public:
     // The slots' coefficients and the number of slots each location uses
     // ("SPDREF_BQ_INI", "IQREF_BQ_INI", "ASPD_BQ_INI"); counts beyond the
     // three slots are cut. A slot that keeps its location keeps its memory.
-    void Configure(const std::array<BiquadCoefficients, 3>& slots, const std::array<int, 3>& counts);
+    void Configure(const std::array<SlotCoefficients, 3>& slots, const std::array<int, 3>& counts);
     // Runs a value through the slots of a location (unchanged when it has none).
     double Filter(Location location, double x);
     // Clears the filters' memories.
@@ -36,7 +36,7 @@ private:
     struct State {
         double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
     };
-    std::array<BiquadCoefficients, 3> m_slots{};
+    std::array<SlotCoefficients, 3> m_slots{};
     std::array<State, 3> m_state{};
     std::array<int, 3> m_first{};
     std::array<int, 3> m_count{};

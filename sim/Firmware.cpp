@@ -365,14 +365,14 @@ void Firmware::Configure()
     p.alpha = reg("ALPHA", 0.0);
     p.zeroOffset = reg("ZAOFF", 0.0);
     p.dbtth = static_cast<int>(std::clamp<std::int64_t>(whole(reg("DBTTH", 6.0)), 0, 16));
-    std::array<BiquadCoefficients, 3> slots;
+    std::array<SlotCoefficients, 3> slots;
     for (int k = 0; k < 3; ++k) {
         const std::string prefix = "BQ" + std::to_string(k + 1);
         const std::array<double, 6> r = {
             reg((prefix + "B0").c_str(), 0.0), reg((prefix + "B1").c_str(), 0.0),
             reg((prefix + "B2").c_str(), 0.0), reg((prefix + "A1").c_str(), 0.0),
             reg((prefix + "A2").c_str(), 0.0), reg((prefix + "SF").c_str(), 0.0)};
-        slots[static_cast<std::size_t>(k)] = BiquadCoefficients::FromRegisters(r);
+        slots[static_cast<std::size_t>(k)] = SlotCoefficients::FromRegisters(r);
     }
     const std::array<int, 3> counts = {static_cast<int>(whole(reg("SPDREF_BQ_INI", 0.0))),
                                        static_cast<int>(whole(reg("IQREF_BQ_INI", 0.0))),

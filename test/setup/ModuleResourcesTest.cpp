@@ -146,6 +146,15 @@ TEST_F(ModuleResourcesTest, BitmapButtonsShowThePictureOfTheirCaptionGreyedWhenD
     EXPECT_NE(errors[0].find("REWIND_"), std::string::npos);
 }
 
+// Enter in an edit presses nothing (a shown dialog makes its first
+// auto-default button the default: Tune or Identify, say).
+void ExpectNoDefaultButton(CMC_Dialog& dialog)
+{
+    dialog.show();
+    for (const QPushButton* button : dialog.findChildren<QPushButton*>())
+        EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString();
+}
+
 TEST_F(ModuleResourcesTest,
        ProfileTuningTemplatesHoldEveryControlOnceWithTabsPictureButtonsAndNoDefaultButton)
 {
@@ -170,13 +179,15 @@ TEST_F(ModuleResourcesTest,
         EXPECT_TRUE(pause.AutoLoad(10016, &dialog));
         EXPECT_TRUE(resume.AutoLoad(10017, &dialog));
 
-        // Enter in an edit presses nothing (a shown dialog makes its first
-        // auto-default button the default: Identify, say).
-        dialog.show();
-        for (const QPushButton* button : dialog.findChildren<QPushButton*>())
-            EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString();
+        ExpectNoDefaultButton(dialog);
     }
     EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+TEST_F(ModuleResourcesTest, EnterInTheCurrentTuningTestPressesNoButton)
+{
+    CMC_Dialog dialog(101, nullptr);
+    ExpectNoDefaultButton(dialog);
 }
 
 } // namespace

@@ -400,7 +400,7 @@ TEST(FirmwareBiquads, SlotsServeTheirLocationsInOrder)
 {
     // pure gains make the slots recognisable: register = gain / SF x 2^31
     auto gain = [](double g) {
-        return BiquadCoefficients::FromRegisters({g / 4.0 * 2147483648.0, 0, 0, 0, 0, 4.0});
+        return SlotCoefficients::FromRegisters({g / 4.0 * 2147483648.0, 0, 0, 0, 0, 4.0});
     };
     BiquadSlots slots;
     slots.Configure({gain(2.0), gain(3.0), gain(5.0)}, {1, 0, 2});
@@ -420,7 +420,7 @@ TEST(FirmwareBiquads, QuantisedLowPassHasUnitGainAtZeroFrequency)
     auto reg = [](double c) { return std::floor(c * 2147483648.0 + 0.5); };
     const double b = reg(k / (k + 1.0)), a = reg((k - 1.0) / (k + 1.0));
     BiquadSlots slots;
-    slots.Configure({BiquadCoefficients::FromRegisters({b, b, 0, a, 0, 1}), {}, {}}, {0, 1, 0});
+    slots.Configure({SlotCoefficients::FromRegisters({b, b, 0, a, 0, 1}), {}, {}}, {0, 1, 0});
     double y = 0.0;
     for (int n = 0; n < 200; ++n)
         y = slots.Filter(BiquadSlots::CurrentReference, 1000.0);
