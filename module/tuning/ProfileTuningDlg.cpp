@@ -49,12 +49,7 @@ constexpr const char* kCurrentChannels[] = {"Current_Reference", "Motor_Current"
 constexpr std::uint16_t kMaskRunning = 0xFFDF;
 constexpr int kScopePollMs = 1;
 
-// How the logged columns are drawn: axis, column, colour index.
-struct CurveStyle {
-    int axis;
-    int column;
-    int color;
-};
+// How the logged columns are drawn.
 constexpr CurveStyle kLoggerCurves[] = {{1, 1, 2}, {2, 3, 8}, {1, 2, 5}, {2, 4, 9}};
 constexpr int kScopeColors[] = {2, 5, 8, 9};
 constexpr int kScopeGridColor = 4;
@@ -222,17 +217,9 @@ void CProfileTuningDlg::ShowPictures()
 
 void CProfileTuningDlg::SetUpLogger()
 {
-    m_logger->ChangeSettings(kLogPoints, CMC_Logger::LogSpeedLoop, 1);
-    for (const char* name : LoggedVariables())
-        m_logger->AddVariable(name, 1);
-    m_logger->CorrectPointsNo();
-    CGraphFilter* filter = m_logger->GetGraphDocument().GetAt(0);
-    for (const CurveStyle& curve : kLoggerCurves)
-        filter->Add(CXYCurve(curve.axis, 0, curve.column, 2, RGB16(curve.color).rgb()));
-    m_logger->LocateItems();
-    m_graph.SubclassDlgItem(kGraph, this, filter);
-    m_graph.Initialize();
-    m_graph.RefreshGraph();
+    const std::array<const char*, 4> logged = LoggedVariables();
+    SetUpLogOnGraph(*m_logger, kLogPoints, CMC_Logger::LogSpeedLoop, logged, kLoggerCurves, m_graph, this,
+                    kGraph);
 }
 
 void CProfileTuningDlg::SetUpScope()

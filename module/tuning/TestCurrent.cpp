@@ -42,11 +42,6 @@ constexpr int kDetails = 10003;
 
 // The logged columns 1 to 3 and how they are drawn: axis, column, colour index.
 constexpr const char* kLoggedVariables[] = {"Current_Reference", "Motor_Current", "Voltage_Reference"};
-struct CurveStyle {
-    int axis;
-    int column;
-    int color;
-};
 constexpr CurveStyle kCurves[] = {{1, 1, 2}, {2, 3, 8}, {1, 2, 5}};
 
 } // namespace
@@ -90,17 +85,8 @@ void CTestCurrent::SetUpLogger()
     m_logger = std::make_unique<CMC_SingleAxisLogger>(GetSetup(), &m_main);
     // At the current-loop rate: a current step settles within a millisecond
     // or two, a few samples of the slow loop.
-    m_logger->ChangeSettings(kLogPoints, CMC_Logger::LogCurrentLoop, 1);
-    for (const char* name : kLoggedVariables)
-        m_logger->AddVariable(name, 1);
-    m_logger->CorrectPointsNo();
-    CGraphFilter* filter = m_logger->GetGraphDocument().GetAt(0);
-    for (const CurveStyle& curve : kCurves)
-        filter->Add(CXYCurve(curve.axis, 0, curve.column, 2, RGB16(curve.color).rgb()));
-    m_logger->LocateItems();
-    m_graph.SubclassDlgItem(kGraph, this, filter);
-    m_graph.Initialize();
-    m_graph.RefreshGraph();
+    SetUpLogOnGraph(*m_logger, kLogPoints, CMC_Logger::LogCurrentLoop, kLoggedVariables, kCurves, m_graph,
+                    this, kGraph);
 }
 
 void CTestCurrent::showEvent(QShowEvent* event)

@@ -40,6 +40,23 @@ double RoundedProgramInput(double internal)
     return TruncatedProgramInput(std::isfinite(internal) ? std::floor(internal + 0.5) : 0.0);
 }
 
+void SetUpLogOnGraph(CMC_SingleAxisLogger& logger, int points, int logType,
+                     std::span<const char* const> variables, std::span<const CurveStyle> curves,
+                     CGraphWindow& graph, CMC_Dialog* dialog, int graphId)
+{
+    logger.ChangeSettings(points, logType, 1);
+    for (const char* name : variables)
+        logger.AddVariable(name, 1);
+    logger.CorrectPointsNo();
+    CGraphFilter* filter = logger.GetGraphDocument().GetAt(0);
+    for (const CurveStyle& curve : curves)
+        filter->Add(CXYCurve(curve.axis, 0, curve.column, 2, RGB16(curve.color).rgb()));
+    logger.LocateItems();
+    graph.SubclassDlgItem(graphId, dialog, filter);
+    graph.Initialize();
+    graph.RefreshGraph();
+}
+
 bool UploadOntoGraph(CMC_TestDlg& test, CMC_SingleAxisLogger& logger, CGraphWindow& graph)
 {
     graph.DoZoomOut();

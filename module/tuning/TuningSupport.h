@@ -4,8 +4,10 @@
 
 #include <array>
 #include <initializer_list>
+#include <span>
 
 class CGraphWindow;
+class CMC_Dialog;
 class CMC_Setup;
 class CMC_SingleAxisLogger;
 class CMC_TestDlg;
@@ -34,6 +36,20 @@ void WriteRegistersToDrive(CMC_Setup* setup, std::initializer_list<const char*> 
 // A value in internal units as a program's signed 16-bit input takes it.
 double TruncatedProgramInput(double internal);
 double RoundedProgramInput(double internal);
+
+// How a logged column is drawn: axis, column, colour index of the palette.
+struct CurveStyle {
+    int axis;
+    int column;
+    int color;
+};
+
+// Sets the data logger up to record the variables (columns 1, 2, ...) with
+// the sampling given, draws them as the curves say, and attaches its graph to
+// the dialog's control.
+void SetUpLogOnGraph(CMC_SingleAxisLogger& logger, int points, int logType,
+                     std::span<const char* const> variables, std::span<const CurveStyle> curves,
+                     CGraphWindow& graph, CMC_Dialog* dialog, int graphId);
 
 // Reads the uploaded log point by point onto the graph while the dialog stays
 // responsive. Gives false when the dialog closed in the middle (nothing more

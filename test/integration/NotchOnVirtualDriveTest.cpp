@@ -9,6 +9,8 @@
 // "notch-before" and "notch-after" (the docs show them).
 #include "VirtualDriveDialogTest.h"
 
+#include "Spectrum.h"
+
 #include "ControllerDesign.h"
 #include "EngineCore.h"
 #include "TestSpeedTuning.h"
@@ -31,38 +33,6 @@ constexpr int kFilterType = 3487;
 constexpr int kFilterQ = 3489;
 constexpr int kFilterFrequency = 3491;
 constexpr int kSpeedControllerOutput = 1; // the location combo's item
-
-// The amplitude of a frequency [Hz] in samples taken every `period` [s],
-// the mean removed, through a Hann window.
-double Amplitude(const std::vector<double>& x, double period, double hz)
-{
-    const std::size_t n = x.size();
-    double mean = 0.0;
-    for (double v : x)
-        mean += v / static_cast<double>(n);
-    double re = 0.0, im = 0.0, windowSum = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-        const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(k) /
-                                              static_cast<double>(n - 1));
-        const double phase = 2.0 * std::numbers::pi * hz * period * static_cast<double>(k);
-        re += w * (x[k] - mean) * std::cos(phase);
-        im += w * (x[k] - mean) * std::sin(phase);
-        windowSum += w;
-    }
-    return 2.0 * std::hypot(re, im) / windowSum;
-}
-
-// The strongest whole frequency [Hz] between `from` and `to`.
-double PeakFrequency(const std::vector<double>& x, double period, double from, double to)
-{
-    double peak = from, largest = 0.0;
-    for (double hz = from; hz <= to; hz += 1.0)
-        if (const double a = Amplitude(x, period, hz); a > largest) {
-            largest = a;
-            peak = hz;
-        }
-    return peak;
-}
 
 int ComboIndexOf(DialogDriver& d, int id, const QString& text)
 {

@@ -4,6 +4,7 @@
 // responses must follow the references as the loops' gains promise.
 #include "CurrentLoopModel.h"
 #include "ProgramRunSupport.h"
+#include "Spectrum.h"
 
 #include <gtest/gtest.h>
 
@@ -378,39 +379,6 @@ TEST_F(ProfileTuningProgram, ForcedLoopStructureIsPutBack)
 }
 
 // ---- A compliant coupling ------------------------------------------------------------------
-
-// The amplitude of a frequency [Hz] in samples taken every `period` [s]:
-// the mean removed, a Hann window.
-double Amplitude(const std::vector<double>& x, double period, double hz)
-{
-    constexpr double kTwoPi = 2.0 * 3.141592653589793;
-    const std::size_t n = x.size();
-    double mean = 0.0;
-    for (double v : x)
-        mean += v / static_cast<double>(n);
-    double re = 0.0, im = 0.0, windowSum = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-        const double w = 0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(k) / static_cast<double>(n - 1));
-        const double phase = kTwoPi * hz * period * static_cast<double>(k);
-        re += w * (x[k] - mean) * std::cos(phase);
-        im += w * (x[k] - mean) * std::sin(phase);
-        windowSum += w;
-    }
-    return 2.0 * std::hypot(re, im) / windowSum;
-}
-
-// The whole frequency [Hz] of the largest amplitude from `from` to `to`.
-double PeakFrequency(const std::vector<double>& x, double period, double from, double to)
-{
-    double peak = from, largest = 0.0;
-    for (double hz = from; hz <= to; hz += 1.0) {
-        if (const double a = Amplitude(x, period, hz); a > largest) {
-            largest = a;
-            peak = hz;
-        }
-    }
-    return peak;
-}
 
 // The 400 W servo drives its load through a barely damped coupling of
 // 800 Nm/rad: a resonance near 580 Hz, under the 1 kHz of the speed loop's

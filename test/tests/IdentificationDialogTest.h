@@ -118,6 +118,7 @@ protected:
     }
 
     double Value(const char* name) const { return setup->GetParameterValueInBaseUnit(name); }
+    void Set(const char* name, double value) { setup->SetParameterValueInBaseUnit(name, value); }
 
     // A connected copy of the setup without the named drive variable.
     std::unique_ptr<CMC_Setup> SetupWithout(const char* missing) const

@@ -109,6 +109,16 @@ protected:
         return values;
     }
 
+    // The registers written to the drive, in order.
+    std::vector<std::string> WrittenRegisters() const
+    {
+        std::vector<std::string> names;
+        for (const auto& r : drive->Requests())
+            if (r.kind == Kind::WriteParameter)
+                names.push_back(r.name);
+        return names;
+    }
+
     static std::map<std::string, double> ParameterValues(const CMC_Setup& s)
     {
         std::map<std::string, double> values;

@@ -1,7 +1,7 @@
 // The current controller tuning dialog against the scripted drive: its
 // stages and failures, the upload onto the graph (and a Stop in the middle
 // of it), the live gain writes, "Tune", the page switch and OK.
-#include "IdentificationTestSupport.h"
+#include "TuningDialogTest.h"
 
 #include "DriveSetupDlg.h"
 #include "EngineCore.h"
@@ -17,7 +17,6 @@ namespace {
 
 constexpr const char* kProgram = "Current_Controller_Tuning_Test";
 constexpr const char* kProtection = "Test failed!\nCurrent protection triggered during test!";
-constexpr int kTestPage = 1;
 
 // A logged step: current reference, motor current, voltage reference.
 std::vector<std::vector<double>> StepLog(int rows)
@@ -29,30 +28,11 @@ std::vector<std::vector<double>> StepLog(int rows)
     return log;
 }
 
-class CTestCurrentTest : public PositioningTest {
+class CTestCurrentTest : public TuningDialogTest {
 protected:
     ScriptedDrive::RunScript& ScriptMain(double flag = 1.0, int rows = 40)
     {
         return drive->Program(kProgram).Result("test_flag", flag).Log(StepLog(rows));
-    }
-
-    // Opens the dialog on the "Test" page and lets `script` work it.
-    int OpenOnTestPage(CTestCurrent& dialog, const std::function<void(DialogDriver&)>& script)
-    {
-        return Open(dialog, [&](DialogDriver& d) {
-            d.SelectTab(CTestCurrent::kTab, kTestPage);
-            ASSERT_EQ(d.CurrentTab(CTestCurrent::kTab), kTestPage);
-            script(d);
-        });
-    }
-
-    std::vector<std::string> WrittenRegisters() const
-    {
-        std::vector<std::string> names;
-        for (const auto& r : drive->Requests())
-            if (r.kind == Kind::WriteParameter)
-                names.push_back(r.name);
-        return names;
     }
 };
 
@@ -106,22 +86,7 @@ TEST_F(CTestCurrentTest, EachFailureEndsTheRunWithItsText)
          },
          ""},
     };
-    for (const FailureCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ResetDrive();
-        c.script();
-        CTestCurrent dialog(setup.get(), 1, nullptr);
-        OpenOnTestPage(dialog, [&](DialogDriver& d) {
-            ASSERT_TRUE(StartAndWait(d, dialog));
-            EXPECT_EQ(dialog.m_nResult, 0);
-            EXPECT_EQ(dialog.m_strError, c.error.empty() ? drive->LastError() : c.error);
-            // Back on the first page and again on the second: the failure shows again.
-            d.SelectTab(CTestCurrent::kTab, 0);
-            d.SelectTab(CTestCurrent::kTab, kTestPage);
-            EXPECT_EQ(ResultText(d).toStdString(), dialog.m_strError);
-        });
-        ExpectNothingRunning(dialog);
-    }
+    ExpectFailuresOnTestPage<CTestCurrent>(cases);
 }
 
 TEST_F(CTestCurrentTest, StopDuringTheUploadKeepsThePointsReadSoFar)

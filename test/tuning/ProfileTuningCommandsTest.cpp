@@ -3,7 +3,7 @@
 // "Identify", the motor inertia question, the multi-cycle watch, the scope
 // fed by the drive's frames, the scope's defaults, and the Drive Setup
 // buttons that open the dialogs.
-#include "IdentificationTestSupport.h"
+#include "TuningDialogTest.h"
 
 #include "DriveSetupDlg.h"
 #include "EngineCore.h"
@@ -22,30 +22,7 @@
 
 namespace {
 
-constexpr int kTestPage = 1;
-
-class ProfileTuningCommandsTest : public PositioningTest {
-protected:
-    void Set(const char* name, double value) { setup->SetParameterValueInBaseUnit(name, value); }
-
-    std::vector<std::string> WrittenRegisters() const
-    {
-        std::vector<std::string> names;
-        for (const auto& r : drive->Requests())
-            if (r.kind == Kind::WriteParameter)
-                names.push_back(r.name);
-        return names;
-    }
-
-    // Runs `script` on the "Test" page of the dialog.
-    int OnTestPage(CProfileTuningDlg& dialog, const std::function<void(DialogDriver&)>& script)
-    {
-        return Open(dialog, [&](DialogDriver& d) {
-            d.SelectTab(CProfileTuningDlg::kTab, kTestPage);
-            script(d);
-        });
-    }
-};
+class ProfileTuningCommandsTest : public TuningDialogTest {};
 
 TEST_F(ProfileTuningCommandsTest, TuneShowsTheQuantisedGainsAndSendsThemWhileATestRuns)
 {
@@ -53,7 +30,7 @@ TEST_F(ProfileTuningCommandsTest, TuneShowsTheQuantisedGainsAndSendsThemWhileATe
     Set("MultiCycleS", 1.0);
     drive->Program(CTestSpeedTuning::kMainProgram).User("test_flag", {1.0}).NeverEnds();
     CTestSpeedTuning dialog(setup.get(), 1, nullptr);
-    OnTestPage(dialog, [&](DialogDriver& d) {
+    OpenOnTestPage(dialog, [&](DialogDriver& d) {
         d.Click(CProfileTuningDlg::kTune);
         // the gain shown is the one the registers hold
         const double held =
@@ -86,7 +63,7 @@ TEST_F(ProfileTuningCommandsTest, FiltersAreLockedDuringARunAndGoToTheDriveAtOnc
         d.Ok();
     });
     CTestSpeedTuning dialog(setup.get(), 1, nullptr);
-    OnTestPage(dialog, [&](DialogDriver& d) {
+    OpenOnTestPage(dialog, [&](DialogDriver& d) {
         EXPECT_TRUE(d.IsVisible(CProfileTuningDlg::kFilters));
         d.Click(CProfileTuningDlg::kFilters);
         EXPECT_EQ(drive->Count(Kind::WriteParameter), 0);
@@ -112,7 +89,7 @@ TEST_F(ProfileTuningCommandsTest, IdentifyAndTheInertiaRatioKeepTheTotalInertiaC
     });
     user.OnDialog(3041, [](DialogDriver& d) { d.Cancel(); });
     CTestPositionTuning dialog(setup.get(), 1, nullptr);
-    OnTestPage(dialog, [&](DialogDriver& d) {
+    OpenOnTestPage(dialog, [&](DialogDriver& d) {
         EXPECT_EQ(questions, 1);
         EXPECT_GE(Value("Jt"), Value("Jm"));
         EXPECT_NEAR(Value("Jload_over_J"), (Value("Jt") - Value("Jm")) / Value("Jm"), 1e-9);
@@ -131,7 +108,7 @@ TEST_F(ProfileTuningCommandsTest, ALowerTotalInertiaMakesTheMotorInertiaUnknown)
     Set("Jt", 2.0 * Value("Jm"));
     CTestSpeedTuning dialog(setup.get(), 1, nullptr);
     const double kffa = setup->GetParameterValueInInternalUnit("KFFA");
-    OnTestPage(dialog, [&](DialogDriver& d) {
+    OpenOnTestPage(dialog, [&](DialogDriver& d) {
         d.SetEditText(3270, QString::number(0.5 * Value("Jm")));
         EXPECT_EQ(Value("isMotorInertiaUnknown"), 1.0);
         EXPECT_FALSE(d.IsEnabled(1385)) << "the ratio means nothing now";
@@ -156,7 +133,7 @@ TEST_F(ProfileTuningCommandsTest, AProtectionInAMultiCycleRunStopsItAfterTheUplo
         .EndsAfter(3)
         .Log(std::vector<std::vector<double>>(30, {1.0, 2.0, 3.0, 4.0}));
     CTestSpeedTuning dialog(setup.get(), 1, nullptr);
-    OnTestPage(dialog, [&](DialogDriver& d) {
+    OpenOnTestPage(dialog, [&](DialogDriver& d) {
         d.Click(10000);
         ASSERT_TRUE(d.WaitUntil([&] { return dialog.m_nStage >= 4; }));
         EXPECT_FALSE(d.IsEnabled(1335)) << "with the data logger the gains wait for the end";
@@ -187,7 +164,7 @@ TEST_F(ProfileTuningCommandsTest, TheScopeTakesTheDrivesFramesUntilItsSweepIsCom
         drive->QueueFrame(
             Frame(static_cast<std::uint16_t>(k / 10),
                   std::vector<std::vector<std::int32_t>>(samples.begin() + k, samples.begin() + k + 10)));
-    OnTestPage(dialog, [&](DialogDriver& d) {
+    OpenOnTestPage(dialog, [&](DialogDriver& d) {
         EXPECT_TRUE(d.IsVisible(CProfileTuningDlg::kScopeGraph));
         EXPECT_FALSE(d.IsVisible(CProfileTuningDlg::kPause)) << "the scope has no pause";
         ASSERT_TRUE(StartAndWait(d, dialog));
@@ -208,7 +185,7 @@ TEST_F(ProfileTuningCommandsTest, AScopeThatNeverTriggersFailsWhenTheProgramEnds
     drive->Program(CTestSpeedTuning::kMainProgram).User("test_flag", {1.0}).EndsAfter(5);
     drive->QueueFrame(scopetest::Frame(0, std::vector<std::vector<std::int32_t>>(10, {0, 0, 0, 0})));
     CTestSpeedTuning dialog(setup.get(), 1, nullptr);
-    OnTestPage(dialog, [&](DialogDriver& d) { ASSERT_TRUE(StartAndWait(d, dialog)); });
+    OpenOnTestPage(dialog, [&](DialogDriver& d) { ASSERT_TRUE(StartAndWait(d, dialog)); });
     ExpectNothingRunning(dialog);
     EXPECT_EQ(dialog.m_nResult, 0);
     EXPECT_TRUE(dialog.m_strError.starts_with("The test ended before the oscilloscope was triggered"))
@@ -299,7 +276,7 @@ TEST_F(ProfileTuningCommandsTest, TheScopeMenuChangesLoadsAndSavesTheSettings)
     const QString file = folder.filePath(QStringLiteral("position.osc"));
     user.AnswerFilePrompts([&](const FilePromptRequest&) { return file; });
     CTestPositionTuning dialog(setup.get(), 1, nullptr);
-    OnTestPage(dialog, [&](DialogDriver& d) {
+    OpenOnTestPage(dialog, [&](DialogDriver& d) {
         const CMC_ScopeLogger::Settings defaults = dialog.Scope()->GetSettings();
         ASSERT_TRUE(d.IsVisible(CProfileTuningDlg::kScopeGraph));
         ASSERT_TRUE(d.ChooseMenuCommand(CProfileTuningDlg::kScopeGraph, CProfileTuningDlg::kScopeSave));
@@ -332,7 +309,7 @@ TEST_F(ProfileTuningCommandsTest, WithoutAScopeTheOnlinePlotNeedsMultipleCycles)
     Set("MultiCycleP", 1.0);
     Set("OnlinePlotP", 1.0);
     CTestPositionTuning dialog(setup.get(), 1, nullptr);
-    OnTestPage(dialog, [&](DialogDriver& d) {
+    OpenOnTestPage(dialog, [&](DialogDriver& d) {
         EXPECT_TRUE(d.IsEnabled(CProfileTuningDlg::kOnlinePlot));
         EXPECT_EQ(d.Text(CProfileTuningDlg::kOnlinePlot), QStringLiteral("&On-line plot"));
         d.SelectTab(CProfileTuningDlg::kTab, 0);
@@ -373,7 +350,7 @@ TEST_F(ProfileTuningCommandsTest, FeedForwardControlsFollowTheLoopStructure)
             dialog = std::make_unique<CTestPositionTuning>(setup.get(), 1, nullptr);
         else
             dialog = std::make_unique<CTestSpeedTuning>(setup.get(), 1, nullptr);
-        OnTestPage(*dialog, [&](DialogDriver& d) {
+        OpenOnTestPage(*dialog, [&](DialogDriver& d) {
             EXPECT_EQ(d.IsEnabled(1352), c.open);
             EXPECT_EQ(d.IsEnabled(1357), c.open);
             if (c.position) {

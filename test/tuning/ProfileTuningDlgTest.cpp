@@ -3,7 +3,7 @@
 // start without the preliminary test, the page check, the upload (and a
 // Stop in the middle of it), the plain on-line plot with live gain writes,
 // the scope settings each test keeps, and OK.
-#include "IdentificationTestSupport.h"
+#include "TuningDialogTest.h"
 
 #include "EngineCore.h"
 #include "ProfileTable.h"
@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int kTestPage = 1;
 constexpr const char* kSlopeOverflow =
     "Reference variation between two consecutive points is too big (slope overflow).";
 constexpr const char* kBadDistance =
@@ -34,24 +33,12 @@ std::vector<std::vector<double>> ProfileLog(int rows)
     return log;
 }
 
-class ProfileTuningDlgTest : public PositioningTest {
+class ProfileTuningDlgTest : public TuningDialogTest {
 protected:
     ScriptedDrive::RunScript& ScriptMain(const char* program, double flag = 1.0, int rows = 60)
     {
         return drive->Program(program).Result("test_flag", flag).Log(ProfileLog(rows));
     }
-
-    // Opens the dialog on the "Test" page and lets `script` work it.
-    int OpenOnTestPage(CProfileTuningDlg& dialog, const std::function<void(DialogDriver&)>& script)
-    {
-        return Open(dialog, [&](DialogDriver& d) {
-            d.SelectTab(CProfileTuningDlg::kTab, kTestPage);
-            ASSERT_EQ(d.CurrentTab(CProfileTuningDlg::kTab), kTestPage);
-            script(d);
-        });
-    }
-
-    void Set(const char* name, double value) { setup->SetParameterValueInBaseUnit(name, value); }
 
     // The segment table the drive was given: counts and increments.
     ProfileSegments WrittenTable(const std::string& program) const
@@ -64,15 +51,6 @@ protected:
                 drive->Written(program, "b" + std::to_string(i)) * 65536.0;
         }
         return table;
-    }
-
-    std::vector<std::string> WrittenRegisters() const
-    {
-        std::vector<std::string> names;
-        for (const auto& r : drive->Requests())
-            if (r.kind == Kind::WriteParameter)
-                names.push_back(r.name);
-        return names;
     }
 };
 
@@ -145,21 +123,7 @@ TEST_F(ProfileTuningDlgTest, EachFailureEndsTheRunWithItsTextAndTheDataAreStillS
          },
          ""},
     };
-    for (const FailureCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ResetDrive();
-        c.script();
-        CTestSpeedTuning dialog(setup.get(), 1, nullptr);
-        OpenOnTestPage(dialog, [&](DialogDriver& d) {
-            ASSERT_TRUE(StartAndWait(d, dialog));
-            EXPECT_EQ(dialog.m_nResult, 0);
-            EXPECT_EQ(dialog.m_strError, c.error.empty() ? drive->LastError() : c.error);
-            d.SelectTab(CProfileTuningDlg::kTab, 0);
-            d.SelectTab(CProfileTuningDlg::kTab, kTestPage);
-            EXPECT_EQ(ResultText(d).toStdString(), c.error.empty() ? drive->LastError() : c.error);
-        });
-        ExpectNothingRunning(dialog);
-    }
+    ExpectFailuresOnTestPage<CTestSpeedTuning>(cases);
     // a bad result found before the upload still shows the data
     ResetDrive();
     ScriptMain(program, 0.0, 25);
