@@ -29,6 +29,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     AddGetCommand(app, out, err, exitCode);
     AddSetCommand(app, out, err, exitCode);
     AddValidateCommand(app, out, err, exitCode);
+    AddDiffCommand(app, out, err, exitCode);
     AddComputeCommand(app, out, err, exitCode);
     AddScaleCommand(app, out, err, exitCode);
     AddFiltersCommand(app, out, err, exitCode);

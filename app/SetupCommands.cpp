@@ -1,5 +1,7 @@
 #include "SetupCommands.h"
 
+#include "SetupDiff.h"
+
 #include "Commands.h"
 #include "Errors.h"
 #include "ModuleLoader.h"
@@ -286,5 +288,45 @@ void AddValidateCommand(CLI::App& app, std::ostream& out, std::ostream& err, int
         out << option->Path() << ": valid, " << setup->GetParameters().size() << " parameters, "
             << setup->GetVariables().size() << " drive variables, " << outside
             << " values outside their ranges\n";
+    });
+}
+
+namespace {
+
+std::string Shown(bool exists, double value, const std::string& unit)
+{
+    if (!exists)
+        return "(none)";
+    return PrintNumber(value) + (unit.empty() ? "" : " " + unit);
+}
+
+} // namespace
+
+void AddDiffCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
+{
+    struct Args {
+        std::string a, b;
+    };
+    auto args = std::make_shared<Args>();
+    auto* command = app.add_subcommand("diff", "Print the parameters in which two setups differ");
+    command->add_option("A", args->a, "First setup file")->required();
+    command->add_option("B", args->b, "Second setup file")->required();
+    command->callback([&out, &err, &exitCode, args] {
+        auto a = LoadChosenSetup(SetupOption{args->a}, err);
+        auto b = a ? LoadChosenSetup(SetupOption{args->b}, err) : nullptr;
+        if (!b) {
+            exitCode = 2;
+            return;
+        }
+        const std::vector<ParameterDifference> differences = SetupDifferences(*a, *b);
+        std::size_t width = 9;
+        for (const ParameterDifference& d : differences)
+            width = std::max(width, d.name.size());
+        for (const ParameterDifference& d : differences) {
+            const std::string left = Shown(d.inA, d.a, d.unitA);
+            out << std::left << std::setw(static_cast<int>(width) + 2) << d.name << std::setw(28) << left
+                << Shown(d.inB, d.b, d.unitB) << '\n';
+        }
+        exitCode = differences.empty() ? 0 : 1;
     });
 }

@@ -30,3 +30,5 @@ void AddListCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& ex
 void AddGetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode);
 void AddSetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode);
 void AddValidateCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode);
+// Exit code 0 when the setups hold the same values, 1 when they differ, 2 when one cannot be read.
+void AddDiffCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode);

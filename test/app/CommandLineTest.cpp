@@ -84,3 +84,39 @@ TEST_F(CommandLine, UsageErrorsExitNonZero)
 }
 
 } // namespace
+
+namespace {
+
+class DiffCommand : public ReferenceSetupCopy {
+protected:
+    DiffCommand() : ReferenceSetupCopy("diff") {}
+};
+
+// Two setups: what differs is listed in each side's display unit, what is
+// the same is not, and the exit code tells which.
+TEST_F(DiffCommand, ListsWhatDiffersInEngineeringUnits)
+{
+    const std::string changed = (dir / "changed.json").string();
+    ASSERT_EQ(Velmaro({"set", "R", "1.25", "--setup", copy, "-o", changed}).code, 0);
+    ASSERT_EQ(Velmaro({"set", "PB_S", "157", "--unit", "rad/s", "--setup", changed, "-o", changed}).code, 0);
+
+    const CliRun same = Velmaro({"diff", copy, copy});
+    EXPECT_EQ(same.code, 0) << same.err;
+    EXPECT_EQ(same.out, "");
+
+    const CliRun run = Velmaro({"diff", copy, changed});
+    EXPECT_EQ(run.code, 1) << run.err;
+    std::istringstream lines(run.out);
+    std::vector<std::string> names;
+    for (std::string line; std::getline(lines, line);)
+        names.push_back(line.substr(0, line.find(' ')));
+    EXPECT_EQ(names, (std::vector<std::string>{"R", "PB_S"}));
+    EXPECT_NE(run.out.find("1.25 Ohm"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("157 rad/s"), std::string::npos) << run.out;
+
+    const CliRun missing = Velmaro({"diff", copy, (dir / "none.json").string()});
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_NE(missing.err.find("none.json"), std::string::npos) << missing.err;
+}
+
+} // namespace
