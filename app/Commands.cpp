@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "CommissionCommand.h"
 #include "ComputeCommands.h"
 #include "EditorCommands.h"
 #include "Errors.h"
@@ -35,6 +36,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     AddFiltersCommand(app, out, err, exitCode);
     AddEditCommand(app, out, err, exitCode);
     AddScreenshotCommand(app, out, err, exitCode);
+    AddCommissionCommand(app, out, err, exitCode);
 
     ErrorSink previous = SetErrorSink([&err](const std::string& message) { err << message << '\n'; });
     std::vector<std::string> reversed(args.rbegin(), args.rend());

@@ -6,13 +6,14 @@
 #include <memory>
 #include <ostream>
 
-bool ConnectVirtualDrive(const VirtualDriveChoice& choice, CMC_Setup& setup, std::ostream& err)
+std::shared_ptr<VirtualDrive> ConnectVirtualDrive(const VirtualDriveChoice& choice, CMC_Setup& setup,
+                                                  std::ostream& err, std::shared_ptr<DriveClock> clock)
 {
     MotorModel motor = MotorModel::Reference();
     std::string error;
     if (!choice.motorFile.empty() && !MotorModel::Load(choice.motorFile, motor, error)) {
         err << "velmaro: " << error << '\n';
-        return false;
+        return nullptr;
     }
     VirtualDriveOptions options;
     for (const std::string& fault : choice.faults)
@@ -21,19 +22,19 @@ bool ConnectVirtualDrive(const VirtualDriveChoice& choice, CMC_Setup& setup, std
             for (const std::string& known : FaultSet::KnownNames())
                 err << ' ' << known;
             err << ")\n";
-            return false;
+            return nullptr;
         }
-    std::shared_ptr<DriveClock> clock;
-    if (choice.realTime)
+    if (!clock && choice.realTime)
         clock = std::make_shared<WallClock>();
-    else
+    else if (!clock)
         clock = std::make_shared<SteppedClock>();
-    CMC_Comm::SetActiveLink(std::make_shared<VirtualDrive>(motor, options), clock);
+    auto drive = std::make_shared<VirtualDrive>(motor, options);
+    CMC_Comm::SetActiveLink(drive, clock);
     if (!CMC_Comm::ConnectSetup(setup)) {
         err << "velmaro: the virtual drive did not take the setup: " << CMC_Comm::GetLastErrorText() << '\n';
-        return false;
+        return nullptr;
     }
-    return true;
+    return drive;
 }
 
 void DisconnectDrive()

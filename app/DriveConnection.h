@@ -3,10 +3,13 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
 class CMC_Setup;
+class DriveClock;
+class VirtualDrive;
 
 struct VirtualDriveChoice {
     std::string motorFile;           // empty: the reference motor
@@ -14,8 +17,10 @@ struct VirtualDriveChoice {
     bool realTime = true;            // wall clock; false: a fixed step per request
 };
 
-// Makes the virtual drive the active drive and downloads the setup into it.
-// On failure writes the reason to err and returns false.
-bool ConnectVirtualDrive(const VirtualDriveChoice& choice, CMC_Setup& setup, std::ostream& err);
+// Makes the virtual drive the active drive and downloads the setup into it;
+// clock: the drive's (null: as the choice says). On failure writes the
+// reason to err and returns null.
+std::shared_ptr<VirtualDrive> ConnectVirtualDrive(const VirtualDriveChoice& choice, CMC_Setup& setup,
+                                                  std::ostream& err, std::shared_ptr<DriveClock> clock = nullptr);
 // No drive any more.
 void DisconnectDrive();

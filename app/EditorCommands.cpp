@@ -7,6 +7,7 @@
 #include "DriveInfo.h"
 #include "DriveSetupDlg.h"
 #include "FiltersDialog.h"
+#include "HostApplication.h"
 #include "InertiaQuestion.h"
 #include "Limits.h"
 #include "ModuleLoader.h"
@@ -23,37 +24,11 @@
 #include <QApplication>
 #include <QDir>
 
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <ostream>
 
 namespace {
-
-// The offscreen platform says on every window that it cannot pass size
-// hints on; that says nothing to a user.
-QtMessageHandler g_standardHandler = nullptr;
-
-void QuietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (message.contains(QStringLiteral("propagateSizeHints")))
-        return;
-    if (g_standardHandler)
-        g_standardHandler(type, context, message);
-    else
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-// The host's user interface, made when a command needs one. Environment
-// settings (platform, scale) must be in place before it is made.
-QApplication& Application()
-{
-    static int argc = 1;
-    static char name[] = "velmaro";
-    static char* argv[] = {name, nullptr};
-    static QApplication* application = new QApplication(argc, argv);
-    return *application;
-}
 
 struct EditArgs {
     SetupOption setup;
@@ -77,7 +52,7 @@ void RunEdit(const EditArgs& args, std::ostream& out, std::ostream& err, int& ex
     const ModuleLoader* module = HostModule(err);
     if (!setup || !module || !ConnectVirtualDrive(args.drive, *setup, err))
         return;
-    Application();
+    HostApplication();
     if (module->EditSetup(setup.get()) != 1) {
         out << "Cancelled: " << target << " was not changed.\n";
         exitCode = 0;
@@ -188,7 +163,7 @@ void RunScreenshots(const std::string& folder, const SetupOption& option, std::o
     auto setup = LoadChosenSetup(option, err);
     if (!setup)
         return;
-    Application();
+    HostApplication();
     ScriptedUser user;
     Camera camera(QString::fromStdString(folder), out);
     for (int mode : {0, 1, 2}) {
@@ -246,12 +221,7 @@ void AddScreenshotCommand(CLI::App& app, std::ostream& out, std::ostream& err, i
     command->add_option("--scale", args->scale, "Display scale, e.g. 1.5")->check(CLI::Range(0.5, 4.0));
     AddSetupOption(*command, args->setup);
     command->callback([&out, &err, &exitCode, args] {
-        // Headless unless the caller chose a platform; both before the application exists.
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (args->scale != 1.0)
-            qputenv("QT_SCALE_FACTOR", QByteArray::number(args->scale));
-        g_standardHandler = qInstallMessageHandler(QuietPlatformNotes);
+        UseHeadlessPlatform(args->scale);
         RunScreenshots(args->folder, args->setup, out, err, exitCode);
     });
 }

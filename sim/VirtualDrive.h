@@ -64,6 +64,8 @@ public:
 
     // The simulation behind the link, for tests and benchmarks.
     Plant& GetPlant() { return *m_plant; }
+    // The supply it was given [V]; 0 when it follows the setup's.
+    double GivenSupply() const { return m_options.busVoltage; }
     Firmware& GetFirmware() { return *m_firmware; }
 
 private:

@@ -30,6 +30,7 @@ public:
     double Now() override { return m_now += m_step; }
     double Peek() const { return m_now; }
     void SetStep(double step) { m_step = step; }
+    double Step() const { return m_step; }
 
 private:
     double m_step;

@@ -9,6 +9,7 @@
 
 #include "EngineCore.h"
 #include "TestCurrent.h"
+#include "TuningPlan.h"
 
 #include <algorithm>
 #include <cmath>
@@ -64,20 +65,6 @@ protected:
         Identify(s);
         CTestCurrent dialog(s, 1, nullptr);
         TuneAndStart(dialog, 1.0);
-    }
-
-    // The largest step the voltage follows without saturating (the first
-    // command, (Kp + Ki) times the step, within 85 % of the largest phase
-    // voltage), so that the drive's dead time weighs least, within the
-    // motor's peak current [A]. kpScale: for a Kp the user will raise.
-    static double LinearTestCurrent(CMC_Setup* s, double kpScale)
-    {
-        const double toVolts = CurrentScale(s) / VoltageCommandScale(s);
-        const double gain = (kpScale * s->GetParameterValueInBaseUnit("Kp_C_scl") +
-                             s->GetParameterValueInBaseUnit("Ki_C_scl")) *
-                            toVolts;
-        const double largest = s->GetParameterValueInBaseUnit("Vdc") / std::sqrt(3.0);
-        return std::min(s->GetParameterValueInBaseUnit("ImaxM"), 0.85 * largest / gain);
     }
 };
 

@@ -8,6 +8,7 @@
 
 #include "ControllerDesign.h"
 #include "EngineCore.h"
+#include "HallRegisters.h"
 #include "Helpers.h"
 #include "ParametersToRegisters.h"
 #include "RegistersToParameters.h"
@@ -92,10 +93,11 @@ inline void CommissionHalls(CMC_Setup& setup, const MotorModel& motor)
     const double weightRe[3] = {2.0 / 3.0, -1.0 / 3.0, -1.0 / 3.0};
     const double weightIm[3] = {0.0, 1.0 / std::sqrt(3.0), -1.0 / std::sqrt(3.0)};
     double re = 0.0, im = 0.0;
+    const HallRegisters ideal = IdealHallRegisters(motor, adcMax);
     for (int k = 0; k < 3; ++k) {
         const HallSensorModel& hall = motor.halls[static_cast<std::size_t>(k)];
-        setup.FindParameter(gains[k])->SetValueInInternalUnit(std::round(16384.0 * 1.25 / hall.amplitude));
-        setup.FindParameter(offsets[k])->SetValueInInternalUnit(std::round(hall.offset / 5.0 * adcMax));
+        setup.FindParameter(gains[k])->SetValueInInternalUnit(ideal.gain[static_cast<std::size_t>(k)]);
+        setup.FindParameter(offsets[k])->SetValueInInternalUnit(ideal.offset[static_cast<std::size_t>(k)]);
         const double phase = -hall.angle * kPi / 180.0;
         re += weightRe[k] * std::cos(phase) - weightIm[k] * std::sin(phase);
         im += weightRe[k] * std::sin(phase) + weightIm[k] * std::cos(phase);
