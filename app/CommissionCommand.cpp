@@ -42,25 +42,6 @@ bool SamePath(const std::string& a, const std::string& b)
     return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
 }
 
-// Sets the folder the tests save their plots into while it lives.
-class PlotFolder {
-public:
-    explicit PlotFolder(const QString& folder) : m_previous(qgetenv("VELMARO_PLOT_DIR"))
-    {
-        qputenv("VELMARO_PLOT_DIR", folder.toUtf8());
-    }
-    ~PlotFolder()
-    {
-        if (m_previous.isEmpty())
-            qunsetenv("VELMARO_PLOT_DIR");
-        else
-            qputenv("VELMARO_PLOT_DIR", m_previous);
-    }
-
-private:
-    QByteArray m_previous;
-};
-
 std::string Shown(double value)
 {
     if (!std::isfinite(value))
@@ -120,7 +101,6 @@ void RunCommission(const CommissionArgs& args, std::ostream& out, std::ostream& 
     UseHeadlessPlatform();
     HostApplication();
     QTemporaryDir work;
-    PlotFolder plots(work.path());
     std::ostream& progress = args.json ? err : out;
     progress << "Commissioning " << args.setup.Path() << " with the motor " << motorFile
              << " on the virtual drive\n";

@@ -61,6 +61,7 @@ constexpr int kSpeedFinalValue = 1320, kPositionFinalValue = 1501;
 constexpr int kTpEdit = 1314, kTapEdit = 1327, kTanEdit = 1330;
 constexpr int kSpeedBandwidth = 1379;
 constexpr int kCurrentProtectionEdit = 1303, kCurrentStepEdit = 1120;
+constexpr int kTestCurrentEdit = 1005, kTestLimitCurrentEdit = 3284;
 // The Filters dialog's first filter.
 constexpr int kFiltersTemplate = 295;
 constexpr int kFilterOn = 3485, kFilterType = 3487, kFilterQ = 3489, kFilterFrequency = 3491,
@@ -126,6 +127,27 @@ std::string Percent(double fraction)
     text << std::fixed << std::setprecision(fraction < 0.1 ? 2 : 1) << 100.0 * fraction << " %";
     return text.str();
 }
+
+// Sets the folder the tests save their plots into while it lives.
+class PlotFolder {
+public:
+    explicit PlotFolder(const QString& folder) : m_previous(qgetenv("VELMARO_PLOT_DIR"))
+    {
+        qputenv("VELMARO_PLOT_DIR", folder.toUtf8());
+    }
+    ~PlotFolder()
+    {
+        if (m_previous.isEmpty())
+            qunsetenv("VELMARO_PLOT_DIR");
+        else
+            qputenv("VELMARO_PLOT_DIR", m_previous);
+    }
+    PlotFolder(const PlotFolder&) = delete;
+    PlotFolder& operator=(const PlotFolder&) = delete;
+
+private:
+    QByteArray m_previous;
+};
 
 std::string Number(double value)
 {
@@ -242,6 +264,7 @@ bool Commissioning::Run(CMC_Setup& setup, const EditSetup& editSetup)
     m_user->OnDialog(kDriveSetup, [this](DialogDriver& d) { OnDriveSetup(d); });
     ScriptTestDialogs();
     CMC_Dialog::SetInstantTimers(true);
+    const PlotFolder plots(m_options.workFolder);
     const int edited = editSetup(&setup);
     CMC_Dialog::SetInstantTimers(false);
     m_user.reset();
@@ -461,6 +484,7 @@ void Commissioning::RunTestDialog(DialogDriver& d, const std::function<void(Dial
         return;
     }
     m_currentTitle = d.Dialog()->windowTitle().toStdString();
+    TypeTestCurrent(d);
     Watch watch(*this, m_label);
     m_watch = &watch;
     if (during)
@@ -481,6 +505,20 @@ void Commissioning::RunTestDialog(DialogDriver& d, const std::function<void(Dial
         Fail(m_currentTitle, message.empty() ? "the test was stopped" : message);
     }
     d.Cancel();
+}
+
+// The resistance and inductance are measured with 60 % of the motor's
+// nominal current, as far as the drive allows (a little below its largest
+// value, which the edit would take as beyond it once shown in its unit):
+// enough that the drive's dead time weighs little, and never more than the
+// motor takes for long.
+void Commissioning::TypeTestCurrent(DialogDriver& d)
+{
+    const CMC_Setup* s = SetupOf(d);
+    if (d.TemplateId() != CTestRL::kTemplateId || !d.IsEnabled(kTestCurrentEdit))
+        return;
+    const double largest = 0.99 * s->FindParameter("TestCurrent")->GetMaxInBaseUnit();
+    Type(d, kTestCurrentEdit, s, "TestCurrent", std::min(0.6 * Base(s, "In"), largest));
 }
 
 // The Hall signals turn with the field the test imposes; the user watches
@@ -620,6 +658,8 @@ void Commissioning::TuneSpeedLoop(DialogDriver& d)
     }
     CMC_Setup* s = SetupOf(d);
     d.SelectTab(kTab, 1);
+    // The tuning runs stay within the motor's peak current.
+    Type(d, kTestLimitCurrentEdit, s, "TestLimitCurrent", std::min(Base(s, "ImaxM"), Base(s, "TestLimitCurrent")));
     Identify(d, CTestSpeedTuning::kIdentify, kInertiaTest);
     if (!Failed()) {
         const ProfilePlan plan = SpeedPlan(s);

@@ -69,6 +69,7 @@ private:
     double TrueValue(const std::string& name) const;
     double SupplyVoltage(const CMC_Setup& setup) const;
     void RunTestDialog(DialogDriver& d, const std::function<void(DialogDriver&)>& during);
+    void TypeTestCurrent(DialogDriver& d);
     void WatchHallSignals(DialogDriver& d);
     void CountPolePairs(DialogDriver& d);
 

@@ -1,0 +1,147 @@
+// The automatic commissioning of every motor of the library on the virtual
+// drive, from the reference setup and the motor's datasheet: every value the
+// identification finds, in each of its two runs, within the accuracy the
+// virtual drive allows without noise, and the tuned speed and position loops
+// tracking their profiles as the models of their designs predict.
+#include "Commissioning.h"
+#include "Tracking.h"
+
+#include "SimTestSupport.h"
+
+#include "Comm.h"
+#include "DriveClock.h"
+#include "DriveSetupDlg.h"
+#include "EngineCore.h"
+#include "Errors.h"
+#include "MyTestDlg.h"
+#include "ProgramRunSupport.h"
+#include "RegisterTuningTests.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <numbers>
+#include <sstream>
+
+namespace {
+
+using namespace simtest;
+
+// The accuracy each identified value reaches against the true motor
+// (relative; 0: exact).
+const std::map<std::string, double> kAccuracy = {
+    {"Vdc", 0.005},       {"pp", 0.0},          {"R", 0.01},          {"L", 0.02},
+    {"Jt", 0.02},         {"HALLAGAIN", 0.01},  {"HALLBGAIN", 0.01},  {"HALLCGAIN", 0.01},
+    {"HALLAOFF", 0.01},   {"HALLBOFF", 0.01},   {"HALLCOFF", 0.01},
+};
+
+// The module's editor, as its EditSetup export opens it.
+int EditSetup(CMC_Setup* setup)
+{
+    RegisterModuleTests();
+    RegisterTuningTests();
+    CDriveSetupDlg dialog(setup, nullptr);
+    return dialog.DoModal() == IDOK ? 1 : 0;
+}
+
+const Trace* FindTrace(const CommissionResult& result, const std::string& id)
+{
+    for (const Trace& trace : result.traces)
+        if (trace.id == id)
+            return &trace;
+    return nullptr;
+}
+
+// A logged response in the drive's units: the time, then the reference and
+// the measured value times `scale`.
+Rows InternalUnits(const Trace& trace, double scale)
+{
+    Rows rows;
+    for (const auto& row : trace.rows)
+        rows.push_back({row[0], row[1] * scale, row[2] * scale});
+    return rows;
+}
+
+class CommissioningOnVirtualDrive : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_previousSink = SetErrorSink([this](const std::string& message) { errors.push_back(message); });
+    }
+    void TearDown() override
+    {
+        CMC_Comm::SetActiveLink(nullptr, nullptr);
+        SetErrorSink(std::move(m_previousSink));
+    }
+
+    // Commissions the reference setup with a motor of the library.
+    CommissionResult Commission(const std::string& file, CMC_Setup& setup)
+    {
+        const MotorModel motor = LoadMotor(file);
+        auto drive = std::make_shared<VirtualDrive>(motor);
+        auto clock = std::make_shared<SteppedClock>();
+        CMC_Comm::SetActiveLink(drive, clock);
+        EXPECT_TRUE(CMC_Comm::ConnectSetup(setup)) << CMC_Comm::GetLastErrorText();
+        QTemporaryDir work;
+        std::ostringstream progress;
+        Commissioning run({"reference setup", DataPath("motors/" + file), {}, false, work.path()}, motor, *drive,
+                          *clock, progress);
+        EXPECT_TRUE(run.Run(setup, EditSetup)) << progress.str();
+        return run.Result();
+    }
+
+    std::vector<std::string> errors;
+    EngineScales scales;
+
+private:
+    ErrorSink m_previousSink;
+};
+
+TEST_F(CommissioningOnVirtualDrive, EveryLibraryMotorIsCommissionedFromItsDatasheetAsDesigned)
+{
+    for (const std::string& file : LibraryMotorFiles()) {
+        SCOPED_TRACE(file);
+        auto setup = ReferenceSetup();
+        CMC_Setup* s = setup.get();
+        const CommissionResult result = Commission(file, *s);
+        ASSERT_TRUE(result.passed) << result.failedTest << ": " << result.failure;
+        EXPECT_TRUE(result.Flags().empty()) << result.Flags().front();
+        EXPECT_EQ(result.identified.size(), kAccuracy.size());
+        for (const IdentifiedValue& value : result.identified) {
+            SCOPED_TRACE(value.name);
+            ASSERT_EQ(value.runs.size(), 2u);
+            for (double run : value.runs)
+                EXPECT_NEAR(run, value.truth, kAccuracy.at(value.name) * std::abs(value.truth));
+        }
+        EXPECT_EQ(s->GetParameterValueInBaseUnit("pp"), LoadMotor(file).polePairs);
+
+        const Trace* speed = FindTrace(result, "speed-response");
+        ASSERT_NE(speed, nullptr);
+        const Rows speedLog = InternalUnits(*speed, 2.0 * std::numbers::pi / 60.0 * LoadSpeedScale(s));
+        const Tracking speedTracking = Track(speedLog, MotionLoopModel(*s, MotionLoop::Speed), false);
+        ExpectTracking(speedTracking, SpeedNoise(speedLog, speedTracking));
+
+        const Trace* position = FindTrace(result, "position-response");
+        ASSERT_NE(position, nullptr);
+        const bool onSpeedLoop = s->GetParameterValueInBaseUnit("PositionControlType") == 1.0;
+        const Rows positionLog = InternalUnits(*position, 2.0 * std::numbers::pi * LoadPositionScale(s));
+        ExpectTracking(Track(positionLog,
+                             MotionLoopModel(*s, onSpeedLoop ? MotionLoop::PositionOnSpeed : MotionLoop::PositionOnCurrent),
+                             true),
+                       0.0);
+
+        // The Hall signals were seen over a whole electrical turn, before
+        // and after their registers were commissioned.
+        for (const char* id : {"hall-signals", "hall-angle-error", "current-response"}) {
+            const Trace* trace = FindTrace(result, id);
+            ASSERT_NE(trace, nullptr) << id;
+            EXPECT_GT(trace->rows.size(), 100u) << id;
+        }
+        CMC_Comm::SetActiveLink(nullptr, nullptr);
+    }
+    EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+} // namespace
