@@ -1,0 +1,93 @@
+// velmaro commission end to end, through the loaded module's editor on the
+// virtual drive: the reference motor commissioned with its report and JSON,
+// every injected fault stopping the run at the first test that finds it
+// with that test's message and no setup written, and the input never
+// overwritten.
+#include "CommandLineSupport.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+class CommissionCommand : public ReferenceSetupCopy {
+protected:
+    CommissionCommand() : ReferenceSetupCopy("commission") {}
+
+    std::string Output() const { return (dir / "commissioned.json").string(); }
+};
+
+TEST_F(CommissionCommand, CommissionsTheReferenceMotorWithItsReportAndJson)
+{
+    const std::string report = (dir / "report").string();
+    const CliRun run = Velmaro({"commission", "--setup", copy, "-o", Output(), "--report", report, "--json"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    // stdout holds the JSON alone; the progress went to stderr
+    const nlohmann::json result = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(result.is_object()) << run.out.substr(0, 200);
+    EXPECT_EQ(result["passed"], true);
+    EXPECT_EQ(result["output"], Output());
+    EXPECT_TRUE(result["flags"].empty());
+    EXPECT_NE(run.err.find("Resistance and inductance (run 2)"), std::string::npos);
+    EXPECT_NE(run.err.find("Saved " + Output()), std::string::npos);
+
+    const std::string page = ReadFile(fs::path(report) / "index.html");
+    for (const char* id : {"hall-signals", "hall-angle-error", "current-response", "speed-response",
+                           "position-response"}) {
+        EXPECT_TRUE(fs::exists(fs::path(report) / (std::string(id) + ".svg"))) << id;
+        EXPECT_NE(page.find(std::string(id) + ".csv"), std::string::npos) << id;
+    }
+    EXPECT_EQ(nlohmann::json::parse(ReadFile(fs::path(report) / "result.json")), result);
+
+    // The saved setup reads back, and differs from the input in what
+    // commissioning changed, as the report lists it.
+    EXPECT_EQ(Velmaro({"validate", "--setup", Output()}).code, 0);
+    const CliRun diff = Velmaro({"diff", copy, Output()});
+    EXPECT_EQ(diff.code, 1);
+    ASSERT_FALSE(result["changes"].empty());
+    for (const auto& change : result["changes"])
+        EXPECT_NE(diff.out.find(change["name"].get<std::string>()), std::string::npos) << change["name"];
+}
+
+TEST_F(CommissionCommand, AnInjectedFaultStopsAtTheFirstTestThatFindsItAndWritesNoSetup)
+{
+    struct Case {
+        const char* fault;
+        const char* test;    // the title of the dialog that finds it
+        const char* message; // part of its message
+    };
+    const Case cases[] = {
+        {"no-answer", "VDC Detection Test", "The drive does not answer."},
+        {"open-phase", "Motor Phase Connection Test", "check the motor phase connections"},
+        {"swapped-phases", "Motor Phase Connection Test", "check the motor phase connections"},
+        {"short-circuit", "Motor Phase Connection Test", "shortcircuit protection triggered"},
+        {"enable-inactive", "Motor Phase Connection Test", "ENABLE input is in DISABLED state"},
+        {"missing-hall", "Hall Signals Connection Test", "Hall sensor is missing."},
+        {"swapped-hall", "Offset Detection Test", "Switch any two motor phases or two Linear Hall signals."},
+        {"limit-switch", "Total inertia test", "positive limit switch input triggered"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const CliRun run = Velmaro({"commission", "--setup", copy, "-o", Output(), "--fault", c.fault});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_NE(run.err.find(std::string("commissioning failed in ") + c.test + ": "), std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find("FAILED: " + std::string(c.test)), std::string::npos);
+        EXPECT_FALSE(fs::exists(Output()));
+    }
+}
+
+TEST_F(CommissionCommand, NeverWritesOverItsInputNorTakesAnUnknownFault)
+{
+    const std::string before = ReadFile(copy);
+    const CliRun same = Velmaro({"commission", "--setup", copy, "-o", copy});
+    EXPECT_EQ(same.code, 1);
+    EXPECT_NE(same.err.find("is not overwritten"), std::string::npos) << same.err;
+    const CliRun unknown = Velmaro({"commission", "--setup", copy, "-o", Output(), "--fault", "melted"});
+    EXPECT_EQ(unknown.code, 1);
+    EXPECT_NE(unknown.err.find("unknown fault \"melted\""), std::string::npos) << unknown.err;
+    EXPECT_EQ(ReadFile(copy), before);
+    EXPECT_FALSE(fs::exists(Output()));
+}
+
+} // namespace
