@@ -36,6 +36,14 @@ std::string ReferenceMotorFile()
     return DataDirectory() + "/motors/reference-servo-200W.json";
 }
 
+// A path as a person gave it: relative to the working folder where it lies within it.
+std::string ShownPath(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path relative = std::filesystem::proximate(path, error);
+    return error || relative.string().starts_with("..") ? path : relative.string();
+}
+
 bool SamePath(const std::string& a, const std::string& b)
 {
     std::error_code error;
@@ -102,10 +110,10 @@ void RunCommission(const CommissionArgs& args, std::ostream& out, std::ostream& 
     HostApplication();
     QTemporaryDir work;
     std::ostream& progress = args.json ? err : out;
-    progress << "Commissioning " << args.setup.Path() << " with the motor " << motorFile
+    progress << "Commissioning " << ShownPath(args.setup.Path()) << " with the motor " << ShownPath(motorFile)
              << " on the virtual drive\n";
-    Commissioning run({args.setup.Path(), motorFile, args.faults, args.strict, work.path()}, motor, *drive, *clock,
-                      progress);
+    Commissioning run({ShownPath(args.setup.Path()), ShownPath(motorFile), args.faults, args.strict, work.path()},
+                      motor, *drive, *clock, progress);
     const bool passed = run.Run(*setup, [module](CMC_Setup* s) { return module->EditSetup(s); });
     CommissionResult result = run.Result();
     if (passed && !SaveSetupFile(*setup, args.output, error)) {

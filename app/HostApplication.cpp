@@ -7,12 +7,13 @@
 namespace {
 
 // The offscreen platform says on every window that it cannot pass size
-// hints on; that says nothing to a user.
+// hints on, and the runtime folder a headless session lacks; that says
+// nothing to a user.
 QtMessageHandler g_standardHandler = nullptr;
 
 void QuietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (message.contains(QStringLiteral("propagateSizeHints")))
+    if (message.contains(QStringLiteral("propagateSizeHints")) || message.contains(QStringLiteral("XDG_RUNTIME_DIR")))
         return;
     if (g_standardHandler)
         g_standardHandler(type, context, message);

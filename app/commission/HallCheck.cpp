@@ -124,7 +124,8 @@ std::vector<std::vector<double>> HallCheck::ErrorRows() const
 Trace HallCheck::AngleErrorTrace() const
 {
     return {"hall-angle-error",
-            "Electrical angle from the Hall signals against the imposed angle, after commissioning",
+            "Electrical angle from the commissioned Hall signals less the imposed angle (the rotor's lag "
+            "behind the turning field included)",
             "Imposed electrical angle [deg]",
             "Angle error [deg]",
             {"Imposed electrical angle [deg]", "Error [deg]"},

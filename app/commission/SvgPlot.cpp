@@ -55,9 +55,22 @@ double Cell(const std::vector<double>& row, std::size_t column)
     return column < row.size() ? row[column] : std::numeric_limits<double>::quiet_NaN();
 }
 
+// The unit a column's name ends with, "[rpm]"; empty when none.
+std::string_view UnitOf(std::string_view name)
+{
+    const auto open = name.rfind('[');
+    return open == std::string_view::npos ? std::string_view() : name.substr(open);
+}
+
+// The plot has one y axis: the curves are the leading y columns in the unit
+// of the first (a log's reference and measured value, not what it logged
+// beside them in other units).
 std::size_t CurveCount(const Trace& trace)
 {
-    return trace.columns.size() < 2 ? 0 : trace.columns.size() - 1;
+    std::size_t count = 0;
+    while (count + 1 < trace.columns.size() && UnitOf(trace.columns[count + 1]) == UnitOf(trace.columns[1]))
+        ++count;
+    return count;
 }
 
 // The x and y ranges of every point that can be drawn.
