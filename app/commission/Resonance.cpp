@@ -8,7 +8,7 @@
 namespace {
 
 constexpr double kLowest = 100.0;      // [Hz]
-constexpr double kStandsOut = 10.0;    // times the floor
+constexpr double kStandsOut = 6.0;     // times the floor
 constexpr double kWorthANotch = 0.1;   // [rpm]
 constexpr double kSpectrumStep = 5.0;  // [Hz]
 

@@ -20,7 +20,7 @@ HeldError HeldSpeedError(const std::vector<std::vector<double>>& log);
 
 // The largest peak of the spectrum from above the loop's bandwidth (and
 // 100 Hz) up to near the Nyquist frequency; found when it stands out of the
-// floor (the median amplitude) by a factor of ten, and is worth a notch.
+// floor (the median amplitude) by a factor of six, and is worth a notch.
 ResonanceCheck FindResonance(const HeldError& error, double bandwidthHz);
 // The amplitude at the resonance and the RMS of the error, before and with the notch.
 void MeasureNotch(ResonanceCheck& check, const HeldError& before, const HeldError& after);
