@@ -24,7 +24,7 @@ TEST_F(IdentificationOnVirtualDrive, EveryLibraryMotorIsIdentifiedThroughTheDial
     for (const std::string& file : LibraryMotorFiles()) {
         SCOPED_TRACE(file);
         const MotorModel motor = LoadMotor(file);
-        auto setup = Prepare(file, motor);
+        auto setup = Prepare(file);
         Connect(motor, *setup);
         CMC_Setup* s = setup.get();
 
@@ -100,7 +100,7 @@ TEST_F(IdentificationOnVirtualDrive, LoopPeriodEditedAfterConnectingRunsTheNextT
 {
     const std::string file = LibraryMotorFiles().front();
     const MotorModel motor = LoadMotor(file);
-    auto setup = Prepare(file, motor);
+    auto setup = Prepare(file);
     VirtualDrive& drive = Connect(motor, *setup);
     const double connectedAt = drive.Time();
     ASSERT_EQ(drive.GetFirmware().Register("CLPER"), 1.0);
@@ -158,8 +158,8 @@ TEST_F(IdentificationOnVirtualDrive, AnInjectedFaultFailsTheMatchingTestWithItsM
     const MotorModel motor = LoadMotor(file);
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(std::string(c.fault) + ", " + c.test);
-        auto setup = Prepare(file, motor);
-        CommissionHalls(*setup, motor);
+        auto setup = Prepare(file);
+        CommissionHallsOn(motor, *setup);
         Connect(motor, *setup, {c.fault});
         const auto before = setup->GetParameterValueInBaseUnit("R");
         const auto dialog = c.make(setup.get());
@@ -193,7 +193,7 @@ TEST_F(IdentificationOnVirtualDrive, AnalogueReferenceShowsTheInputUntilStopped)
 {
     const std::string file = LibraryMotorFiles().front();
     const MotorModel motor = LoadMotor(file);
-    auto setup = Prepare(file, motor);
+    auto setup = Prepare(file);
     // a quarter of the converter's span on the reference input
     Connect(motor, *setup, {}, 0.25);
     const double range = Value(*setup, "AnalogueInputsRange");

@@ -52,25 +52,32 @@ protected:
         EXPECT_TRUE(errors.empty()) << errors.front();
     }
 
-    // The setup a user has for the motor after typing in its data and
+    // The setup a user has for the motor after typing in its datasheet and
     // designing the loops: the Hall registers are still the reference
     // drive's, the test current 60 % of the motor's nominal one.
-    std::unique_ptr<CMC_Setup> Prepare(const std::string& file, const MotorModel& motor)
+    std::unique_ptr<CMC_Setup> Prepare(const std::string& file)
     {
-        auto setup = SetupFor(motor);
-        auto reference = ReferenceSetup();
-        for (const char* name :
-             {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN", "HALLAOFF", "HALLBOFF", "HALLCOFF", "ALPHA", "ZAOFF"})
-            setup->FindParameter(name)->SetValueInInternalUnit(
-                reference->FindParameter(name)->GetValueInInternalUnit());
-        CMC_Parameter* current = setup->FindParameter("TestCurrent");
-        current->SetValueInBaseUnit(
-            std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
-        CMC_Parameter* protection = setup->FindParameter("TestProtectionCurrent");
+        auto setup = DatasheetSetup(file);
+        CMC_Setup* s = setup.get();
+        EXPECT_EQ(DesignCurrentController(s), 1);
+        EXPECT_EQ(DesignSpeedController(s), 1);
+        EXPECT_EQ(DesignPositionController(s), 1);
+        ComputeRegistersFromParameters(s);
+        ComputeParametersFromRegisters(s);
+        CMC_Parameter* current = s->FindParameter("TestCurrent");
+        CMC_Parameter* protection = s->FindParameter("TestProtectionCurrent");
         if (protection->GetValueInBaseUnit() < current->GetValueInBaseUnit())
             protection->SetValueInBaseUnit(
                 std::min(1.2 * current->GetValueInBaseUnit(), protection->GetMaxInBaseUnit()));
         return setup;
+    }
+
+    // The Hall registers as the user's Hall gain and offset test sets them on the motor.
+    static void CommissionHallsOn(const MotorModel& motor, CMC_Setup& setup)
+    {
+        VirtualDrive drive(motor);
+        Host host(drive);
+        CommissionHallsOnDrive(host, setup);
     }
 
     // Makes a virtual drive on the motor the active drive and connects the setup.

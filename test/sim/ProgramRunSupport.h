@@ -106,9 +106,12 @@ inline void CommissionHalls(CMC_Setup& setup, const MotorModel& motor)
     setup.FindParameter("ALPHA")->SetValueInInternalUnit(std::round(std::fmod(alpha + 65536.0, 65536.0)));
 }
 
-// The reference setup with the motor's data typed in (from the truth) and
-// more parameters (base units), the three loops designed for it and the
-// Hall sensors commissioned. "Vdc" stays the drive's 48 V.
+// The reference setup matched to a simulated motor's true values, with more
+// parameters (base units), the three loops designed for it and the Hall
+// sensors commissioned exactly. "Vdc" stays the drive's 48 V. Only the drive
+// programs' own tests use it, which check a program against closed forms of
+// the motor it runs on; the dialog and commissioning tests start from the
+// datasheet (DatasheetSetup), as a user does.
 inline std::unique_ptr<CMC_Setup> SetupFor(const MotorModel& motor,
                                            std::initializer_list<std::pair<const char*, double>> more = {})
 {
