@@ -5,6 +5,8 @@
 // overwritten.
 #include "CommandLineSupport.h"
 
+#include "SetupDescription.h"
+
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -75,6 +77,30 @@ TEST_F(CommissionCommand, AnInjectedFaultStopsAtTheFirstTestThatFindsItAndWrites
         EXPECT_NE(run.out.find("FAILED: " + std::string(c.test)), std::string::npos);
         EXPECT_FALSE(fs::exists(Output()));
     }
+}
+
+// A motor file of the user's own, outside the motor database, whose
+// datasheet gives a resistance far from the motor's: the datasheet is typed
+// in, the value found is flagged; with --strict the flag fails the run there.
+TEST_F(CommissionCommand, AValueFarFromTheDatasheetIsFlaggedAndFailsAStrictRun)
+{
+    nlohmann::json motor = nlohmann::json::parse(ReadFile(fs::path(DataDirectory()) / "motors/reference-servo-200W.json"));
+    motor["parameters"]["R"] = 1.2;
+    const std::string file = (dir / "my-motor.json").string();
+    std::ofstream(file) << motor.dump();
+
+    const CliRun flagged = Velmaro({"commission", "--setup", copy, "--motor", file, "-o", Output()});
+    EXPECT_EQ(flagged.code, 0) << flagged.err;
+    EXPECT_NE(flagged.out.find("typed in from its datasheet"), std::string::npos);
+    EXPECT_NE(flagged.out.find("FLAG R: differs from the datasheet by 33"), std::string::npos) << flagged.out;
+    EXPECT_NE(flagged.out.find("Flagged:\n  R: differs"), std::string::npos);
+    fs::remove(Output());
+
+    const CliRun strict = Velmaro({"commission", "--setup", copy, "--motor", file, "-o", Output(), "--strict"});
+    EXPECT_EQ(strict.code, 1);
+    EXPECT_NE(strict.err.find("R: differs from the datasheet by 33"), std::string::npos) << strict.err;
+    EXPECT_EQ(strict.out.find("Current loop"), std::string::npos) << "the run went on after the flag";
+    EXPECT_FALSE(fs::exists(Output()));
 }
 
 TEST_F(CommissionCommand, NeverWritesOverItsInputNorTakesAnUnknownFault)
