@@ -1,6 +1,7 @@
 #include "CommissionCommand.h"
 
 #include "Commissioning.h"
+#include "DriveClock.h"
 #include "DriveConnection.h"
 #include "HostApplication.h"
 #include "ModuleLoader.h"
@@ -9,7 +10,6 @@
 #include "SetupCommands.h"
 #include "SetupDescription.h"
 #include "SetupFile.h"
-#include "DriveClock.h"
 #include "VirtualDrive.h"
 
 #include <QTemporaryDir>
@@ -63,8 +63,8 @@ void PrintSummary(const CommissionResult& result, std::ostream& out)
 {
     out << "\nIdentified (last run; datasheet; the virtual drive's motor):\n";
     for (const IdentifiedValue& v : result.identified) {
-        out << "  " << std::left << std::setw(10) << v.name << std::right << std::setw(12) << Shown(v.Kept()) << ' '
-            << std::left << std::setw(8) << v.unit << std::right << "  datasheet " << std::setw(10)
+        out << "  " << std::left << std::setw(10) << v.name << std::right << std::setw(12) << Shown(v.Kept())
+            << ' ' << std::left << std::setw(8) << v.unit << std::right << "  datasheet " << std::setw(10)
             << Shown(v.datasheet) << "  true " << std::setw(10) << Shown(v.truth);
         if (!v.flags.empty())
             out << "  FLAGGED";
@@ -81,7 +81,8 @@ void PrintSummary(const CommissionResult& result, std::ostream& out)
     out << (flags.empty() ? "No value flagged.\n" : "Flagged:\n");
     for (const std::string& flag : flags)
         out << "  " << flag << '\n';
-    out << "Total: " << std::fixed << std::setprecision(1) << result.wallSeconds << " s\n" << std::defaultfloat;
+    out << "Total: " << std::fixed << std::setprecision(1) << result.wallSeconds << " s\n"
+        << std::defaultfloat;
 }
 
 void RunCommission(const CommissionArgs& args, std::ostream& out, std::ostream& err, int& exitCode)
@@ -112,8 +113,9 @@ void RunCommission(const CommissionArgs& args, std::ostream& out, std::ostream& 
     std::ostream& progress = args.json ? err : out;
     progress << "Commissioning " << ShownPath(args.setup.Path()) << " with the motor " << ShownPath(motorFile)
              << " on the virtual drive\n";
-    Commissioning run({ShownPath(args.setup.Path()), ShownPath(motorFile), args.faults, args.strict, work.path()},
-                      motor, *drive, *clock, progress);
+    Commissioning run(
+        {ShownPath(args.setup.Path()), ShownPath(motorFile), args.faults, args.strict, work.path()}, motor,
+        *drive, *clock, progress);
     const bool passed = run.Run(*setup, [module](CMC_Setup* s) { return module->EditSetup(s); });
     CommissionResult result = run.Result();
     if (passed && !SaveSetupFile(*setup, args.output, error)) {
@@ -147,12 +149,16 @@ void AddCommissionCommand(CLI::App& app, std::ostream& out, std::ostream& err, i
 {
     auto args = std::make_shared<CommissionArgs>();
     auto* command = app.add_subcommand(
-        "commission", "Commission the motor on the virtual drive through the editor's dialogs, from its datasheet");
-    command->add_option("--motor", args->motorFile, "Motor file: its datasheet and the virtual drive's motor "
-                                                    "(default: the reference motor)");
+        "commission",
+        "Commission the motor on the virtual drive through the editor's dialogs, from its datasheet");
+    command->add_option("--motor", args->motorFile,
+                        "Motor file: its datasheet and the virtual drive's motor "
+                        "(default: the reference motor)");
     command->add_option("--fault", args->faults, "Fault the virtual drive injects (repeatable)");
-    command->add_option("-o,--output", args->output, "Save the commissioned setup here")->capture_default_str();
-    command->add_option("--report", args->reportFolder, "Write the report (HTML, SVG, CSV, JSON) into this folder");
+    command->add_option("-o,--output", args->output, "Save the commissioned setup here")
+        ->capture_default_str();
+    command->add_option("--report", args->reportFolder,
+                        "Write the report (HTML, SVG, CSV, JSON) into this folder");
     command->add_flag("--json", args->json, "Print the result as JSON on stdout (progress goes to stderr)");
     command->add_flag("--strict", args->strict, "A flagged value fails the commissioning");
     AddSetupOption(*command, args->setup);

@@ -21,6 +21,7 @@ struct VirtualDriveChoice {
 // clock: the drive's (null: as the choice says). On failure writes the
 // reason to err and returns null.
 std::shared_ptr<VirtualDrive> ConnectVirtualDrive(const VirtualDriveChoice& choice, CMC_Setup& setup,
-                                                  std::ostream& err, std::shared_ptr<DriveClock> clock = nullptr);
+                                                  std::ostream& err,
+                                                  std::shared_ptr<DriveClock> clock = nullptr);
 // No drive any more.
 void DisconnectDrive();

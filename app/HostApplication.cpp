@@ -13,7 +13,8 @@ QtMessageHandler g_standardHandler = nullptr;
 
 void QuietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (message.contains(QStringLiteral("propagateSizeHints")) || message.contains(QStringLiteral("XDG_RUNTIME_DIR")))
+    if (message.contains(QStringLiteral("propagateSizeHints")) ||
+        message.contains(QStringLiteral("XDG_RUNTIME_DIR")))
         return;
     if (g_standardHandler)
         g_standardHandler(type, context, message);

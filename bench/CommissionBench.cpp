@@ -26,7 +26,8 @@ void BM_CommissionReferenceMotor(benchmark::State& state)
 {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     const std::string output =
-        (std::filesystem::temp_directory_path() / ("velmaro-bench-" + std::to_string(::getpid()) + ".json")).string();
+        (std::filesystem::temp_directory_path() / ("velmaro-bench-" + std::to_string(::getpid()) + ".json"))
+            .string();
     std::map<std::string, double> byTest;
     double total = 0.0;
     for (auto _ : state) {

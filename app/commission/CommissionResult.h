@@ -10,9 +10,9 @@
 
 // One quantity an identification test found, from each of its runs.
 struct IdentifiedValue {
-    std::string test;        // the test's title, e.g. "Resistance and inductance identification"
-    std::string name;        // the setup parameter, e.g. "R"
-    std::string unit;        // the unit of every value below, e.g. "Ohm"; empty for none
+    std::string test;         // the test's title, e.g. "Resistance and inductance identification"
+    std::string name;         // the setup parameter, e.g. "R"
+    std::string unit;         // the unit of every value below, e.g. "Ohm"; empty for none
     std::vector<double> runs; // each run's value, in `unit`
     double datasheet = std::numeric_limits<double>::quiet_NaN(); // NaN: not on the datasheet
     double truth = std::numeric_limits<double>::quiet_NaN();     // the virtual drive's motor; NaN: unknown
@@ -35,9 +35,9 @@ struct GainValue {
 
 // Samples of one plot: x in column 0, one curve per further column.
 struct Trace {
-    std::string id;      // file stem of its SVG and CSV, e.g. "speed-response"
-    std::string title;   // caption shown above the plot
-    std::string xLabel;  // with its unit, e.g. "Time [s]"
+    std::string id;     // file stem of its SVG and CSV, e.g. "speed-response"
+    std::string title;  // caption shown above the plot
+    std::string xLabel; // with its unit, e.g. "Time [s]"
     std::string yLabel;
     std::vector<std::string> columns; // names of every column, x first
     std::vector<std::vector<double>> rows;
@@ -55,19 +55,19 @@ struct StageTime {
 struct ResonanceCheck {
     bool searched = false;
     bool found = false;
-    double frequency = 0.0;     // [Hz], the largest peak of the error's spectrum
-    double peak = 0.0;          // its amplitude [rpm]
-    double floor = 0.0;         // the spectrum's median amplitude [rpm]
-    double after = 0.0;         // the amplitude at `frequency` with the notch [rpm]
-    double rmsBefore = 0.0;     // the speed error's RMS in the hold [rpm]
+    double frequency = 0.0; // [Hz], the largest peak of the error's spectrum
+    double peak = 0.0;      // its amplitude [rpm]
+    double floor = 0.0;     // the spectrum's median amplitude [rpm]
+    double after = 0.0;     // the amplitude at `frequency` with the notch [rpm]
+    double rmsBefore = 0.0; // the speed error's RMS in the hold [rpm]
     double rmsAfter = 0.0;
 };
 
 struct CommissionResult {
-    std::string setupFile;  // what the commissioning started from
-    std::string motorFile;  // the virtual drive's motor
-    std::string motorName;  // as the motor database shows it
-    std::string output;     // where the setup was saved; empty when not saved
+    std::string setupFile; // what the commissioning started from
+    std::string motorFile; // the virtual drive's motor
+    std::string motorName; // as the motor database shows it
+    std::string output;    // where the setup was saved; empty when not saved
     std::vector<std::string> faults;
 
     bool passed = false;

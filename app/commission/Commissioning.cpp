@@ -51,8 +51,8 @@ constexpr int kResult = 10002;
 constexpr int kDriveSetup = 106, kMotorSetup = 108;
 constexpr int kSupplyButton = 3171, kMotorSetupButton = 10019, kCurrentButton = 3137, kSpeedButton = 3178,
               kPositionButton = 3198;
-constexpr int kPhasesButton = 1175, kHallSignalsButton = 1188, kPolePairsButton = 1176, kHallGainsButton = 3348,
-              kRLButton = 1177;
+constexpr int kPhasesButton = 1175, kHallSignalsButton = 1188, kPolePairsButton = 1176,
+              kHallGainsButton = 3348, kRLButton = 1177;
 constexpr int kDatabaseCombo = 10010, kMotorCombo = 10011;
 // The tuning tests' pages and edits.
 constexpr int kTab = CProfileTuningDlg::kTab;
@@ -171,7 +171,9 @@ const Commissioning::Test kPhasesTest = {"Phase connections", {}, 0.0};
 const Commissioning::Test kHallSignalsTest = {"Hall signals", {}, 0.0};
 const Commissioning::Test kPolePairsTest = {"Pole pairs", {"pp"}, 0.0};
 const Commissioning::Test kHallGainsTest = {
-    "Hall gains and offsets", {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN", "HALLAOFF", "HALLBOFF", "HALLCOFF"}, 0.01};
+    "Hall gains and offsets",
+    {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN", "HALLAOFF", "HALLBOFF", "HALLCOFF"},
+    0.01};
 const Commissioning::Test kHallCheck = {"Hall angle check", {}, 0.0};
 const Commissioning::Test kRLTest = {"Resistance and inductance", {"R", "L"}, 0.01};
 const Commissioning::Test kInertiaTest = {"Total inertia", {"Jt"}, 0.02};
@@ -227,13 +229,15 @@ Commissioning::~Commissioning() = default;
 
 double Commissioning::Elapsed() const
 {
-    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const double now =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     return now - m_started;
 }
 
 void Commissioning::Say(const std::string& line)
 {
-    m_progress << '[' << std::fixed << std::setprecision(1) << std::setw(6) << Elapsed() << " s] " << line << '\n'
+    m_progress << '[' << std::fixed << std::setprecision(1) << std::setw(6) << Elapsed() << " s] " << line
+               << '\n'
                << std::defaultfloat << std::flush;
 }
 
@@ -311,8 +315,8 @@ void Commissioning::PickMotor(DialogDriver& d)
     m_result.motorName = record->name.toStdString();
     const QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
     const int database = folder == QFileInfo(MotorDatabase::LibraryFolder()).canonicalFilePath() ? 0
-                         : folder == QFileInfo(MotorDatabase::UserFolder()).canonicalFilePath() ? 1
-                                                                                               : -1;
+                         : folder == QFileInfo(MotorDatabase::UserFolder()).canonicalFilePath()  ? 1
+                                                                                                 : -1;
     if (database >= 0) {
         d.SelectComboIndex(kDatabaseCombo, database);
         d.SelectComboIndex(kMotorCombo, ComboIndexOf(d, kMotorCombo, record->name));
@@ -342,8 +346,10 @@ void Commissioning::RunMotorTests(DialogDriver& d)
 void Commissioning::OnDriveSetup(DialogDriver& d)
 {
     m_setup = SetupOf(d);
-    const std::pair<int, const Test*> steps[] = {{kSupplyButton, &kSupplyTest}, {kMotorSetupButton, nullptr},
-                                                 {kCurrentButton, nullptr},     {kSpeedButton, nullptr},
+    const std::pair<int, const Test*> steps[] = {{kSupplyButton, &kSupplyTest},
+                                                 {kMotorSetupButton, nullptr},
+                                                 {kCurrentButton, nullptr},
+                                                 {kSpeedButton, nullptr},
                                                  {kPositionButton, nullptr}};
     for (const auto& [button, test] : steps) {
         if (Failed())
@@ -395,7 +401,8 @@ void Commissioning::Identify(DialogDriver& parent, int button, const Test& test,
     for (const char* name : test.values) {
         IdentifiedValue& value = Value(test, name);
         Judge(value);
-        std::string line = value.name + " = " + Number(value.Kept()) + (value.unit.empty() ? "" : " " + value.unit);
+        std::string line =
+            value.name + " = " + Number(value.Kept()) + (value.unit.empty() ? "" : " " + value.unit);
         if (std::isfinite(value.truth))
             line += " (true " + Number(value.truth) + ")";
         Say(line);
@@ -419,8 +426,8 @@ void Commissioning::Judge(IdentifiedValue& value)
         mean += run / static_cast<double>(value.runs.size());
     const double spread = mean != 0.0 ? (*high - *low) / std::abs(mean) : *high - *low;
     if (spread > value.allowedSpread)
-        value.flags.push_back("the runs differ by " + Percent(spread) + ", more than the test's noise allows (" +
-                              Percent(value.allowedSpread) + ")");
+        value.flags.push_back("the runs differ by " + Percent(spread) +
+                              ", more than the test's noise allows (" + Percent(value.allowedSpread) + ")");
     if (std::isfinite(value.datasheet) && value.datasheet != 0.0) {
         const double off = std::abs(value.Kept() - value.datasheet) / std::abs(value.datasheet);
         if (off > 0.3)
@@ -435,17 +442,10 @@ double Commissioning::TrueValue(const std::string& name) const
     const CMC_Parameter* p = m_setup->FindParameter(name);
     const HallRegisters halls = IdealHallRegisters(m_motor, Compute_ADCMaxValue(m_setup));
     const std::pair<const char*, double> truths[] = {
-        {"Vdc", m_result.supplyVoltage},
-        {"pp", m_motor.polePairs},
-        {"R", m_motor.R},
-        {"L", 0.5 * (m_motor.Ld + m_motor.Lq)},
-        {"Jt", m_motor.TotalInertia()},
-        {"HALLAGAIN", halls.gain[0]},
-        {"HALLBGAIN", halls.gain[1]},
-        {"HALLCGAIN", halls.gain[2]},
-        {"HALLAOFF", halls.offset[0]},
-        {"HALLBOFF", halls.offset[1]},
-        {"HALLCOFF", halls.offset[2]},
+        {"Vdc", m_result.supplyVoltage},        {"pp", m_motor.polePairs},      {"R", m_motor.R},
+        {"L", 0.5 * (m_motor.Ld + m_motor.Lq)}, {"Jt", m_motor.TotalInertia()}, {"HALLAGAIN", halls.gain[0]},
+        {"HALLBGAIN", halls.gain[1]},           {"HALLCGAIN", halls.gain[2]},   {"HALLAOFF", halls.offset[0]},
+        {"HALLBOFF", halls.offset[1]},          {"HALLCOFF", halls.offset[2]},
     };
     for (const auto& [parameter, base] : truths)
         if (name == parameter)
@@ -461,13 +461,16 @@ double Commissioning::SupplyVoltage(const CMC_Setup& setup) const
 
 void Commissioning::ScriptTestDialogs()
 {
-    for (int templateId : {CTestVdcDetection::kTemplateId, CTestPhaseConnections::kTemplateId,
-                           CDetectHallGainOffset::kTemplateId, CTestRL::kTemplateId, CTotalInertiaTest::kTemplateId})
+    for (int templateId :
+         {CTestVdcDetection::kTemplateId, CTestPhaseConnections::kTemplateId,
+          CDetectHallGainOffset::kTemplateId, CTestRL::kTemplateId, CTotalInertiaTest::kTemplateId})
         m_user->OnDialog(templateId, [this](DialogDriver& d) { RunTestDialog(d, {}); });
-    m_user->OnDialog(CTestHallSignals::kTemplateId,
-                     [this](DialogDriver& d) { RunTestDialog(d, [this](DialogDriver& h) { WatchHallSignals(h); }); });
-    m_user->OnDialog(CDetectPolePairs::kTemplateId,
-                     [this](DialogDriver& d) { RunTestDialog(d, [this](DialogDriver& p) { CountPolePairs(p); }); });
+    m_user->OnDialog(CTestHallSignals::kTemplateId, [this](DialogDriver& d) {
+        RunTestDialog(d, [this](DialogDriver& h) { WatchHallSignals(h); });
+    });
+    m_user->OnDialog(CDetectPolePairs::kTemplateId, [this](DialogDriver& d) {
+        RunTestDialog(d, [this](DialogDriver& p) { CountPolePairs(p); });
+    });
     m_user->OnDialog(CTestCurrent::kTemplateId, [this](DialogDriver& d) { TuneCurrentLoop(d); });
     m_user->OnDialog(CTestSpeedTuning::kTemplateId, [this](DialogDriver& d) { TuneSpeedLoop(d); });
     m_user->OnDialog(CTestPositionTuning::kTemplateId, [this](DialogDriver& d) { TunePositionLoop(d); });
@@ -501,7 +504,8 @@ void Commissioning::RunTestDialog(DialogDriver& d, const std::function<void(Dial
         d.Click(kStart);
         Fail(m_currentTitle, "the test did not end");
     } else if (test->m_nResult != 1) {
-        const std::string message = !test->m_strError.empty() ? test->m_strError : d.Text(kResult).toStdString();
+        const std::string message =
+            !test->m_strError.empty() ? test->m_strError : d.Text(kResult).toStdString();
         Fail(m_currentTitle, message.empty() ? "the test was stopped" : message);
     }
     d.Cancel();
@@ -640,7 +644,8 @@ void Commissioning::TypePlan(DialogDriver& d, bool speed, const ProfilePlan& pla
         d.Click(kMultiCycle);
     const char* const times[2][3] = {{"TaPS", "TaNS", "TPS"}, {"TaPP", "TaNP", "TPP"}};
     const auto& names = times[speed ? 0 : 1];
-    Type(d, speed ? kSpeedFinalValue : kPositionFinalValue, s, speed ? "TestSpeed" : "TestPosition", finalValue);
+    Type(d, speed ? kSpeedFinalValue : kPositionFinalValue, s, speed ? "TestSpeed" : "TestPosition",
+         finalValue);
     Type(d, kTapEdit, s, names[0], plan.ramp);
     Type(d, kTanEdit, s, names[1], plan.ramp);
     Type(d, kTpEdit, s, names[2], plan.hold);
@@ -659,7 +664,8 @@ void Commissioning::TuneSpeedLoop(DialogDriver& d)
     CMC_Setup* s = SetupOf(d);
     d.SelectTab(kTab, 1);
     // The tuning runs stay within the motor's peak current.
-    Type(d, kTestLimitCurrentEdit, s, "TestLimitCurrent", std::min(Base(s, "ImaxM"), Base(s, "TestLimitCurrent")));
+    Type(d, kTestLimitCurrentEdit, s, "TestLimitCurrent",
+         std::min(Base(s, "ImaxM"), Base(s, "TestLimitCurrent")));
     Identify(d, CTestSpeedTuning::kIdentify, kInertiaTest);
     if (!Failed()) {
         const ProfilePlan plan = SpeedPlan(s);
@@ -747,7 +753,7 @@ void Commissioning::GatherGains(const CMC_Setup& setup)
     ComputeRegistersFromParameters(quantised.get());
     ComputeParametersFromRegisters(quantised.get());
     const std::pair<const char*, const char*> gains[] = {
-        {"current", "Kp_C_scl"}, {"current", "Ki_C_scl"},  {"speed", "Kp_S_scl"},   {"speed", "Ki_S_scl"},
+        {"current", "Kp_C_scl"},  {"current", "Ki_C_scl"},  {"speed", "Kp_S_scl"},    {"speed", "Ki_S_scl"},
         {"position", "Kp_P_scl"}, {"position", "Ki_P_scl"}, {"position", "Kd_P_scl"},
     };
     for (const auto& [loop, name] : gains) {

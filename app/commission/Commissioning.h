@@ -28,8 +28,8 @@ struct CommissionOptions {
     std::string setupFile;
     std::string motorFile; // its "parameters" are the datasheet, its "plant" the virtual drive's motor
     std::vector<std::string> faults;
-    bool strict = false;   // a flagged value fails the run
-    QString workFolder;    // where the tuning tests save their plots
+    bool strict = false; // a flagged value fails the run
+    QString workFolder;  // where the tuning tests save their plots
 };
 
 class Commissioning {
@@ -37,8 +37,8 @@ public:
     using EditSetup = std::function<int(CMC_Setup*)>;
 
     // progress: one line per test and stage as it runs.
-    Commissioning(CommissionOptions options, const MotorModel& motor, VirtualDrive& drive, SteppedClock& clock,
-                  std::ostream& progress);
+    Commissioning(CommissionOptions options, const MotorModel& motor, VirtualDrive& drive,
+                  SteppedClock& clock, std::ostream& progress);
     ~Commissioning();
 
     // Works the editor on the setup through the module's EditSetup. True
@@ -78,7 +78,8 @@ private:
     void TunePositionLoop(DialogDriver& d);
     void TypePlan(DialogDriver& d, bool speed, const ProfilePlan& plan, double finalValue);
     bool StartProfileRun(DialogDriver& d, const std::string& label);
-    Rows SavedPlot(DialogDriver& d, int button, const char* name, const std::string& id, const std::string& title);
+    Rows SavedPlot(DialogDriver& d, int button, const char* name, const std::string& id,
+                   const std::string& title);
     void SearchResonance(DialogDriver& d, const Rows& log);
     void SetNotch(DialogDriver& d);
     void GatherGains(const CMC_Setup& setup);

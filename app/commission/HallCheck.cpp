@@ -20,8 +20,8 @@ constexpr double kAngleUnits = 65536.0; // per electrical turn
 constexpr double kQuarterTurn = kAngleUnits / 4.0;
 constexpr double kFullScaleVolts = 5.0;
 // The test turns the field up to its speed within a second and a ramp.
-constexpr double kAtSpeed = 1.2;   // [s]
-constexpr double kGiveUp = 8.0;    // [s]
+constexpr double kAtSpeed = 1.2; // [s]
+constexpr double kGiveUp = 8.0;  // [s]
 // The clock's step while one sample is read: the four readings are then
 // taken at one moment.
 constexpr double kSampleStep = 1e-7; // [s]
@@ -103,11 +103,15 @@ double HallCheck::HallAngle(const Reading& reading) const
 
 Trace HallCheck::SignalTrace() const
 {
-    Trace trace{"hall-signals", "Hall signals over an electrical turn", "Imposed electrical angle [deg]",
-                "Signal [V]", {"Imposed electrical angle [deg]", "Hall A [V]", "Hall B [V]", "Hall C [V]"}, {}};
+    Trace trace{"hall-signals",
+                "Hall signals over an electrical turn",
+                "Imposed electrical angle [deg]",
+                "Signal [V]",
+                {"Imposed electrical angle [deg]", "Hall A [V]", "Hall B [V]", "Hall C [V]"},
+                {}};
     for (const Reading& r : m_readings)
-        trace.rows.push_back({TurnDegrees(r.imposed), r.counts[0] / m_countsPerVolt, r.counts[1] / m_countsPerVolt,
-                              r.counts[2] / m_countsPerVolt});
+        trace.rows.push_back({TurnDegrees(r.imposed), r.counts[0] / m_countsPerVolt,
+                              r.counts[1] / m_countsPerVolt, r.counts[2] / m_countsPerVolt});
     std::sort(trace.rows.begin(), trace.rows.end());
     return trace;
 }

@@ -29,7 +29,7 @@ public:
 
 private:
     struct Reading {
-        double imposed = 0.0;            // [angle units]
+        double imposed = 0.0;           // [angle units]
         std::array<double, 3> counts{}; // converter counts
     };
     bool Read(Reading& reading);

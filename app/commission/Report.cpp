@@ -252,16 +252,6 @@ Table TraceTable(const Trace& trace)
     return table;
 }
 
-std::string CsvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
 std::string CsvLine(const std::vector<std::string>& cells)
 {
     std::string line;

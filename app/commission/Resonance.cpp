@@ -7,10 +7,10 @@
 
 namespace {
 
-constexpr double kLowest = 100.0;      // [Hz]
-constexpr double kStandsOut = 6.0;     // times the floor
-constexpr double kWorthANotch = 0.1;   // [rpm]
-constexpr double kSpectrumStep = 5.0;  // [Hz]
+constexpr double kLowest = 100.0;     // [Hz]
+constexpr double kStandsOut = 6.0;    // times the floor
+constexpr double kWorthANotch = 0.1;  // [rpm]
+constexpr double kSpectrumStep = 5.0; // [Hz]
 
 double Nyquist(const HeldError& e)
 {
@@ -83,8 +83,9 @@ void MeasureNotch(ResonanceCheck& check, const HeldError& before, const HeldErro
 
 Trace NotchTrace(const HeldError& before, const HeldError& after)
 {
-    Trace trace{"speed-error-notch", "Speed error while the speed holds, without and with the notch", "Time [s]",
-                "Speed error [rpm]", {"Time [s]", "Without the notch [rpm]", "With the notch [rpm]"}, {}};
+    Trace trace{
+        "speed-error-notch", "Speed error while the speed holds, without and with the notch", "Time [s]",
+        "Speed error [rpm]", {"Time [s]", "Without the notch [rpm]", "With the notch [rpm]"}, {}};
     const std::size_t n = std::min(before.error.size(), after.error.size());
     for (std::size_t k = 0; k < n; ++k)
         trace.rows.push_back({before.time[k], before.error[k], after.error[k]});
@@ -93,12 +94,16 @@ Trace NotchTrace(const HeldError& before, const HeldError& after)
 
 Trace SpectrumTrace(const HeldError& before, const HeldError& after)
 {
-    Trace trace{"speed-error-spectrum", "Spectrum of the speed error, without and with the notch",
-                "Frequency [Hz]", "Amplitude [rpm]",
-                {"Frequency [Hz]", "Without the notch [rpm]", "With the notch [rpm]"}, {}};
+    Trace trace{"speed-error-spectrum",
+                "Spectrum of the speed error, without and with the notch",
+                "Frequency [Hz]",
+                "Amplitude [rpm]",
+                {"Frequency [Hz]", "Without the notch [rpm]", "With the notch [rpm]"},
+                {}};
     if (before.error.size() < 64 || after.error.size() < 64 || before.period <= 0.0)
         return trace;
     for (double hz = kSpectrumStep; hz <= 0.95 * Nyquist(before); hz += kSpectrumStep)
-        trace.rows.push_back({hz, Amplitude(before.error, before.period, hz), Amplitude(after.error, after.period, hz)});
+        trace.rows.push_back(
+            {hz, Amplitude(before.error, before.period, hz), Amplitude(after.error, after.period, hz)});
     return trace;
 }

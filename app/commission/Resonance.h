@@ -8,9 +8,9 @@
 #include <vector>
 
 struct HeldError {
-    double period = 0.0;        // [s] between samples
-    std::vector<double> time;   // [s]
-    std::vector<double> error;  // reference - measured [rpm]
+    double period = 0.0;       // [s] between samples
+    std::vector<double> time;  // [s]
+    std::vector<double> error; // reference - measured [rpm]
 };
 
 // From a speed test's log (time, reference, measured, ...): the samples

@@ -15,17 +15,6 @@ std::string CsvNumber(double value)
     return std::isfinite(value) ? JsonNumber(value) : std::string();
 }
 
-// A CSV field: quoted when it holds a separator, a quote or a line break.
-std::string CsvText(const std::string& text)
-{
-    if (text.find_first_of(",\"\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
 std::string ColumnCaption(const GraphColumn* column, int index)
 {
     if (column == nullptr)
@@ -131,7 +120,7 @@ std::string CGraphDocument::FormatCsv(const std::vector<int>& columns) const
 {
     std::string text;
     for (std::size_t i = 0; i < columns.size(); ++i)
-        text += (i == 0 ? "" : ",") + CsvText(ColumnCaption(Column(columns[i]), columns[i]));
+        text += (i == 0 ? "" : ",") + CsvField(ColumnCaption(Column(columns[i]), columns[i]));
     text += "\n";
     for (std::size_t row = 0; row < m_rows.size(); ++row) {
         for (std::size_t i = 0; i < columns.size(); ++i)

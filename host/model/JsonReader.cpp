@@ -280,3 +280,13 @@ std::string FileError(const std::string& file, int line, const std::string& prob
 {
     return file + ":" + std::to_string(line) + ": " + problem;
 }
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}

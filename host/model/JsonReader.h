@@ -36,6 +36,8 @@ bool ParseJson(std::string_view text, JsonValue& root, std::string& error);
 std::string JsonQuote(std::string_view text);
 // Shortest text that reads back as exactly the same double.
 std::string JsonNumber(double value);
+// A CSV field: quoted when it holds a separator, a quote or a line break.
+std::string CsvField(const std::string& text);
 
 // "FILE:LINE: problem"
 std::string FileError(const std::string& file, int line, const std::string& problem);

@@ -33,8 +33,8 @@ TEST_F(CommissionCommand, CommissionsTheReferenceMotorWithItsReportAndJson)
     EXPECT_NE(run.err.find("Saved " + Output()), std::string::npos);
 
     const std::string page = ReadFile(fs::path(report) / "index.html");
-    for (const char* id : {"hall-signals", "hall-angle-error", "current-response", "speed-response",
-                           "position-response"}) {
+    for (const char* id :
+         {"hall-signals", "hall-angle-error", "current-response", "speed-response", "position-response"}) {
         EXPECT_TRUE(fs::exists(fs::path(report) / (std::string(id) + ".svg"))) << id;
         EXPECT_NE(page.find(std::string(id) + ".csv"), std::string::npos) << id;
     }
@@ -84,7 +84,8 @@ TEST_F(CommissionCommand, AnInjectedFaultStopsAtTheFirstTestThatFindsItAndWrites
 // in, the value found is flagged; with --strict the flag fails the run there.
 TEST_F(CommissionCommand, AValueFarFromTheDatasheetIsFlaggedAndFailsAStrictRun)
 {
-    nlohmann::json motor = nlohmann::json::parse(ReadFile(fs::path(DataDirectory()) / "motors/reference-servo-200W.json"));
+    nlohmann::json motor =
+        nlohmann::json::parse(ReadFile(fs::path(DataDirectory()) / "motors/reference-servo-200W.json"));
     motor["parameters"]["R"] = 1.2;
     const std::string file = (dir / "my-motor.json").string();
     std::ofstream(file) << motor.dump();
@@ -96,7 +97,8 @@ TEST_F(CommissionCommand, AValueFarFromTheDatasheetIsFlaggedAndFailsAStrictRun)
     EXPECT_NE(flagged.out.find("Flagged:\n  R: differs"), std::string::npos);
     fs::remove(Output());
 
-    const CliRun strict = Velmaro({"commission", "--setup", copy, "--motor", file, "-o", Output(), "--strict"});
+    const CliRun strict =
+        Velmaro({"commission", "--setup", copy, "--motor", file, "-o", Output(), "--strict"});
     EXPECT_EQ(strict.code, 1);
     EXPECT_NE(strict.err.find("R: differs from the datasheet by 33"), std::string::npos) << strict.err;
     EXPECT_EQ(strict.out.find("Current loop"), std::string::npos) << "the run went on after the flag";

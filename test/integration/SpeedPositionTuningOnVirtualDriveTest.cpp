@@ -39,7 +39,6 @@ constexpr int kTpEdit = 1314, kTapEdit = 1327, kTanEdit = 1330;
 // The host's clock per request in the multi-cycle runs: fine beside a cycle.
 constexpr double kFineStep = 0.002;
 
-
 Rows RowsOf(const CGraphDocument& document)
 {
     Rows rows;
