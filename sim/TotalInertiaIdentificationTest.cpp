@@ -161,15 +161,17 @@ private:
             return;
         }
         // The voltage runs out when its mean nears the limit with the current
-        // held (while the current rises the controller may use all of it).
+        // held at its reference. While the current rises the controller may
+        // use all of it: the mean starts afresh once the current holds.
+        const bool holding = !m_settled.empty() && m_settled.back();
         if (m_voltageCount > 0) {
             const double mean = m_voltageSum / static_cast<double>(m_voltageCount);
-            m_voltage = m_phase.Ticks() == 1 ? mean : m_voltage + kVoltageFilter * (mean - m_voltage);
+            m_voltage = holding && !m_currentHeld ? mean : m_voltage + kVoltageFilter * (mean - m_voltage);
             m_voltageSum = 0.0;
             m_voltageCount = 0;
         }
-        m_currentReached = m_currentReached || fw.CurrentQ() >= 0.9 * m_current;
-        const bool voltageOut = m_currentReached && m_voltage > kVoltageHeadroom;
+        m_currentHeld = m_currentHeld || holding;
+        const bool voltageOut = m_currentHeld && m_voltage > kVoltageHeadroom;
         if (speed >= m_limit || (voltageOut && speed >= kMinPeakShare * m_limit)) {
             m_peak = speed;
             m_brakeStart = m_positions.size();
@@ -277,7 +279,7 @@ private:
     double m_ratio = 10.0; // current-loop periods per speed-loop period
     long m_lowCurrent = 0;
     int m_near = 0;
-    bool m_currentReached = false;
+    bool m_currentHeld = false; // the current has held at its reference
     std::size_t m_brakeStart = 0;
     std::vector<double> m_recent;    // the last speed-loop positions [increments]
     std::vector<double> m_positions; // one per current-loop period [increments]

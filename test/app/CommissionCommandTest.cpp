@@ -105,6 +105,24 @@ TEST_F(CommissionCommand, AValueFarFromTheDatasheetIsFlaggedAndFailsAStrictRun)
     EXPECT_FALSE(fs::exists(Output()));
 }
 
+// On a 46 V supply the high-inductance motor's current rises on nearly all
+// the voltage the tuned current loop has: the inertia test must not take that
+// for the back-EMF of a motor at speed.
+TEST_F(CommissionCommand, CommissionsTheHighInductanceMotorOnALowerSupply)
+{
+    const std::string lower = (dir / "46V.json").string();
+    ASSERT_EQ(Velmaro({"set", "Vdc", "46", "--setup", copy, "-o", lower}).code, 0);
+    const CliRun run = Velmaro({"commission", "--setup", lower, "--motor",
+                                (fs::path(DataDirectory()) / "motors/high-inductance-48V.json").string(), "-o",
+                                Output(), "--json"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const nlohmann::json result = nlohmann::json::parse(run.out);
+    const auto inertia = std::find_if(result["identified"].begin(), result["identified"].end(),
+                                      [](const nlohmann::json& value) { return value["name"] == "Jt"; });
+    ASSERT_NE(inertia, result["identified"].end());
+    EXPECT_NEAR((*inertia)["runs"][0].get<double>(), 1.8e-4, 0.02 * 1.8e-4);
+}
+
 TEST_F(CommissionCommand, NeverWritesOverItsInputNorTakesAnUnknownFault)
 {
     const std::string before = ReadFile(copy);
