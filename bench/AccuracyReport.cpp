@@ -97,7 +97,7 @@ double IdentifyVdc(const MotorModel& motor, bool noisy)
 // The inertia dialog's run on the setup for the motor [kg m^2].
 double IdentifyInertia(const MotorModel& motor, const std::string& file, bool noisy)
 {
-    auto setup = SetupFor(motor);
+    auto setup = SetupFor(file, motor);
     CMC_Setup* s = setup.get();
     VirtualDrive drive(motor, Sensors(noisy));
     Host host(drive);

@@ -46,7 +46,7 @@ TEST_F(TotalInertiaProgram, EveryLibraryMotorWithinToleranceOfItsTruth)
         for (const std::string& file : LibraryMotorFiles()) {
             SCOPED_TRACE(file + (noisy ? ", noisy sensors" : ""));
             const MotorModel motor = LoadMotor(file);
-            auto setup = SetupFor(motor);
+            auto setup = SetupFor(file);
             VirtualDrive drive(motor, Sensors(noisy));
             const InertiaRun run = RunInertiaTest(drive, *setup, TestCurrentFor(*setup, file));
             EXPECT_EQ(run.testFlag, 1.0);
@@ -62,7 +62,7 @@ TEST_F(TotalInertiaProgram, FrictionAndAConstantLoadDropOut)
     motor.loadTorque = 0.015; // [Nm] held by the friction while the power stage is off
     motor.coulomb = 0.02;     // five times the reference motor's
     motor.viscous = 2e-4;     // ten times
-    auto setup = SetupFor(motor);
+    auto setup = SetupFor(kReferenceMotor, motor);
     VirtualDrive drive(motor);
     const InertiaRun run = RunInertiaTest(drive, *setup);
     EXPECT_EQ(run.testFlag, 1.0);
@@ -74,7 +74,7 @@ TEST_F(TotalInertiaProgram, FailureCodes)
     // Hall sensors commissioned half a turn off: a positive current turns
     // the motor backwards.
     {
-        auto setup = SetupFor(MotorModel::Reference());
+        auto setup = SetupFor(kReferenceMotor);
         CMC_Parameter* alpha = setup->FindParameter("ALPHA");
         alpha->SetValueInInternalUnit(std::fmod(alpha->GetValueInInternalUnit() + 32768.0, 65536.0));
         VirtualDrive drive;
@@ -84,7 +84,7 @@ TEST_F(TotalInertiaProgram, FailureCodes)
     }
     // A blocked shaft does not move at all.
     {
-        auto setup = SetupFor(MotorModel::Reference());
+        auto setup = SetupFor(kReferenceMotor);
         VirtualDrive drive;
         drive.GetPlant().HoldSpeed(0.0);
         const InertiaRun run = RunInertiaTest(drive, *setup);
@@ -94,7 +94,7 @@ TEST_F(TotalInertiaProgram, FailureCodes)
     // Viscous friction that holds the speed at half the limit.
     MotorModel sticky = MotorModel::Reference();
     {
-        auto setup = SetupFor(sticky);
+        auto setup = SetupFor(kReferenceMotor);
         const double limit = setup->GetParameterValueInBaseUnit("TestMaxSpeed"); // [rad/s]
         sticky.viscous = sticky.K * kTestCurrent / kCurrentScale / (0.5 * limit);
         VirtualDrive drive(sticky);
@@ -104,7 +104,7 @@ TEST_F(TotalInertiaProgram, FailureCodes)
     }
     // A protection level below the test current.
     {
-        auto setup = SetupFor(MotorModel::Reference());
+        auto setup = SetupFor(kReferenceMotor);
         VirtualDrive drive;
         const InertiaRun run = RunInertiaTest(drive, *setup, kTestCurrent, 0.5 * kTestCurrent);
         EXPECT_EQ(run.deltaTime, -2.0);

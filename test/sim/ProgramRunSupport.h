@@ -80,10 +80,11 @@ public:
     EngineScales& operator=(const EngineScales&) = delete;
 };
 
-// The Hall registers as the Hall gain and offset test would set them for the
-// motor's sensors: each signal scaled to the same amplitude about its own
-// offset, and "ALPHA" the angle of the signals' fundamental against phase A.
-inline void CommissionHalls(CMC_Setup& setup, const MotorModel& motor)
+// The Hall registers a perfect commissioning gives the motor's sensors (what
+// the Hall gain and offset test is judged against): each signal scaled to the
+// same amplitude about its own offset, and "ALPHA" the angle of the signals'
+// fundamental against phase A.
+inline void WriteTrueHallRegisters(CMC_Setup& setup, const MotorModel& motor)
 {
     constexpr double kPi = 3.141592653589793;
     const double adcMax = Compute_ADCMaxValue(&setup);
@@ -104,45 +105,6 @@ inline void CommissionHalls(CMC_Setup& setup, const MotorModel& motor)
     }
     const double alpha = -std::atan2(im, re) / (2.0 * kPi) * 65536.0;
     setup.FindParameter("ALPHA")->SetValueInInternalUnit(std::round(std::fmod(alpha + 65536.0, 65536.0)));
-}
-
-// The reference setup matched to a simulated motor's true values, with more
-// parameters (base units), the three loops designed for it and the Hall
-// sensors commissioned exactly. "Vdc" stays the drive's 48 V. Only the drive
-// programs' own tests use it, which check a program against closed forms of
-// the motor it runs on; the dialog and commissioning tests start from the
-// datasheet (DatasheetSetup), as a user does.
-inline std::unique_ptr<CMC_Setup> SetupFor(const MotorModel& motor,
-                                           std::initializer_list<std::pair<const char*, double>> more = {})
-{
-    auto setup = ReferenceSetup();
-    if (!setup)
-        return setup;
-    CMC_Setup* s = setup.get();
-    const double resolution = 1024.0 * motor.polePairs; // the Hall angle in 1024 steps per electrical turn
-    const std::pair<const char*, double> values[] = {
-        {"pp", motor.polePairs},
-        {"Resolution", resolution},
-        {"MotorPhaseConnectionType", motor.delta ? 1.0 : 0.0},
-        {"R", motor.R},
-        {"L", 0.5 * (motor.Ld + motor.Lq)},
-        {"K", motor.K},
-        {"Jm", motor.Jm},
-        {"Jt", motor.TotalInertia()},
-    };
-    for (const auto& [name, value] : values)
-        EXPECT_EQ(s->SetParameterValueInBaseUnit(name, value), 1) << name;
-    for (const auto& [name, value] : more)
-        EXPECT_EQ(s->SetParameterValueInBaseUnit(name, value), 1) << name;
-    ComputeRegistersFromParameters(s);
-    ComputeParametersFromRegisters(s);
-    EXPECT_EQ(DesignCurrentController(s), 1);
-    EXPECT_EQ(DesignSpeedController(s), 1);
-    EXPECT_EQ(DesignPositionController(s), 1);
-    ComputeRegistersFromParameters(s);
-    ComputeParametersFromRegisters(s);
-    CommissionHalls(*s, motor);
-    return setup;
 }
 
 // A log request as the host's logger makes it.
@@ -190,6 +152,27 @@ inline Preliminary RunPreliminary(Host& host, double testCurrent)
 
 // ---- A user's commissioning, from the datasheet on ------------------------------------------
 
+// Types a motor file's datasheet values (its "parameters") into a setup.
+inline void TypeDatasheet(CMC_Setup& setup, const std::string& file, std::initializer_list<const char*> names)
+{
+    for (const char* name : names)
+        EXPECT_EQ(setup.SetParameterValueInBaseUnit(name, MotorFileParameter(file, name)), 1) << name;
+}
+
+inline void Recompute(CMC_Setup& setup)
+{
+    ComputeRegistersFromParameters(&setup);
+    ComputeParametersFromRegisters(&setup);
+}
+
+inline void DesignLoops(CMC_Setup& setup)
+{
+    EXPECT_EQ(DesignCurrentController(&setup), 1);
+    EXPECT_EQ(DesignSpeedController(&setup), 1);
+    EXPECT_EQ(DesignPositionController(&setup), 1);
+    Recompute(setup);
+}
+
 // The setup a user has typed from a motor file's datasheet (its
 // "parameters"), the rest the reference drive's: the Hall registers are
 // still the reference drive's, the loops not designed, the test current 60 %
@@ -197,11 +180,9 @@ inline Preliminary RunPreliminary(Host& host, double testCurrent)
 inline std::unique_ptr<CMC_Setup> DatasheetSetup(const std::string& file)
 {
     auto setup = ReferenceSetup();
-    for (const char* name :
-         {"pp", "Resolution", "MotorPhaseConnectionType", "R", "L", "K", "Jm", "In", "ImaxM"})
-        EXPECT_EQ(setup->SetParameterValueInBaseUnit(name, MotorFileParameter(file, name)), 1) << name;
-    ComputeRegistersFromParameters(setup.get());
-    ComputeParametersFromRegisters(setup.get());
+    TypeDatasheet(*setup, file,
+                  {"pp", "Resolution", "MotorPhaseConnectionType", "R", "L", "K", "Jm", "In", "ImaxM"});
+    Recompute(*setup);
     CMC_Parameter* current = setup->FindParameter("TestCurrent");
     current->SetValueInBaseUnit(std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
     return setup;
@@ -261,6 +242,46 @@ inline InertiaRun RunInertiaTest(VirtualDrive& drive, CMC_Setup& setup, double t
         run.J = MotorSpeedScale(s) / CurrentScale(s) * run.deltaTime * SpeedLoopPeriod(s) *
                 s->GetParameterValueInBaseUnit("K") / run.deltaSpeed * current;
     return run;
+}
+
+// The motor file of the reference motor.
+inline const std::string kReferenceMotor = "reference-servo-200W.json";
+
+// The setup a user has for a motor: the motor's datasheet (a motor file's
+// "parameters") typed into the reference setup with more parameters (base
+// units) and the loops designed, then the Hall registers and the total
+// inertia found by their tests on the motor, and the loops designed again
+// for that inertia. "Vdc" stays the drive's 48 V. The motor may be a sample
+// that differs from its datasheet.
+inline std::unique_ptr<CMC_Setup> SetupFor(const std::string& datasheet, const MotorModel& motor,
+                                           std::initializer_list<std::pair<const char*, double>> more = {})
+{
+    auto setup = ReferenceSetup();
+    CMC_Setup& s = *setup;
+    TypeDatasheet(s, datasheet, {"pp", "Resolution", "MotorPhaseConnectionType", "R", "L", "K", "Jm"});
+    for (const auto& [name, value] : more)
+        EXPECT_EQ(s.SetParameterValueInBaseUnit(name, value), 1) << name;
+    Recompute(s);
+    DesignLoops(s);
+    {
+        VirtualDrive drive(motor);
+        Host host(drive);
+        CommissionHallsOnDrive(host, s);
+    }
+    VirtualDrive drive(motor);
+    const InertiaRun inertia = RunInertiaTest(drive, s);
+    EXPECT_EQ(inertia.testFlag, 1.0);
+    EXPECT_GT(inertia.deltaTime, 0.0);
+    EXPECT_EQ(s.SetParameterValueInBaseUnit("Jt", inertia.J), 1);
+    DesignLoops(s);
+    return setup;
+}
+
+// A library motor's setup, from its datasheet, for the motor itself.
+inline std::unique_ptr<CMC_Setup> SetupFor(const std::string& file,
+                                           std::initializer_list<std::pair<const char*, double>> more = {})
+{
+    return SetupFor(file, LoadMotor(file), more);
 }
 
 } // namespace simtest

@@ -81,7 +81,7 @@ TEST_F(CurrentTuningProgram, DesignedLoopHoldsTheStepOnEveryLibraryMotor)
     for (const std::string& file : LibraryMotorFiles()) {
         SCOPED_TRACE(file);
         const MotorModel motor = LoadMotor(file);
-        auto setup = SetupFor(motor);
+        auto setup = SetupFor(file);
         const double current = std::trunc(Internal(*setup, "TestCurrent"));
         double flag = 0.0, startVoltage = 0.0;
         const Rows rows = Run(*setup, Internal(*setup, "TestProtectionCurrent"), flag, startVoltage, motor);
@@ -107,7 +107,7 @@ TEST_F(CurrentTuningProgram, DesignedLoopHoldsTheStepOnEveryLibraryMotor)
 
 TEST_F(CurrentTuningProgram, StepResponseFollowsTheDesignedBandwidth)
 {
-    auto setup = SetupFor(MotorModel::Reference());
+    auto setup = SetupFor(kReferenceMotor);
     const double current = std::trunc(Internal(*setup, "TestCurrent"));
     double flag = 0.0, startVoltage = 0.0;
     const Rows tuned = Run(*setup, Internal(*setup, "TestProtectionCurrent"), flag, startVoltage);
@@ -133,7 +133,7 @@ TEST_F(CurrentTuningProgram, DesignedStepFollowsTheModelWithTheOnePeriodDelay)
         SCOPED_TRACE(file);
         const MotorModel motor = LoadMotor(file);
         // The inverter's dead time at one counter step: the model has no dead time.
-        auto setup = SetupFor(motor, {{"DBT", 257.0}});
+        auto setup = SetupFor(file, {{"DBT", 257.0}});
         const double current = std::trunc(Internal(*setup, "TestCurrent"));
         double flag = 0.0, startVoltage = 0.0;
         const Rows rows =
@@ -165,7 +165,7 @@ double Swing(const std::vector<double>& current, std::size_t from, std::size_t t
 // at once would settle within a millisecond.
 TEST_F(CurrentTuningProgram, GainsTooHighForTheDelayRingWithoutEnd)
 {
-    auto setup = SetupFor(MotorModel::Reference(), {{"DBT", 257.0}});
+    auto setup = SetupFor(kReferenceMotor, {{"DBT", 257.0}});
     for (const char* gain : {"Kp_C_scl", "Ki_C_scl"})
         setup->SetParameterValueInBaseUnit(gain, 3.0 * setup->GetParameterValueInBaseUnit(gain));
     ComputeRegistersFromParameters(setup.get());
@@ -184,7 +184,7 @@ TEST_F(CurrentTuningProgram, GainsTooHighForTheDelayRingWithoutEnd)
 
 TEST_F(CurrentTuningProgram, ProtectionLevelBelowTheStepEndsTheRun)
 {
-    auto setup = SetupFor(MotorModel::Reference());
+    auto setup = SetupFor(kReferenceMotor);
     const double current = std::trunc(Internal(*setup, "TestCurrent"));
     double flag = 1.0, startVoltage = 0.0;
     const Rows rows = Run(*setup, 0.5 * current, flag, startVoltage);
@@ -266,7 +266,7 @@ protected:
 
 TEST_F(ProfileTuningProgram, SpeedLoopFollowsTheProfileWithinTheCurrentLimit)
 {
-    auto setup = SetupFor(MotorModel::Reference());
+    auto setup = SetupFor(kReferenceMotor);
     const double speed = std::round(Internal(*setup, "TestSpeed"));
     const long ramp = std::lround(Internal(*setup, "TaPS"));
     const long hold = std::lround(Internal(*setup, "TPS"));
@@ -305,7 +305,7 @@ TEST_F(ProfileTuningProgram, SpeedLoopFollowsTheProfileWithinTheCurrentLimit)
 
 TEST_F(ProfileTuningProgram, RepeatedProfileRunsUntilTheHostStopsIt)
 {
-    auto setup = SetupFor(MotorModel::Reference());
+    auto setup = SetupFor(kReferenceMotor);
     Inputs inputs = {{"IlimPS_Test", Internal(*setup, "TestLimitCurrent")},
                      {"Imax_Prot_Test", Internal(*setup, "TestProtectionCurrent")},
                      {"MultiC", 1.0}};
@@ -336,7 +336,7 @@ TEST_F(ProfileTuningProgram, PositionLoopsReachTheTargetWithAndWithoutTheSpeedLo
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.program);
-        auto setup = SetupFor(MotorModel::Reference(), {{"PositionControlType", c.positionControlType}});
+        auto setup = SetupFor(kReferenceMotor, {{"PositionControlType", c.positionControlType}});
         const double target = std::round(Internal(*setup, "TestPosition"));
         const long ramp = std::lround(Internal(*setup, "TaPP"));
         const long hold = std::lround(Internal(*setup, "TPP"));
@@ -366,7 +366,7 @@ TEST_F(ProfileTuningProgram, PositionLoopsReachTheTargetWithAndWithoutTheSpeedLo
 // the cascade bit back when it ends, whatever it found.
 TEST_F(ProfileTuningProgram, ForcedLoopStructureIsPutBack)
 {
-    auto setup = SetupFor(MotorModel::Reference(), {{"PositionControlType", 1.0}});
+    auto setup = SetupFor(kReferenceMotor, {{"PositionControlType", 1.0}});
     Inputs inputs = {{"IlimPS_Test", Internal(*setup, "TestLimitCurrent")}, {"MultiC", 0.0}};
     const Inputs table = ProfileTable(1024.0, 100, 100, 100);
     inputs.insert(inputs.end(), table.begin(), table.end());
