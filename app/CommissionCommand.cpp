@@ -110,6 +110,11 @@ void RunCommission(const CommissionArgs& args, std::ostream& out, std::ostream& 
     UseHeadlessPlatform();
     HostApplication();
     QTemporaryDir work;
+    if (!work.isValid()) {
+        err << "velmaro: no temporary folder for the tests' plots: " << work.errorString().toStdString()
+            << '\n';
+        return;
+    }
     std::ostream& progress = args.json ? err : out;
     progress << "Commissioning " << ShownPath(args.setup.Path()) << " with the motor " << ShownPath(motorFile)
              << " on the virtual drive\n";

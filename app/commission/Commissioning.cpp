@@ -1,23 +1,15 @@
 #include "Commissioning.h"
 
+#include "DialogSteps.h"
 #include "HallCheck.h"
 #include "HallRegisters.h"
-#include "Resonance.h"
-#include "TuningPlan.h"
 
-#include "Automation.h"
 #include "Comm.h"
-#include "ControllerDesign.h"
 #include "DetectHallGainOffset.h"
 #include "DetectPolePairs.h"
 #include "DriveClock.h"
-#include "EditSetupDlg.h"
-#include "EngineCore.h"
 #include "Helpers.h"
 #include "MotorEditor.h"
-#include "ParametersToRegisters.h"
-#include "RegistersToParameters.h"
-#include "Setup.h"
 #include "TestCurrent.h"
 #include "TestDlg.h"
 #include "TestHallSignals.h"
@@ -29,10 +21,7 @@
 #include "TotalInertiaTest.h"
 #include "VirtualDrive.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 
 #include <algorithm>
 #include <chrono>
@@ -44,9 +33,8 @@
 
 namespace {
 
-constexpr int kStart = 10000;
-constexpr int kStatus = 10001;
-constexpr int kResult = 10002;
+using namespace commissioning;
+
 // The buttons of the Drive Setup and Motor Setup dialogs that open each test.
 constexpr int kDriveSetup = 106, kMotorSetup = 108;
 constexpr int kSupplyButton = 3171, kMotorSetupButton = 10019, kCurrentButton = 3137, kSpeedButton = 3178,
@@ -54,72 +42,10 @@ constexpr int kSupplyButton = 3171, kMotorSetupButton = 10019, kCurrentButton = 
 constexpr int kPhasesButton = 1175, kHallSignalsButton = 1188, kPolePairsButton = 1176,
               kHallGainsButton = 3348, kRLButton = 1177;
 constexpr int kDatabaseCombo = 10010, kMotorCombo = 10011;
-// The tuning tests' pages and edits.
-constexpr int kTab = CProfileTuningDlg::kTab;
-constexpr int kMultiCycle = 1332;
-constexpr int kSpeedFinalValue = 1320, kPositionFinalValue = 1501;
-constexpr int kTpEdit = 1314, kTapEdit = 1327, kTanEdit = 1330;
-constexpr int kSpeedBandwidth = 1379;
-constexpr int kCurrentProtectionEdit = 1303, kCurrentStepEdit = 1120;
-constexpr int kTestCurrentEdit = 1005, kTestLimitCurrentEdit = 3284;
-// The Filters dialog's first filter.
-constexpr int kFiltersTemplate = 295;
-constexpr int kFilterOn = 3485, kFilterType = 3487, kFilterQ = 3489, kFilterFrequency = 3491,
-              kFilterLocation = 3502;
-constexpr int kSpeedControllerOutput = 1; // the location list's item
+constexpr int kTestCurrentEdit = 1005;
 // The drive's clock per request: coarse for the tests, fine for the Hall
 // signals, which are watched as they turn.
 constexpr double kStep = 0.02, kHallStep = 0.001;
-
-using Rows = std::vector<std::vector<double>>;
-
-double Base(const CMC_Setup* s, const char* name)
-{
-    return s->GetParameterValueInBaseUnit(name);
-}
-
-CMC_Setup* SetupOf(DialogDriver& d)
-{
-    auto* dialog = dynamic_cast<CMC_EditSetupDlg*>(d.Dialog());
-    return dialog ? dialog->GetSetup() : nullptr;
-}
-
-// Types a value given in base units into an edit, in the unit it shows.
-void Type(DialogDriver& d, int edit, const CMC_Setup* s, const char* name, double base)
-{
-    d.SetEditText(edit, QString::number(s->FindParameter(name)->BaseToDisplay(base), 'g', 12));
-}
-
-int ComboIndexOf(DialogDriver& d, int id, const QString& text)
-{
-    for (int i = 0; i < d.ComboCount(id); ++i)
-        if (d.ComboItemText(id, i) == text)
-            return i;
-    return -1;
-}
-
-// A plot a test saved as CSV: a row of captions, then numbers (empty: none).
-bool ReadCsv(const QString& path, std::vector<std::string>& columns, Rows& rows)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    QTextStream in(&file);
-    columns.clear();
-    for (const QString& caption : in.readLine().split(QLatin1Char(',')))
-        columns.push_back(caption.trimmed().remove(QLatin1Char('"')).toStdString());
-    rows.clear();
-    while (!in.atEnd()) {
-        std::vector<double> row;
-        for (const QString& field : in.readLine().split(QLatin1Char(','))) {
-            bool ok = false;
-            const double value = field.toDouble(&ok);
-            row.push_back(ok ? value : std::numeric_limits<double>::quiet_NaN());
-        }
-        rows.push_back(std::move(row));
-    }
-    return !columns.empty();
-}
 
 std::string Percent(double fraction)
 {
@@ -148,13 +74,6 @@ public:
 private:
     QByteArray m_previous;
 };
-
-std::string Number(double value)
-{
-    std::ostringstream text;
-    text << std::setprecision(5) << value;
-    return text.str();
-}
 
 } // namespace
 
@@ -414,6 +333,12 @@ void Commissioning::Identify(DialogDriver& parent, int button, const Test& test,
     }
 }
 
+// The total inertia, identified from the speed test's page.
+void Commissioning::IdentifyInertia(DialogDriver& speedTest)
+{
+    Identify(speedTest, CTestSpeedTuning::kIdentify, kInertiaTest);
+}
+
 // A value that differs from the datasheet by more than 30 %, or whose runs
 // differ by more than the test's noise allows, is flagged.
 void Commissioning::Judge(IdentifiedValue& value)
@@ -481,17 +406,24 @@ void Commissioning::ScriptTestDialogs()
 // the end of the run; then Close, keeping what it found when it passed.
 void Commissioning::RunTestDialog(DialogDriver& d, const std::function<void(DialogDriver&)>& during)
 {
-    auto* test = dynamic_cast<CMC_TestDlg*>(d.Dialog());
-    if (Failed() || !test) {
-        d.Cancel();
-        return;
+    if (!Failed() && dynamic_cast<CMC_TestDlg*>(d.Dialog())) {
+        TypeTestCurrent(d);
+        FollowRun(d, m_label, during);
     }
+    d.Cancel();
+}
+
+// Starts a run of the test (`start`, else Start) and follows it to its end,
+// printing its stages; false (the commissioning has failed) when it did not pass.
+bool Commissioning::FollowRun(DialogDriver& d, const std::string& label,
+                              const std::function<void(DialogDriver&)>& start)
+{
+    const auto* test = dynamic_cast<CMC_TestDlg*>(d.Dialog());
     m_currentTitle = d.Dialog()->windowTitle().toStdString();
-    TypeTestCurrent(d);
-    Watch watch(*this, m_label);
+    Watch watch(*this, label);
     m_watch = &watch;
-    if (during)
-        during(d);
+    if (start)
+        start(d);
     else
         d.Click(kStart);
     const bool ended = d.WaitUntil([&] {
@@ -508,7 +440,7 @@ void Commissioning::RunTestDialog(DialogDriver& d, const std::function<void(Dial
             !test->m_strError.empty() ? test->m_strError : d.Text(kResult).toStdString();
         Fail(m_currentTitle, message.empty() ? "the test was stopped" : message);
     }
-    d.Cancel();
+    return !Failed();
 }
 
 // The resistance and inductance are measured with 60 % of the motor's
@@ -571,194 +503,4 @@ void Commissioning::CountPolePairs(DialogDriver& d)
     }
     if (test->m_bRunning)
         d.Click(kStart);
-}
-
-// ---- Tuning -----------------------------------------------------------------------------------
-
-// Start of a tuning run, followed to its end; false (the test failed) when
-// the run did not pass.
-bool Commissioning::StartProfileRun(DialogDriver& d, const std::string& label)
-{
-    auto* test = dynamic_cast<CMC_TestDlg*>(d.Dialog());
-    m_currentTitle = d.Dialog()->windowTitle().toStdString();
-    Watch watch(*this, label);
-    d.Click(kStart);
-    const bool ended = d.WaitUntil([&] {
-        watch.Poll(d);
-        return test->m_bRunning == 0;
-    });
-    watch.Poll(d);
-    if (!ended)
-        Fail(m_currentTitle, "the test did not end");
-    else if (test->m_nResult != 1)
-        Fail(m_currentTitle, test->m_strError.empty() ? d.Text(kResult).toStdString() : test->m_strError);
-    return !Failed();
-}
-
-// Save Plots: the test writes its log as <name>.csv into the work folder; it
-// is read back as the report's trace.
-Rows Commissioning::SavedPlot(DialogDriver& d, int button, const char* name, const std::string& id,
-                              const std::string& title)
-{
-    d.Click(button);
-    Trace trace;
-    trace.id = id;
-    trace.title = title;
-    if (!ReadCsv(QDir(m_options.workFolder).filePath(QString::fromUtf8(name) + QStringLiteral(".csv")),
-                 trace.columns, trace.rows)) {
-        Fail(m_currentTitle, std::string("the plot ") + name + " was not saved");
-        return {};
-    }
-    trace.xLabel = trace.columns.front();
-    trace.yLabel = trace.columns.size() > 1 ? trace.columns[1] : std::string();
-    m_result.traces.push_back(trace);
-    return trace.rows;
-}
-
-void Commissioning::TuneCurrentLoop(DialogDriver& d)
-{
-    if (Failed()) {
-        d.Cancel();
-        return;
-    }
-    CMC_Setup* s = SetupOf(d);
-    d.SelectTab(CTestCurrent::kTab, 1);
-    d.Click(CTestCurrent::kTune);
-    d.SelectTab(CTestCurrent::kTab, 0);
-    d.SetEditText(kCurrentProtectionEdit, QStringLiteral("1000"));
-    Type(d, kCurrentStepEdit, s, "TestCurrent", LinearTestCurrent(s));
-    d.SelectTab(CTestCurrent::kTab, 1);
-    if (StartProfileRun(d, "Current loop"))
-        SavedPlot(d, CTestCurrent::kSavePlots, "CurrentTuning", "current-response", "Current step response");
-    Failed() ? d.Cancel() : d.Ok();
-}
-
-// Types a profile into the page of a speed or position test: the final
-// value, ramps and hold on page 0, the bandwidth on page 1; ends on page 1
-// with a single run logged by the data logger.
-void Commissioning::TypePlan(DialogDriver& d, bool speed, const ProfilePlan& plan, double finalValue)
-{
-    const CMC_Setup* s = SetupOf(d);
-    d.SelectTab(kTab, 0);
-    if (d.IsChecked(kMultiCycle))
-        d.Click(kMultiCycle);
-    const char* const times[2][3] = {{"TaPS", "TaNS", "TPS"}, {"TaPP", "TaNP", "TPP"}};
-    const auto& names = times[speed ? 0 : 1];
-    Type(d, speed ? kSpeedFinalValue : kPositionFinalValue, s, speed ? "TestSpeed" : "TestPosition",
-         finalValue);
-    Type(d, kTapEdit, s, names[0], plan.ramp);
-    Type(d, kTanEdit, s, names[1], plan.ramp);
-    Type(d, kTpEdit, s, names[2], plan.hold);
-    d.SelectTab(kTab, 1);
-    if (d.IsChecked(CProfileTuningDlg::kOnlinePlot))
-        d.Click(CProfileTuningDlg::kOnlinePlot);
-    Type(d, kSpeedBandwidth, s, speed ? "PB_S" : "PB_P", plan.bandwidth);
-}
-
-void Commissioning::TuneSpeedLoop(DialogDriver& d)
-{
-    if (Failed()) {
-        d.Cancel();
-        return;
-    }
-    CMC_Setup* s = SetupOf(d);
-    d.SelectTab(kTab, 1);
-    // The tuning runs stay within the motor's peak current.
-    Type(d, kTestLimitCurrentEdit, s, "TestLimitCurrent",
-         std::min(Base(s, "ImaxM"), Base(s, "TestLimitCurrent")));
-    Identify(d, CTestSpeedTuning::kIdentify, kInertiaTest);
-    if (!Failed()) {
-        const ProfilePlan plan = SpeedPlan(s);
-        TypePlan(d, true, plan, plan.speed);
-        d.Click(CProfileTuningDlg::kTune);
-        if (StartProfileRun(d, "Speed loop")) {
-            const Rows log = SavedPlot(d, CProfileTuningDlg::kSavePlots, "SpeedTuning", "speed-response",
-                                       "Speed profile response");
-            SearchResonance(d, log);
-        }
-    }
-    Failed() ? d.Cancel() : d.Ok();
-}
-
-void Commissioning::TunePositionLoop(DialogDriver& d)
-{
-    if (Failed()) {
-        d.Cancel();
-        return;
-    }
-    CMC_Setup* s = SetupOf(d);
-    const ProfilePlan plan = PositionPlan(s, Base(s, "PositionControlType") == 1.0);
-    TypePlan(d, false, plan, plan.speed * plan.ramp);
-    d.Click(CProfileTuningDlg::kTune);
-    if (StartProfileRun(d, "Position loop"))
-        SavedPlot(d, CProfileTuningDlg::kSavePlots, "PositionTuning", "position-response",
-                  "Position profile response");
-    Failed() ? d.Cancel() : d.Ok();
-}
-
-// The speed error in the hold is searched for a resonance; one that stands
-// out gets a notch through Filters, and the run is made again with it.
-void Commissioning::SearchResonance(DialogDriver& d, const Rows& log)
-{
-    CMC_Setup* s = SetupOf(d);
-    const HeldError before = HeldSpeedError(log);
-    m_result.resonance = FindResonance(before, Base(s, "PB_S") / (2.0 * std::numbers::pi));
-    const ResonanceCheck& r = m_result.resonance;
-    if (!r.found) {
-        Say("No resonance stands out in the speed error (largest peak " + Number(r.peak) + " rpm at " +
-            Number(r.frequency) + " Hz, floor " + Number(r.floor) + " rpm)");
-        return;
-    }
-    Say("Resonance at " + Number(r.frequency) + " Hz (" + Number(r.peak) + " rpm against a floor of " +
-        Number(r.floor) + " rpm): a notch is set through Filters");
-    d.Click(CProfileTuningDlg::kFilters);
-    if (Failed() || !StartProfileRun(d, "Speed loop with the notch"))
-        return;
-    const Rows notched = SavedPlot(d, CProfileTuningDlg::kSavePlots, "SpeedTuning", "speed-response-notched",
-                                   "Speed profile response with the notch");
-    const HeldError after = HeldSpeedError(notched);
-    MeasureNotch(m_result.resonance, before, after);
-    m_result.traces.push_back(NotchTrace(before, after));
-    m_result.traces.push_back(SpectrumTrace(before, after));
-    Say("With the notch: " + Number(m_result.resonance.after) + " rpm at " + Number(r.frequency) +
-        " Hz, speed error RMS " + Number(r.rmsBefore) + " -> " + Number(r.rmsAfter) + " rpm");
-}
-
-void Commissioning::SetNotch(DialogDriver& d)
-{
-    if (Failed() || !m_result.resonance.found) {
-        d.Cancel();
-        return;
-    }
-    if (!d.IsChecked(kFilterOn))
-        d.Click(kFilterOn);
-    d.SelectComboIndex(kFilterType, ComboIndexOf(d, kFilterType, QStringLiteral("Notch")));
-    d.SelectComboIndex(kFilterLocation, kSpeedControllerOutput);
-    d.SetEditText(kFilterFrequency, QString::number(std::round(m_result.resonance.frequency)));
-    d.SetEditText(kFilterQ, QStringLiteral("0.5"));
-    d.Ok();
-}
-
-// ---- Gains -----------------------------------------------------------------------------------
-
-// Each loop designed again on the final setup, against the gains its
-// registers hold.
-void Commissioning::GatherGains(const CMC_Setup& setup)
-{
-    const auto designed = setup.Clone();
-    DesignCurrentController(designed.get());
-    DesignSpeedController(designed.get());
-    DesignPositionController(designed.get());
-    const auto quantised = designed->Clone();
-    ComputeRegistersFromParameters(quantised.get());
-    ComputeParametersFromRegisters(quantised.get());
-    const std::pair<const char*, const char*> gains[] = {
-        {"current", "Kp_C_scl"},  {"current", "Ki_C_scl"},  {"speed", "Kp_S_scl"},    {"speed", "Ki_S_scl"},
-        {"position", "Kp_P_scl"}, {"position", "Ki_P_scl"}, {"position", "Kd_P_scl"},
-    };
-    for (const auto& [loop, name] : gains) {
-        const CMC_Parameter* p = setup.FindParameter(name);
-        m_result.gains.push_back({loop, name, p->GetUnitName(), p->BaseToDisplay(Base(designed.get(), name)),
-                                  p->BaseToDisplay(Base(quantised.get(), name))});
-    }
 }

@@ -64,12 +64,15 @@ private:
     // Presses a button that opens an identification test, `runs` times, and
     // takes the values it found from the setup after each.
     void Identify(DialogDriver& parent, int button, const Test& test, int runs = 2);
+    void IdentifyInertia(DialogDriver& speedTest);
     IdentifiedValue& Value(const Test& test, const char* name);
     void Judge(IdentifiedValue& value);
     double TrueValue(const std::string& name) const;
     double SupplyVoltage(const CMC_Setup& setup) const;
     void RunTestDialog(DialogDriver& d, const std::function<void(DialogDriver&)>& during);
     void TypeTestCurrent(DialogDriver& d);
+    bool FollowRun(DialogDriver& d, const std::string& label,
+                   const std::function<void(DialogDriver&)>& start = {});
     void WatchHallSignals(DialogDriver& d);
     void CountPolePairs(DialogDriver& d);
 
@@ -77,7 +80,6 @@ private:
     void TuneSpeedLoop(DialogDriver& d);
     void TunePositionLoop(DialogDriver& d);
     void TypePlan(DialogDriver& d, bool speed, const ProfilePlan& plan, double finalValue);
-    bool StartProfileRun(DialogDriver& d, const std::string& label);
     Rows SavedPlot(DialogDriver& d, int button, const char* name, const std::string& id,
                    const std::string& title);
     void SearchResonance(DialogDriver& d, const Rows& log);

@@ -1,0 +1,58 @@
+// What the scripted engineer's steps share: the test dialogs' own controls,
+// the dialogs it scripts, and typing into a dialog as a person does.
+#pragma once
+
+#include "Automation.h"
+#include "EditSetupDlg.h"
+#include "Setup.h"
+
+#include <QString>
+
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace commissioning {
+
+// Every test dialog's Start (Stop while it runs), status and result texts.
+inline constexpr int kStart = 10000;
+inline constexpr int kStatus = 10001;
+inline constexpr int kResult = 10002;
+inline constexpr int kFiltersTemplate = 295;
+
+using Rows = std::vector<std::vector<double>>;
+
+inline double Base(const CMC_Setup* s, const char* name)
+{
+    return s->GetParameterValueInBaseUnit(name);
+}
+
+inline CMC_Setup* SetupOf(DialogDriver& d)
+{
+    auto* dialog = dynamic_cast<CMC_EditSetupDlg*>(d.Dialog());
+    return dialog ? dialog->GetSetup() : nullptr;
+}
+
+// Types a value given in base units into an edit, in the unit it shows.
+inline void Type(DialogDriver& d, int edit, const CMC_Setup* s, const char* name, double base)
+{
+    d.SetEditText(edit, QString::number(s->FindParameter(name)->BaseToDisplay(base), 'g', 12));
+}
+
+inline int ComboIndexOf(DialogDriver& d, int id, const QString& text)
+{
+    for (int i = 0; i < d.ComboCount(id); ++i)
+        if (d.ComboItemText(id, i) == text)
+            return i;
+    return -1;
+}
+
+inline std::string Number(double value)
+{
+    std::ostringstream text;
+    text << std::setprecision(5) << value;
+    return text.str();
+}
+
+} // namespace commissioning
