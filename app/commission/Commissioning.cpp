@@ -45,7 +45,7 @@ constexpr int kDatabaseCombo = 10010, kMotorCombo = 10011;
 constexpr int kTestCurrentEdit = 1005;
 // The drive's clock per request: coarse for the tests, fine for the Hall
 // signals, which are watched as they turn.
-constexpr double kStep = 0.02, kHallStep = 0.001;
+constexpr double kStep = 0.02, kHallStep = 0.002;
 
 std::string Percent(double fraction)
 {
@@ -265,23 +265,44 @@ void Commissioning::RunMotorTests(DialogDriver& d)
 void Commissioning::OnDriveSetup(DialogDriver& d)
 {
     m_setup = SetupOf(d);
-    const std::pair<int, const Test*> steps[] = {{kSupplyButton, &kSupplyTest},
-                                                 {kMotorSetupButton, nullptr},
-                                                 {kCurrentButton, nullptr},
-                                                 {kSpeedButton, nullptr},
-                                                 {kPositionButton, nullptr}};
-    for (const auto& [button, test] : steps) {
+    struct Step {
+        int button;
+        const Test* test; // an identification, else a dialog opened once
+        const char* label;
+    };
+    const Step steps[] = {{kSupplyButton, &kSupplyTest, nullptr},
+                          {kMotorSetupButton, nullptr, "Motor Setup"},
+                          {kCurrentButton, nullptr, "Current loop"},
+                          {kSpeedButton, nullptr, "Speed loop"},
+                          {kPositionButton, nullptr, "Position loop"}};
+    for (const Step& step : steps) {
         if (Failed())
             break;
-        if (test)
-            Identify(d, button, *test);
+        if (step.test)
+            Identify(d, step.button, *step.test);
         else
-            d.Click(button);
+            OpenDialog(d, step.button, step.label);
     }
     if (Failed())
         d.Cancel();
     else
         d.Ok();
+}
+
+// Presses a button that opens a dialog. The time the dialog took beyond the
+// stages of its tests (opening, drawing, closing, the recompute) is kept as a
+// stage of its own, so that the stages add up to the whole run.
+void Commissioning::OpenDialog(DialogDriver& parent, int button, const std::string& label)
+{
+    const std::size_t first = m_result.stages.size();
+    double wall = Elapsed(), drive = m_drive.Time();
+    parent.Click(button);
+    for (std::size_t k = first; k < m_result.stages.size(); ++k) {
+        wall += m_result.stages[k].wallSeconds;
+        drive += m_result.stages[k].driveSeconds;
+    }
+    m_result.stages.push_back(
+        {label, "dialog: opening, drawing, closing", Elapsed() - wall, m_drive.Time() - drive});
 }
 
 // ---- Identification ---------------------------------------------------------------------------
@@ -309,7 +330,7 @@ void Commissioning::Identify(DialogDriver& parent, int button, const Test& test,
 {
     for (int run = 1; run <= runs && !Failed(); ++run) {
         m_label = runs > 1 ? std::string(test.name) + " (run " + std::to_string(run) + ")" : test.name;
-        parent.Click(button);
+        OpenDialog(parent, button, m_label);
         if (Failed())
             return;
         for (const char* name : test.values) {

@@ -60,6 +60,7 @@ private:
     void PickMotor(DialogDriver& d);
     void RunMotorTests(DialogDriver& d);
     void ScriptTestDialogs();
+    void OpenDialog(DialogDriver& parent, int button, const std::string& label);
 
     // Presses a button that opens an identification test, `runs` times, and
     // takes the values it found from the setup after each.
