@@ -113,8 +113,8 @@ TEST_F(CommissionCommand, CommissionsTheHighInductanceMotorOnALowerSupply)
     const std::string lower = (dir / "46V.json").string();
     ASSERT_EQ(Velmaro({"set", "Vdc", "46", "--setup", copy, "-o", lower}).code, 0);
     const CliRun run = Velmaro({"commission", "--setup", lower, "--motor",
-                                (fs::path(DataDirectory()) / "motors/high-inductance-48V.json").string(), "-o",
-                                Output(), "--json"});
+                                (fs::path(DataDirectory()) / "motors/high-inductance-48V.json").string(),
+                                "-o", Output(), "--json"});
     ASSERT_EQ(run.code, 0) << run.err;
     const nlohmann::json result = nlohmann::json::parse(run.out);
     const auto inertia = std::find_if(result["identified"].begin(), result["identified"].end(),
