@@ -59,7 +59,7 @@ struct ResonanceCheck {
     double peak = 0.0;      // its amplitude [rpm]
     double floor = 0.0;     // the spectrum's median amplitude [rpm]
     double after = 0.0;     // the amplitude at `frequency` with the notch [rpm]
-    double rmsBefore = 0.0; // the speed error's RMS in the hold [rpm]
+    double rmsBefore = 0.0; // the speed error's RMS over the profile [rpm]
     double rmsAfter = 0.0;
 };
 

@@ -169,12 +169,12 @@ void Commissioning::TunePositionLoop(DialogDriver& d)
     Failed() ? d.Cancel() : d.Ok();
 }
 
-// The speed error in the hold is searched for a resonance; one that stands
-// out gets a notch through Filters, and the run is made again with it.
+// The speed error over the profile is searched for a resonance; one that
+// stands out gets a notch through Filters, and the run is made again with it.
 void Commissioning::SearchResonance(DialogDriver& d, const Rows& log)
 {
     CMC_Setup* s = SetupOf(d);
-    const HeldError before = HeldSpeedError(log);
+    const SpeedError before = ProfileSpeedError(log);
     m_result.resonance = FindResonance(before, Base(s, "PB_S") / (2.0 * std::numbers::pi));
     const ResonanceCheck& r = m_result.resonance;
     if (!r.found) {
@@ -189,12 +189,13 @@ void Commissioning::SearchResonance(DialogDriver& d, const Rows& log)
         return;
     const Rows notched = SavedPlot(d, CProfileTuningDlg::kSavePlots, "SpeedTuning", "speed-response-notched",
                                    "Speed profile response with the notch");
-    const HeldError after = HeldSpeedError(notched);
+    const SpeedError after = ProfileSpeedError(notched);
     MeasureNotch(m_result.resonance, before, after);
     m_result.traces.push_back(NotchTrace(before, after));
     m_result.traces.push_back(SpectrumTrace(before, after));
     Say("With the notch: " + Number(m_result.resonance.after) + " rpm at " + Number(r.frequency) +
-        " Hz, speed error RMS " + Number(r.rmsBefore) + " -> " + Number(r.rmsAfter) + " rpm");
+        " Hz, speed error RMS over the profile " + Number(r.rmsBefore) + " -> " + Number(r.rmsAfter) +
+        " rpm");
 }
 
 void Commissioning::SetNotch(DialogDriver& d)

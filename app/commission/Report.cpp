@@ -398,7 +398,7 @@ std::string ResonanceSection(const ResonanceCheck& check)
     Table notch{{"Speed error", "Without notch", "With notch"}};
     notch.Add(
         {"Amplitude at " + Shown(check.frequency) + " Hz [rpm]", Shown(check.peak), Shown(check.after)});
-    notch.Add({"RMS in the hold [rpm]", Shown(check.rmsBefore), Shown(check.rmsAfter)});
+    notch.Add({"RMS over the profile [rpm]", Shown(check.rmsBefore), Shown(check.rmsAfter)});
     return Section("Resonance", "<p class=\"found\">A resonance stood out at " + Shown(check.frequency) +
                                     " Hz and a notch was put on it.</p>\n" + HtmlTable(spectrum) +
                                     HtmlTable(notch));

@@ -8,11 +8,12 @@
 namespace {
 
 constexpr double kLowest = 100.0;     // [Hz]
-constexpr double kStandsOut = 6.0;    // times the floor
+constexpr double kStandsOut = 3.0;    // times the floor
+constexpr std::size_t kStretch = 128; // samples the spectrum is averaged over
 constexpr double kWorthANotch = 0.1;  // [rpm]
 constexpr double kSpectrumStep = 5.0; // [Hz]
 
-double Nyquist(const HeldError& e)
+double Nyquist(const SpeedError& e)
 {
     return 0.5 / e.period;
 }
@@ -36,55 +37,63 @@ double Median(std::vector<double> x)
 
 } // namespace
 
-HeldError HeldSpeedError(const std::vector<std::vector<double>>& log)
+SpeedError ProfileSpeedError(const std::vector<std::vector<double>>& log)
 {
-    HeldError held;
-    double largest = 0.0;
-    for (const auto& row : log)
-        if (row.size() >= 3)
-            largest = std::max(largest, std::abs(row[1]));
-    std::vector<const std::vector<double>*> hold;
-    for (const auto& row : log)
-        if (row.size() >= 3 && largest > 0.0 && std::abs(row[1]) == largest && std::isfinite(row[2]))
-            hold.push_back(&row);
-    for (std::size_t k = hold.size() / 4; k < hold.size(); ++k) {
-        held.time.push_back((*hold[k])[0]);
-        held.error.push_back((*hold[k])[1] - (*hold[k])[2]);
-    }
+    SpeedError e;
+    std::size_t first = log.size(), last = 0;
+    for (std::size_t k = 0; k < log.size(); ++k)
+        if (log[k].size() >= 3 && log[k][1] != 0.0) {
+            first = std::min(first, k);
+            last = k;
+        }
+    for (std::size_t k = first; k <= last && k < log.size(); ++k)
+        if (log[k].size() >= 3 && std::isfinite(log[k][2])) {
+            e.time.push_back(log[k][0]);
+            e.error.push_back(log[k][1] - log[k][2]);
+        }
     if (log.size() >= 2)
-        held.period = log[1][0] - log[0][0];
-    return held;
+        e.period = log[1][0] - log[0][0];
+    return e;
 }
 
-ResonanceCheck FindResonance(const HeldError& e, double bandwidthHz)
+// The averaged spectrum's amplitude at a frequency [rpm].
+double Line(const SpeedError& e, double hz)
+{
+    return AveragedAmplitude(e.error, e.period, hz, kStretch);
+}
+
+ResonanceCheck FindResonance(const SpeedError& e, double bandwidthHz)
 {
     ResonanceCheck check;
     const double from = std::max(kLowest, 5.0 * bandwidthHz), to = 0.95 * Nyquist(e);
-    if (e.error.size() < 64 || e.period <= 0.0 || from >= to)
+    if (e.error.size() < 2 * kStretch || e.period <= 0.0 || from >= to)
         return check;
     check.searched = true;
-    check.frequency = PeakFrequency(e.error, e.period, from, to);
-    check.peak = Amplitude(e.error, e.period, check.frequency);
     std::vector<double> spectrum;
-    for (double hz = from; hz <= to; hz += kSpectrumStep)
-        spectrum.push_back(Amplitude(e.error, e.period, hz));
+    for (double hz = std::ceil(from); hz <= to; hz += 1.0) {
+        spectrum.push_back(Line(e, hz));
+        if (spectrum.back() > check.peak) {
+            check.peak = spectrum.back();
+            check.frequency = hz;
+        }
+    }
     check.floor = Median(spectrum);
     check.found = check.peak > kStandsOut * check.floor && check.peak > kWorthANotch;
     check.rmsBefore = Rms(e.error);
     return check;
 }
 
-void MeasureNotch(ResonanceCheck& check, const HeldError& before, const HeldError& after)
+void MeasureNotch(ResonanceCheck& check, const SpeedError& before, const SpeedError& after)
 {
     check.rmsBefore = Rms(before.error);
     check.rmsAfter = Rms(after.error);
-    check.after = after.error.size() >= 64 ? Amplitude(after.error, after.period, check.frequency) : 0.0;
+    check.after = after.error.size() >= 2 * kStretch ? Line(after, check.frequency) : 0.0;
 }
 
-Trace NotchTrace(const HeldError& before, const HeldError& after)
+Trace NotchTrace(const SpeedError& before, const SpeedError& after)
 {
     Trace trace{
-        "speed-error-notch", "Speed error while the speed holds, without and with the notch", "Time [s]",
+        "speed-error-notch", "Speed error over the profile, without and with the notch",      "Time [s]",
         "Speed error [rpm]", {"Time [s]", "Without the notch [rpm]", "With the notch [rpm]"}, {}};
     const std::size_t n = std::min(before.error.size(), after.error.size());
     for (std::size_t k = 0; k < n; ++k)
@@ -92,18 +101,18 @@ Trace NotchTrace(const HeldError& before, const HeldError& after)
     return trace;
 }
 
-Trace SpectrumTrace(const HeldError& before, const HeldError& after)
+Trace SpectrumTrace(const SpeedError& before, const SpeedError& after)
 {
-    Trace trace{"speed-error-spectrum",
-                "Spectrum of the speed error, without and with the notch",
-                "Frequency [Hz]",
-                "Amplitude [rpm]",
-                {"Frequency [Hz]", "Without the notch [rpm]", "With the notch [rpm]"},
-                {}};
-    if (before.error.size() < 64 || after.error.size() < 64 || before.period <= 0.0)
+    Trace trace{
+        "speed-error-spectrum",
+        "Spectrum of the speed error (averaged over stretches of the profile), without and with the notch",
+        "Frequency [Hz]",
+        "Amplitude [rpm]",
+        {"Frequency [Hz]", "Without the notch [rpm]", "With the notch [rpm]"},
+        {}};
+    if (before.error.size() < 2 * kStretch || after.error.size() < 2 * kStretch || before.period <= 0.0)
         return trace;
     for (double hz = kSpectrumStep; hz <= 0.95 * Nyquist(before); hz += kSpectrumStep)
-        trace.rows.push_back(
-            {hz, Amplitude(before.error, before.period, hz), Amplitude(after.error, after.period, hz)});
+        trace.rows.push_back({hz, Line(before, hz), Line(after, hz)});
     return trace;
 }
