@@ -50,22 +50,14 @@ bool SamePath(const std::string& a, const std::string& b)
     return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
 }
 
-std::string Shown(double value)
-{
-    if (!std::isfinite(value))
-        return "-";
-    std::ostringstream text;
-    text << std::setprecision(5) << value;
-    return text.str();
-}
-
 void PrintSummary(const CommissionResult& result, std::ostream& out)
 {
     out << "\nIdentified (last run; datasheet; the virtual drive's motor):\n";
     for (const IdentifiedValue& v : result.identified) {
-        out << "  " << std::left << std::setw(10) << v.name << std::right << std::setw(12) << Shown(v.Kept())
-            << ' ' << std::left << std::setw(8) << v.unit << std::right << "  datasheet " << std::setw(10)
-            << Shown(v.datasheet) << "  true " << std::setw(10) << Shown(v.truth);
+        out << "  " << std::left << std::setw(10) << v.name << std::right << std::setw(12)
+            << ShortNumber(v.Kept()) << ' ' << std::left << std::setw(8) << v.unit << std::right
+            << "  datasheet " << std::setw(10) << ShortNumber(v.datasheet) << "  true " << std::setw(10)
+            << ShortNumber(v.truth);
         if (!v.flags.empty())
             out << "  FLAGGED";
         out << '\n';
@@ -74,8 +66,8 @@ void PrintSummary(const CommissionResult& result, std::ostream& out)
         out << "Gains (designed -> quantised):\n";
         for (const GainValue& g : result.gains)
             out << "  " << std::left << std::setw(9) << g.loop << std::setw(10) << g.name << std::right
-                << std::setw(12) << Shown(g.designed) << " -> " << std::setw(12) << Shown(g.quantised) << ' '
-                << g.unit << '\n';
+                << std::setw(12) << ShortNumber(g.designed) << " -> " << std::setw(12)
+                << ShortNumber(g.quantised) << ' ' << g.unit << '\n';
     }
     const std::vector<std::string> flags = result.Flags();
     out << (flags.empty() ? "No value flagged.\n" : "Flagged:\n");

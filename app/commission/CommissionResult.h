@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// A value as the terminal shows it: five significant digits, "-" when none.
+std::string ShortNumber(double value);
+
 // One quantity an identification test found, from each of its runs.
 struct IdentifiedValue {
     std::string test;         // the test's title, e.g. "Resistance and inductance identification"

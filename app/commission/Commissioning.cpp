@@ -148,9 +148,7 @@ Commissioning::~Commissioning() = default;
 
 double Commissioning::Elapsed() const
 {
-    const double now =
-        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    return now - m_started;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
 }
 
 void Commissioning::Say(const std::string& line)
@@ -158,6 +156,15 @@ void Commissioning::Say(const std::string& line)
     m_progress << '[' << std::fixed << std::setprecision(1) << std::setw(6) << Elapsed() << " s] " << line
                << '\n'
                << std::defaultfloat << std::flush;
+}
+
+// Ends a dialog the engineer is done with: OK while everything passed, else Cancel.
+void Commissioning::Close(DialogDriver& d) const
+{
+    if (Failed())
+        d.Cancel();
+    else
+        d.Ok();
 }
 
 void Commissioning::Fail(const std::string& test, const std::string& message)
@@ -171,7 +178,7 @@ void Commissioning::Fail(const std::string& test, const std::string& message)
 
 bool Commissioning::Run(CMC_Setup& setup, const EditSetup& editSetup)
 {
-    m_started = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    m_started = std::chrono::steady_clock::now();
     m_setup = &setup;
     m_result.supplyVoltage = SupplyVoltage(setup);
     const std::unique_ptr<CMC_Setup> before = setup.Clone();
@@ -210,10 +217,7 @@ void Commissioning::OnMotorSetup(DialogDriver& d)
         PickMotor(d);
     else
         RunMotorTests(d);
-    if (Failed())
-        d.Cancel();
-    else
-        d.Ok();
+    Close(d);
 }
 
 // Picks the motor from the database that holds its file (the library's or
@@ -283,10 +287,7 @@ void Commissioning::OnDriveSetup(DialogDriver& d)
         else
             OpenDialog(d, step.button, step.label);
     }
-    if (Failed())
-        d.Cancel();
-    else
-        d.Ok();
+    Close(d);
 }
 
 // Presses a button that opens a dialog. The time the dialog took beyond the
@@ -342,9 +343,9 @@ void Commissioning::Identify(DialogDriver& parent, int button, const Test& test,
         IdentifiedValue& value = Value(test, name);
         Judge(value);
         std::string line =
-            value.name + " = " + Number(value.Kept()) + (value.unit.empty() ? "" : " " + value.unit);
+            value.name + " = " + ShortNumber(value.Kept()) + (value.unit.empty() ? "" : " " + value.unit);
         if (std::isfinite(value.truth))
-            line += " (true " + Number(value.truth) + ")";
+            line += " (true " + ShortNumber(value.truth) + ")";
         Say(line);
         for (const std::string& flag : value.flags) {
             Say("FLAG " + value.name + ": " + flag);
@@ -505,23 +506,10 @@ void Commissioning::WatchHallSignals(DialogDriver& d)
         Say(check.Summary());
 }
 
-// Presses Move until the shaft has turned one revolution from where it
-// stood, as the user watching a mark on it does, then Stop.
+// Start, then the count by the shaft.
 void Commissioning::CountPolePairs(DialogDriver& d)
 {
-    auto* test = dynamic_cast<CMC_TestDlg*>(d.Dialog());
+    const auto* test = dynamic_cast<CMC_TestDlg*>(d.Dialog());
     d.Click(kStart);
-    d.WaitUntil([&] {
-        if (m_watch)
-            m_watch->Poll(d);
-        return test->m_bRunning == 0 || d.IsVisible(CDetectPolePairs::kMoveButton);
-    });
-    const double start = m_drive.GetPlant().MotorAngle();
-    for (int moves = 0; moves < 200 && test->m_bRunning; ++moves) {
-        d.Click(CDetectPolePairs::kMoveButton);
-        if (std::abs(m_drive.GetPlant().MotorAngle() - start) > 2.0 * std::numbers::pi - 0.1)
-            break;
-    }
-    if (test->m_bRunning)
-        d.Click(kStart);
+    CountPolePairsOnTheShaft(d, *test, m_drive.GetPlant(), [&] { m_watch->Poll(d); });
 }

@@ -12,6 +12,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -89,6 +90,7 @@ private:
 
     bool Failed() const { return !m_result.failedTest.empty(); }
     void Fail(const std::string& test, const std::string& message);
+    void Close(DialogDriver& d) const;
     void Say(const std::string& line);
     double Elapsed() const;
 
@@ -106,5 +108,5 @@ private:
     std::string m_label;        // the test run going on, as the terminal names it
     std::string m_currentTitle; // its dialog's title
     Watch* m_watch = nullptr;
-    double m_started = 0.0; // [s] wall clock
+    std::chrono::steady_clock::time_point m_started;
 };

@@ -103,7 +103,7 @@ void Commissioning::TuneCurrentLoop(DialogDriver& d)
     d.SelectTab(CTestCurrent::kTab, 1);
     if (FollowRun(d, "Current loop"))
         SavedPlot(d, CTestCurrent::kSavePlots, "CurrentTuning", "current-response", "Current step response");
-    Failed() ? d.Cancel() : d.Ok();
+    Close(d);
 }
 
 // Types a profile into the page of a speed or position test: the final
@@ -150,7 +150,7 @@ void Commissioning::TuneSpeedLoop(DialogDriver& d)
             SearchResonance(d, log);
         }
     }
-    Failed() ? d.Cancel() : d.Ok();
+    Close(d);
 }
 
 void Commissioning::TunePositionLoop(DialogDriver& d)
@@ -166,7 +166,7 @@ void Commissioning::TunePositionLoop(DialogDriver& d)
     if (FollowRun(d, "Position loop"))
         SavedPlot(d, CProfileTuningDlg::kSavePlots, "PositionTuning", "position-response",
                   "Position profile response");
-    Failed() ? d.Cancel() : d.Ok();
+    Close(d);
 }
 
 // The speed error over the profile is searched for a resonance; one that
@@ -178,12 +178,12 @@ void Commissioning::SearchResonance(DialogDriver& d, const Rows& log)
     m_result.resonance = FindResonance(before, Base(s, "PB_S") / (2.0 * std::numbers::pi));
     const ResonanceCheck& r = m_result.resonance;
     if (!r.found) {
-        Say("No resonance stands out in the speed error (largest peak " + Number(r.peak) + " rpm at " +
-            Number(r.frequency) + " Hz, floor " + Number(r.floor) + " rpm)");
+        Say("No resonance stands out in the speed error (largest peak " + ShortNumber(r.peak) + " rpm at " +
+            ShortNumber(r.frequency) + " Hz, floor " + ShortNumber(r.floor) + " rpm)");
         return;
     }
-    Say("Resonance at " + Number(r.frequency) + " Hz (" + Number(r.peak) + " rpm against a floor of " +
-        Number(r.floor) + " rpm): a notch is set through Filters");
+    Say("Resonance at " + ShortNumber(r.frequency) + " Hz (" + ShortNumber(r.peak) +
+        " rpm against a floor of " + ShortNumber(r.floor) + " rpm): a notch is set through Filters");
     d.Click(CProfileTuningDlg::kFilters);
     if (Failed() || !FollowRun(d, "Speed loop with the notch"))
         return;
@@ -193,9 +193,9 @@ void Commissioning::SearchResonance(DialogDriver& d, const Rows& log)
     MeasureNotch(m_result.resonance, before, after);
     m_result.traces.push_back(NotchTrace(before, after));
     m_result.traces.push_back(SpectrumTrace(before, after));
-    Say("With the notch: " + Number(m_result.resonance.after) + " rpm at " + Number(r.frequency) +
-        " Hz, speed error RMS over the profile " + Number(r.rmsBefore) + " -> " + Number(r.rmsAfter) +
-        " rpm");
+    Say("With the notch: " + ShortNumber(m_result.resonance.after) + " rpm at " + ShortNumber(r.frequency) +
+        " Hz, speed error RMS over the profile " + ShortNumber(r.rmsBefore) + " -> " +
+        ShortNumber(r.rmsAfter) + " rpm");
 }
 
 void Commissioning::SetNotch(DialogDriver& d)

@@ -3,13 +3,18 @@
 #pragma once
 
 #include "Automation.h"
+#include "DetectPolePairs.h"
 #include "EditSetupDlg.h"
+#include "Plant.h"
 #include "Setup.h"
+#include "TestDlg.h"
 
 #include <QString>
 
-#include <iomanip>
-#include <sstream>
+#include <cmath>
+#include <functional>
+#include <numbers>
+
 #include <string>
 #include <vector>
 
@@ -48,11 +53,25 @@ inline int ComboIndexOf(DialogDriver& d, int id, const QString& text)
     return -1;
 }
 
-inline std::string Number(double value)
+// Presses Move of the pole pairs test until the shaft has turned one
+// revolution from where it stood, as a user watching a mark on it does, then
+// Stop. Begins once the test shows Move; `onTurn` runs at each turn of that wait.
+inline void CountPolePairsOnTheShaft(DialogDriver& d, const CMC_TestDlg& test, const Plant& plant,
+                                     const std::function<void()>& onTurn = {})
 {
-    std::ostringstream text;
-    text << std::setprecision(5) << value;
-    return text.str();
+    d.WaitUntil([&] {
+        if (onTurn)
+            onTurn();
+        return test.m_bRunning == 0 || d.IsVisible(CDetectPolePairs::kMoveButton);
+    });
+    const double start = plant.MotorAngle();
+    for (int moves = 0; moves < 200 && test.m_bRunning; ++moves) {
+        d.Click(CDetectPolePairs::kMoveButton);
+        if (std::abs(plant.MotorAngle() - start) > 2.0 * std::numbers::pi - 0.1)
+            break;
+    }
+    if (test.m_bRunning)
+        d.Click(kStart);
 }
 
 } // namespace commissioning

@@ -2,6 +2,7 @@
 
 #include "Comm.h"
 #include "DriveClock.h"
+#include "Firmware.h"
 #include "HallTraces.h"
 #include "Helpers.h"
 #include "Setup.h"
@@ -85,19 +86,18 @@ bool HallCheck::Sample()
     return m_turned >= kAngleUnits;
 }
 
-// The drive's own arithmetic: each signal less its offset, times its gain;
-// the angle of the three as a space vector, turned by "ALPHA".
+// The drive's own arithmetic on the signals, with the setup's registers,
+// turned by "ALPHA".
 double HallCheck::HallAngle(const Reading& reading) const
 {
     const char* gains[3] = {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN"};
     const char* offsets[3] = {"HALLAOFF", "HALLBOFF", "HALLCOFF"};
-    double n[3];
-    for (std::size_t k = 0; k < 3; ++k)
-        n[k] = (reading.counts[k] - m_setup.GetParameterValueInInternalUnit(offsets[k])) *
-               m_setup.GetParameterValueInInternalUnit(gains[k]) / 16384.0;
-    const double a = (2.0 * n[0] - n[1] - n[2]) / 3.0;
-    const double b = (n[1] - n[2]) / std::numbers::sqrt3;
-    return std::atan2(b, a) * kAngleUnits / (2.0 * std::numbers::pi) +
+    double gain[3], offset[3];
+    for (std::size_t k = 0; k < 3; ++k) {
+        gain[k] = m_setup.GetParameterValueInInternalUnit(gains[k]);
+        offset[k] = m_setup.GetParameterValueInInternalUnit(offsets[k]);
+    }
+    return Firmware::HallAngleOf(reading.counts.data(), gain, offset) +
            m_setup.GetParameterValueInInternalUnit("ALPHA");
 }
 

@@ -151,22 +151,6 @@ protected:
         EXPECT_TRUE(d.WaitUntil([&] { return dialog.m_bRunning == 0; }));
     }
 
-    // Presses Move until the shaft has turned one revolution from where it
-    // stood, as the user watching a mark on it does, then Stop.
-    void CountPolePairs(DialogDriver& d, const CDetectPolePairs& dialog)
-    {
-        ASSERT_TRUE(d.WaitUntil(
-            [&] { return dialog.m_bRunning == 0 || d.IsVisible(CDetectPolePairs::kMoveButton); }));
-        const double start = m_drive->GetPlant().MotorAngle();
-        for (int moves = 0; moves < 20 && dialog.m_bRunning; ++moves) {
-            d.Click(CDetectPolePairs::kMoveButton);
-            if (std::abs(m_drive->GetPlant().MotorAngle() - start) > 2.0 * std::numbers::pi - 0.1)
-                break;
-        }
-        if (dialog.m_bRunning)
-            d.Click(10000);
-    }
-
     std::vector<std::string> errors;
     ScriptedUser user;
     EngineScales scales;
