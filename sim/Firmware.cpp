@@ -310,14 +310,10 @@ void Firmware::Configure()
     m_fastPeriod = m_clper * m_pwmPeriod;
     m_slowPeriod = m_slper * m_pwmPeriod;
 
+    // The converter and the sensors are the board's, whatever the setup says of them.
     DriveHardware hw;
+    static_cast<DriveBoard&>(hw) = m_plant.Options().board;
     hw.pwmPeriod = m_pwmPeriod;
-    hw.adcBits = static_cast<int>(std::clamp<std::int64_t>(whole(reg("ADCbits", 10.0)), 8, 16));
-    hw.currentFullScale = reg("ImaxPS", 10.0);
-    hw.busFullScale = reg("VdcMaxMeasurable", 80.0);
-    hw.adcRange = reg("ADCrange", 3.3);
-    hw.tempSensorGain = reg("DriveTempSensorGain", 0.01);
-    hw.tempSensorAt0 = reg("DriveTempOutputAt0oC", 0.5);
     // Dead time from the dead-band register: the larger byte in counter steps.
     const auto dbt =
         static_cast<std::uint32_t>(std::max<std::int64_t>(0, static_cast<std::int64_t>(reg("DBT", 0.0))));

@@ -65,14 +65,6 @@ Plant::Plant(const MotorModel& motor, const PlantOptions& options)
     Precompute();
 }
 
-void Plant::SetSupplyVoltage(double volts)
-{
-    m_options.busVoltage = m_options.faults.weakBus ? 0.5 * volts : volts;
-    if (!m_enabled)
-        m_bus = m_options.busVoltage;
-    Precompute();
-}
-
 void Plant::ConfigureHardware(const DriveHardware& hardware)
 {
     m_hw = hardware;

@@ -22,16 +22,23 @@
 #include <cmath>
 #include <cstdint>
 
-// What the drive's hardware is, from the setup's drive data and registers.
-struct DriveHardware {
-    double pwmPeriod = 5e-5;        // [s]
-    double deadTime = 1e-6;         // [s]
-    double currentFullScale = 10.0; // [A] half the converter span ("ImaxPS")
+// The drive's board: its converter and the ranges of its sensors. They are
+// the board's own: a setup that describes another board gives the wrong
+// readings a real drive would give.
+struct DriveBoard {
+    double currentFullScale = 10.0; // [A] half the converter span
     int adcBits = 10;               // read left aligned in 16 bits
-    double busFullScale = 80.0;     // [V] at converter full scale ("VdcMaxMeasurable")
+    double busFullScale = 80.0;     // [V] at converter full scale
     double adcRange = 3.3;          // [V] converter input span
     double tempSensorGain = 0.01;   // [V/degC]
     double tempSensorAt0 = 0.5;     // [V] at 0 degC
+};
+
+// What the drive's hardware does now: the board, with the PWM period and
+// dead time its registers set.
+struct DriveHardware : DriveBoard {
+    double pwmPeriod = 5e-5; // [s]
+    double deadTime = 1e-6;  // [s]
 
     // 65472 for 10 bits: (2^b - 1) x 2^(16 - b).
     double AdcMax() const { return static_cast<double>(((1u << adcBits) - 1u) << (16 - adcBits)); }
@@ -40,6 +47,7 @@ struct DriveHardware {
 
 // The drive's surroundings and the realism of its sensors.
 struct PlantOptions {
+    DriveBoard board;
     double busVoltage = 48.0;       // [V] supply, no load
     double supplyResistance = 0.05; // [ohm]
     double currentNoise = 0.0;      // [A rms] on every current sample
@@ -62,8 +70,6 @@ public:
     Plant(const MotorModel& motor, const PlantOptions& options);
 
     void ConfigureHardware(const DriveHardware& hardware);
-    // The supply's no-load voltage [V] (a weak bus gives half of it).
-    void SetSupplyVoltage(double volts);
     const DriveHardware& Hardware() const { return m_hw; }
     const MotorModel& Motor() const { return m_motor; }
     const PlantOptions& Options() const { return m_options; }

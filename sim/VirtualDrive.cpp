@@ -129,11 +129,6 @@ LinkResult VirtualDrive::DownloadSetup(double now, const CMC_Setup& setup)
         if (IsDriveParameter(parameter->GetType()))
             registers.emplace_back(parameter->Name(), parameter->GetValueInInternalUnit());
     m_firmware->LoadRegisters(registers);
-    if (m_options.busVoltage <= 0.0) {
-        QuietLookup quiet;
-        if (const CMC_Parameter* vdc = setup.FindParameter("Vdc"); vdc && vdc->GetValueInBaseUnit() > 0.0)
-            m_plant->SetSupplyVoltage(vdc->GetValueInBaseUnit());
-    }
     return LinkResult::Ok;
 }
 

@@ -28,7 +28,7 @@
 
 struct VirtualDriveOptions {
     PlantOptions plant;
-    // The supply's voltage [V]; 0 follows the setup's "Vdc" at each download.
+    // The supply's voltage [V]; 0: the plant's own (48 V). Never the setup's.
     double busVoltage = 0.0;
 };
 
@@ -64,8 +64,8 @@ public:
 
     // The simulation behind the link, for tests and benchmarks.
     Plant& GetPlant() { return *m_plant; }
-    // The supply it was given [V]; 0 when it follows the setup's.
-    double GivenSupply() const { return m_options.busVoltage; }
+    // The supply's no-load voltage [V].
+    double SupplyVoltage() const { return m_plant->Options().busVoltage; }
     Firmware& GetFirmware() { return *m_firmware; }
 
 private:

@@ -180,7 +180,7 @@ bool Commissioning::Run(CMC_Setup& setup, const EditSetup& editSetup)
 {
     m_started = std::chrono::steady_clock::now();
     m_setup = &setup;
-    m_result.supplyVoltage = SupplyVoltage(setup);
+    m_result.supplyVoltage = m_drive.SupplyVoltage();
     const std::unique_ptr<CMC_Setup> before = setup.Clone();
     m_clock.SetStep(kStep);
     m_user = std::make_unique<ScriptedUser>();
@@ -398,12 +398,6 @@ double Commissioning::TrueValue(const std::string& name) const
         if (name == parameter)
             return p->BaseToDisplay(base);
     return std::numeric_limits<double>::quiet_NaN();
-}
-
-// The drive's supply: the one it was given, else the setup's, which it follows.
-double Commissioning::SupplyVoltage(const CMC_Setup& setup) const
-{
-    return m_drive.GivenSupply() > 0.0 ? m_drive.GivenSupply() : setup.GetParameterValueInBaseUnit("Vdc");
 }
 
 void Commissioning::ScriptTestDialogs()

@@ -70,7 +70,6 @@ private:
     IdentifiedValue& Value(const Test& test, const char* name);
     void Judge(IdentifiedValue& value);
     double TrueValue(const std::string& name) const;
-    double SupplyVoltage(const CMC_Setup& setup) const;
     void RunTestDialog(DialogDriver& d, const std::function<void(DialogDriver&)>& during);
     void TypeTestCurrent(DialogDriver& d);
     bool FollowRun(DialogDriver& d, const std::string& label,
