@@ -24,6 +24,7 @@ namespace {
 struct CommissionArgs {
     SetupOption setup;
     std::string motorFile;
+    std::string driveFile;
     std::vector<std::string> faults;
     std::string output = "commissioned-setup.json";
     std::string reportFolder;
@@ -96,7 +97,8 @@ void RunCommission(const CommissionArgs& args, std::ostream& out, std::ostream& 
         return;
     }
     auto clock = std::make_shared<SteppedClock>();
-    const auto drive = ConnectVirtualDrive({motorFile, args.faults, false}, *setup, err, clock);
+    const auto drive =
+        ConnectVirtualDrive({motorFile, args.driveFile, args.faults, false}, *setup, err, clock);
     if (!drive)
         return;
     UseHeadlessPlatform();
@@ -151,6 +153,8 @@ void AddCommissionCommand(CLI::App& app, std::ostream& out, std::ostream& err, i
     command->add_option("--motor", args->motorFile,
                         "Motor file: its datasheet and the virtual drive's motor "
                         "(default: the reference motor)");
+    command->add_option("--drive", args->driveFile,
+                        "Drive file: the virtual drive's supply and board (default: the reference drive)");
     command->add_option("--fault", args->faults, "Fault the virtual drive injects (repeatable)");
     command->add_option("-o,--output", args->output, "Save the commissioned setup here")
         ->capture_default_str();

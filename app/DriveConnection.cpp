@@ -1,6 +1,7 @@
 #include "DriveConnection.h"
 
 #include "Comm.h"
+#include "DriveFile.h"
 #include "VirtualDrive.h"
 
 #include <memory>
@@ -16,6 +17,12 @@ std::shared_ptr<VirtualDrive> ConnectVirtualDrive(const VirtualDriveChoice& choi
         return nullptr;
     }
     VirtualDriveOptions options;
+    DriveSpec drive;
+    if (!choice.driveFile.empty() && !DriveSpec::Load(choice.driveFile, drive, error)) {
+        err << "velmaro: " << error << '\n';
+        return nullptr;
+    }
+    drive.ApplyTo(options.plant);
     for (const std::string& fault : choice.faults)
         if (!options.plant.faults.Add(fault)) {
             err << "velmaro: unknown fault \"" << fault << "\" (known:";
@@ -28,13 +35,13 @@ std::shared_ptr<VirtualDrive> ConnectVirtualDrive(const VirtualDriveChoice& choi
         clock = std::make_shared<WallClock>();
     else if (!clock)
         clock = std::make_shared<SteppedClock>();
-    auto drive = std::make_shared<VirtualDrive>(motor, options);
-    CMC_Comm::SetActiveLink(drive, clock);
+    auto virtualDrive = std::make_shared<VirtualDrive>(motor, options);
+    CMC_Comm::SetActiveLink(virtualDrive, clock);
     if (!CMC_Comm::ConnectSetup(setup)) {
         err << "velmaro: the virtual drive did not take the setup: " << CMC_Comm::GetLastErrorText() << '\n';
         return nullptr;
     }
-    return drive;
+    return virtualDrive;
 }
 
 void DisconnectDrive()

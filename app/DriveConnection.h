@@ -13,6 +13,7 @@ class VirtualDrive;
 
 struct VirtualDriveChoice {
     std::string motorFile;           // empty: the reference motor
+    std::string driveFile;           // empty: the reference drive
     std::vector<std::string> faults; // fault names the drive injects
     bool realTime = true;            // wall clock; false: a fixed step per request
 };

@@ -141,7 +141,7 @@ void ShootTuningTests(CMC_Setup& setup, ScriptedUser& user, Camera& camera, cons
                       std::ostream& err)
 {
     qputenv("VELMARO_PLOT_DIR", QByteArray::fromStdString(folder));
-    if (!ConnectVirtualDrive(VirtualDriveChoice{{}, {}, false}, setup, err))
+    if (!ConnectVirtualDrive(VirtualDriveChoice{{}, {}, {}, false}, setup, err))
         return;
     // The drive keeps its own clock here: nothing needs to wait for the wall clock.
     CMC_Dialog::SetInstantTimers(true);
@@ -199,6 +199,8 @@ void AddEditCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& ex
     command->add_option("-o,--output", args->output, "Save to this file (default: the setup file)");
     command->add_option("--motor", args->drive.motorFile,
                         "Motor file of the virtual drive (default: the reference motor)");
+    command->add_option("--drive", args->drive.driveFile,
+                        "Drive file: the virtual drive's supply and board (default: the reference drive)");
     command->add_option("--fault", args->drive.faults, "Fault the virtual drive injects (repeatable)");
     AddSetupOption(*command, args->setup);
     command->callback([&out, &err, &exitCode, args] {

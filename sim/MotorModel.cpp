@@ -1,5 +1,7 @@
 #include "MotorModel.h"
 
+#include "JsonFieldReaders.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -8,39 +10,7 @@
 
 namespace {
 
-using Json = nlohmann::json;
-
-// Reads an optional positive (or non-negative) number into target.
-bool ReadNumber(const Json& object, const char* key, double& target, bool allowZero, std::string& problem)
-{
-    auto it = object.find(key);
-    if (it == object.end())
-        return true;
-    if (!it->is_number()) {
-        problem = std::string("\"") + key + "\" must be a number";
-        return false;
-    }
-    const double value = it->get<double>();
-    if (!std::isfinite(value) || value < 0.0 || (!allowZero && value == 0.0)) {
-        problem = std::string("\"") + key + "\" must be " + (allowZero ? "zero or more" : "above zero");
-        return false;
-    }
-    target = value;
-    return true;
-}
-
-bool ReadSigned(const Json& object, const char* key, double& target, std::string& problem)
-{
-    auto it = object.find(key);
-    if (it == object.end())
-        return true;
-    if (!it->is_number() || !std::isfinite(it->get<double>())) {
-        problem = std::string("\"") + key + "\" must be a number";
-        return false;
-    }
-    target = it->get<double>();
-    return true;
-}
+using namespace simfile;
 
 bool ReadPlant(const Json& plant, MotorModel& motor, std::string& problem)
 {

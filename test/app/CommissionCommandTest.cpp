@@ -123,6 +123,41 @@ TEST_F(CommissionCommand, CommissionsTheHighInductanceMotorOnALowerSupply)
     EXPECT_NEAR((*inertia)["runs"][0].get<double>(), 1.8e-4, 0.02 * 1.8e-4);
 }
 
+// The supply and the board are the drive's, from its drive file: the supply
+// detection finds the drive's 40 V whatever the setup says, and a setup that
+// believes in another bus divider reads the bus as wrongly as a real drive.
+TEST_F(CommissionCommand, TheSupplyAndTheBoardAreTheDrivesNotTheSetups)
+{
+    const std::string driveFile = (dir / "40V-drive.json").string();
+    nlohmann::json drive =
+        nlohmann::json::parse(ReadFile(fs::path(DataDirectory()) / "drives/reference-drive.json"));
+    drive["supplyVoltage"] = 40.0;
+    std::ofstream(driveFile) << drive.dump();
+    auto supplyFound = [&](const std::string& setup) {
+        const CliRun run =
+            Velmaro({"commission", "--setup", setup, "--drive", driveFile, "-o", Output(), "--json"});
+        fs::remove(Output());
+        const nlohmann::json result = nlohmann::json::parse(run.out, nullptr, false);
+        if (!result.is_object())
+            return 0.0;
+        for (const auto& value : result["identified"])
+            if (value["name"] == "Vdc")
+                return value["runs"][0].get<double>();
+        return 0.0;
+    };
+    EXPECT_NEAR(supplyFound(copy), 40.0, 0.2);
+    const std::string otherDivider = (dir / "divider.json").string();
+    ASSERT_EQ(Velmaro({"set", "VdcMaxMeasurable", "160", "--setup", copy, "-o", otherDivider}).code, 0);
+    EXPECT_NEAR(supplyFound(otherDivider), 80.0, 0.4);
+
+    std::ofstream(driveFile) << "{\"format\": \"velmaro-drive\", \"adcBits\": 7}";
+    const CliRun damaged = Velmaro({"commission", "--setup", copy, "--drive", driveFile, "-o", Output()});
+    EXPECT_EQ(damaged.code, 1);
+    EXPECT_NE(damaged.err.find(driveFile + ": \"adcBits\" must be a whole number from 8 to 16"),
+              std::string::npos)
+        << damaged.err;
+}
+
 TEST_F(CommissionCommand, NeverWritesOverItsInputNorTakesAnUnknownFault)
 {
     const std::string before = ReadFile(copy);
