@@ -92,12 +92,15 @@ public:
     void SkipTime(double seconds) { m_time += seconds; }
 
     // ---- Converters (what the drive reads) [counts] -------------------------
-    // Phase currents A and B as the drive's sensors see them, signed: 0 at
-    // zero current, +-ADCmax/2 at +-full scale, quantised to the converter.
-    double ReadCurrent(int phase)
+    // The currents of the inverter's legs A and B as the drive's sensors see
+    // them, signed: 0 at zero current, +-ADCmax/2 at +-full scale, quantised
+    // to the converter. The sensors sit on the legs: with two motor leads
+    // crossed, leg A carries the motor's phase B current.
+    double ReadCurrent(int leg)
     {
-        double amps = phase == 0 ? Ia() + m_shortCurrent + m_options.currentOffsetA
-                                 : Ib() - m_shortCurrent + m_options.currentOffsetB;
+        const bool crossed = m_options.faults.swappedPhases;
+        double amps = leg == 0 ? (crossed ? Ib() : Ia()) + m_shortCurrent + m_options.currentOffsetA
+                               : (crossed ? Ia() : Ib()) - m_shortCurrent + m_options.currentOffsetB;
         if (m_options.currentNoise > 0.0)
             amps += m_options.currentNoise * m_random.Normal();
         return WholeSteps(amps * m_stepsPerAmpere + m_stepsAtZero) - 32768.0; // 32768 counts at zero

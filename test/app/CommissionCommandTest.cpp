@@ -60,10 +60,12 @@ TEST_F(CommissionCommand, AnInjectedFaultStopsAtTheFirstTestThatFindsItAndWrites
     const Case cases[] = {
         {"no-answer", "VDC Detection Test", "The drive does not answer."},
         {"open-phase", "Motor Phase Connection Test", "check the motor phase connections"},
-        {"swapped-phases", "Motor Phase Connection Test", "check the motor phase connections"},
         {"short-circuit", "Motor Phase Connection Test", "shortcircuit protection triggered"},
         {"enable-inactive", "Motor Phase Connection Test", "ENABLE input is in DISABLED state"},
         {"missing-hall", "Hall Signals Connection Test", "Hall sensor is missing."},
+        // crossed motor leads look balanced to the phase test, as on a bench
+        {"swapped-phases", "Offset Detection Test",
+         "Switch any two motor phases or two Linear Hall signals."},
         {"swapped-hall", "Offset Detection Test", "Switch any two motor phases or two Linear Hall signals."},
         {"limit-switch", "Total inertia test", "positive limit switch input triggered"},
     };
