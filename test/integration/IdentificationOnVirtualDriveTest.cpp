@@ -4,6 +4,7 @@
 // reference shows until stopped. (Every library motor identified through
 // the dialogs is the automatic commissioning's test.)
 #include "VirtualDriveDialogTest.h"
+#include "commission/DialogSteps.h"
 
 namespace {
 
@@ -109,6 +110,27 @@ TEST_F(IdentificationOnVirtualDrive, AnInjectedFaultFailsTheMatchingTestWithItsM
             EXPECT_EQ(m_drive->GetAxisOn(m_drive->Time(), on), LinkResult::Ok);
             EXPECT_FALSE(on);
         }
+        CMC_Comm::SetActiveLink(nullptr, nullptr);
+    }
+}
+
+// The user counts the moves while watching a mark on the shaft; the dialog
+// writes the count into the setup, whatever the setup held, for motors of
+// one to thirty pole pairs.
+TEST_F(IdentificationOnVirtualDrive, ThePolePairsCountedAreWrittenIntoTheSetup)
+{
+    for (const int polePairs : {1, 7, 30}) {
+        SCOPED_TRACE(polePairs);
+        MotorModel motor = LoadMotor(kReferenceMotor);
+        motor.polePairs = polePairs;
+        auto setup = Prepare(kReferenceMotor);
+        ASSERT_EQ(setup->SetParameterValueInBaseUnit("pp", polePairs == 4 ? 5 : 4), 1);
+        CommissionHallsOn(motor, *setup);
+        Connect(motor, *setup);
+        CDetectPolePairs dialog(setup.get(), 1, nullptr);
+        Run(dialog, [&](DialogDriver& d) { commissioning::CountPolePairsOnTheShaft(d, dialog, m_drive->GetPlant()); });
+        ExpectPassed(dialog);
+        EXPECT_EQ(Value(*setup, "pp"), polePairs);
         CMC_Comm::SetActiveLink(nullptr, nullptr);
     }
 }
