@@ -4,7 +4,7 @@
 // reference shows until stopped. (Every library motor identified through
 // the dialogs is the automatic commissioning's test.)
 #include "VirtualDriveDialogTest.h"
-#include "commission/DialogSteps.h"
+#include "DialogSteps.h"
 
 namespace {
 
