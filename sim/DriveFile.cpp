@@ -28,6 +28,23 @@ bool ReadBoard(const Json& root, DriveBoard& board, std::string& problem)
     return true;
 }
 
+// The sensors' noise and offsets, from the file's optional "sensors" object.
+bool ReadSensors(const Json& root, SensorImperfections& sensors, std::string& problem)
+{
+    if (!root.contains("sensors"))
+        return true;
+    const Json& object = root["sensors"];
+    if (!object.is_object()) {
+        problem = "\"sensors\" must be an object";
+        return false;
+    }
+    return ReadNumber(object, "currentNoise", sensors.currentNoise, true, problem) &&
+           ReadSigned(object, "currentOffsetA", sensors.currentOffsetA, problem) &&
+           ReadSigned(object, "currentOffsetB", sensors.currentOffsetB, problem) &&
+           ReadNumber(object, "hallNoise", sensors.hallNoise, true, problem) &&
+           ReadNumber(object, "busNoise", sensors.busNoise, true, problem);
+}
+
 } // namespace
 
 void DriveSpec::ApplyTo(PlantOptions& options) const
@@ -35,6 +52,11 @@ void DriveSpec::ApplyTo(PlantOptions& options) const
     options.busVoltage = supplyVoltage;
     options.supplyResistance = supplyResistance;
     options.board = board;
+    options.currentNoise = sensors.currentNoise;
+    options.currentOffsetA = sensors.currentOffsetA;
+    options.currentOffsetB = sensors.currentOffsetB;
+    options.hallNoise = sensors.hallNoise;
+    options.busNoise = sensors.busNoise;
 }
 
 bool DriveSpec::Parse(const std::string& text, const std::string& fileName, DriveSpec& spec,
@@ -50,7 +72,7 @@ bool DriveSpec::Parse(const std::string& text, const std::string& fileName, Driv
     std::string problem;
     if (!ReadNumber(root, "supplyVoltage", result.supplyVoltage, false, problem) ||
         !ReadNumber(root, "supplyResistance", result.supplyResistance, true, problem) ||
-        !ReadBoard(root, result.board, problem)) {
+        !ReadBoard(root, result.board, problem) || !ReadSensors(root, result.sensors, problem)) {
         error = fileName + ": " + problem;
         return false;
     }

@@ -1,5 +1,5 @@
 // The virtual drive's own hardware, as a drive file describes it: its
-// supply and its board (converter and sensor ranges). A setup describes the
+// supply, its board (converter and sensor ranges) and its sensors' noise. A setup describes the
 // drive a user believes in; the virtual drive is this one.
 #pragma once
 
@@ -7,11 +7,21 @@
 
 #include <string>
 
+// The imperfections of the drive's sensors (none on the reference drive).
+struct SensorImperfections {
+    double currentNoise = 0.0;   // [A rms]
+    double currentOffsetA = 0.0; // [A]
+    double currentOffsetB = 0.0; // [A]
+    double hallNoise = 0.0;      // [V rms]
+    double busNoise = 0.0;       // [V rms]
+};
+
 struct DriveSpec {
     std::string name;
     double supplyVoltage = 48.0;    // [V] no load
     double supplyResistance = 0.05; // [ohm]
     DriveBoard board;
+    SensorImperfections sensors;
 
     // Makes a plant's surroundings this drive's.
     void ApplyTo(PlantOptions& options) const;

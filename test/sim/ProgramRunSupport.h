@@ -7,6 +7,7 @@
 #pragma once
 
 #include "ControllerDesign.h"
+#include "DriveFile.h"
 #include "EngineCore.h"
 #include "HallRegisters.h"
 #include "Helpers.h"
@@ -56,16 +57,16 @@ inline double TestCurrentFor(CMC_Setup& setup, const std::string& file)
     return std::trunc(amperes * CurrentScale(&setup));
 }
 
-// A drive with realistic sensors (noise on the currents, the Hall signals
-// and the bus, an offset on one current sensor) or ideal ones.
+// The reference drive with realistic sensors (noise on the currents, the
+// Hall signals and the bus, an offset on one current sensor) or ideal ones.
 inline VirtualDriveOptions Sensors(bool noisy)
 {
     VirtualDriveOptions options;
     if (noisy) {
-        options.plant.currentNoise = 0.02; // [A rms]
-        options.plant.currentOffsetA = 0.01;
-        options.plant.hallNoise = 0.005; // [V rms]
-        options.plant.busNoise = 0.2;    // [V rms]
+        DriveSpec drive;
+        std::string error;
+        EXPECT_TRUE(DriveSpec::Load(DataPath("drives/reference-drive-noisy.json"), drive, error)) << error;
+        drive.ApplyTo(options.plant);
         options.plant.seed = 11;
     }
     return options;

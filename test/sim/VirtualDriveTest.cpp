@@ -1,6 +1,7 @@
 // The virtual drive behind the link: the downloaded setup, user variables,
 // one program at a time, the logger, scope frames, the drive that stops
 // answering, the clock; and the motor files it reads.
+#include "DriveFile.h"
 #include "SimTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -233,6 +234,37 @@ TEST(MotorFiles, DamagedFilesAreRefusedWithTheirName)
     FaultSet faults;
     EXPECT_FALSE(faults.Add("gremlins"));
     EXPECT_EQ(FaultSet::KnownNames().size(), 9u);
+}
+
+TEST(DriveFiles, TheNoisyDriveGivesItsSensorsImperfectionsAndDamagedFilesAreRefused)
+{
+    DriveSpec ideal, noisy;
+    std::string error;
+    ASSERT_TRUE(DriveSpec::Load(simtest::DataPath("drives/reference-drive.json"), ideal, error)) << error;
+    ASSERT_TRUE(DriveSpec::Load(simtest::DataPath("drives/reference-drive-noisy.json"), noisy, error))
+        << error;
+    PlantOptions options;
+    ideal.ApplyTo(options);
+    EXPECT_EQ(options.currentNoise, 0.0);
+    EXPECT_EQ(options.hallNoise, 0.0);
+    noisy.ApplyTo(options);
+    EXPECT_EQ(options.currentNoise, 0.02);
+    EXPECT_EQ(options.currentOffsetA, 0.01);
+    EXPECT_EQ(options.hallNoise, 0.005);
+    EXPECT_EQ(options.busNoise, 0.2);
+    EXPECT_EQ(options.busVoltage, 48.0);
+
+    const char* bad[] = {
+        R"({"format": "velmaro-drive", "sensors": 3})",
+        R"({"format": "velmaro-drive", "sensors": {"hallNoise": -0.1}})",
+        R"({"format": "velmaro-drive", "sensors": {"currentOffsetA": "x"}})",
+        R"({"format": "velmaro-drive", "adcBits": 7.5})",
+    };
+    for (const char* text : bad) {
+        DriveSpec spec;
+        EXPECT_FALSE(DriveSpec::Parse(text, "bad.json", spec, error)) << text;
+        EXPECT_EQ(error.rfind("bad.json: ", 0), 0u) << error;
+    }
 }
 
 } // namespace
