@@ -139,7 +139,8 @@ TEST_F(IdentificationOnVirtualDrive, AWeakSupplyTripsTheUnderVoltageWithItsMessa
     CTestVdcDetection supply(setup.get(), 1, nullptr);
     Run(supply);
     ExpectPassed(supply);
-    EXPECT_NEAR(Value(*setup, "Vdc"), 24.0, 0.5);
+    EXPECT_GT(Value(*setup, "Vdc"), 21.5);
+    EXPECT_LT(Value(*setup, "Vdc"), 24.5) << "never more than the weak supply";
     CMC_Comm::SetActiveLink(nullptr, nullptr);
 }
 
