@@ -16,6 +16,7 @@ bool ReadBoard(const Json& root, DriveBoard& board, std::string& problem)
                     ReadNumber(root, "adcBits", bits, false, problem) &&
                     ReadNumber(root, "busFullScale", board.busFullScale, false, problem) &&
                     ReadNumber(root, "adcRange", board.adcRange, false, problem) &&
+                    ReadNumber(root, "busCapacitance", board.busCapacitance, false, problem) &&
                     ReadSigned(root, "tempSensorGain", board.tempSensorGain, problem) &&
                     ReadSigned(root, "tempSensorAt0", board.tempSensorAt0, problem);
     if (!ok)

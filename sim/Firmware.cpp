@@ -18,6 +18,11 @@ constexpr std::size_t kScopeQueueLimit = 4096;
 constexpr double kHallLow = 0.1 / 5.0;    // fraction of full scale below which a Hall signal is missing
 constexpr double kHallHigh = 4.9 / 5.0;   // and above which
 constexpr double kHallMissingTime = 0.02; // [s]
+// The i2t integrators' scales: the drive's in (current / 32767)^2 x 2^26, the
+// motor's in current^2 / 16, each over the time its "SFI2T" register names
+// (Ts x 2^26 / SFI2T).
+constexpr double kDriveI2tScale = 1.0 / (32767.0 * 32767.0);
+constexpr double kMotorI2tScale = 1.0 / (67108864.0 * 16.0);
 
 // sin over a whole revolution of angle units, linearly interpolated.
 class SineTable {
@@ -352,6 +357,24 @@ void Firmware::Configure()
     p.positionErrorTime = static_cast<int>(whole(reg("TERRMAX", 65535.0)));
     p.speedErrorBand = reg("SERRMAX", 32767.0);
     p.speedErrorTime = static_cast<int>(whole(reg("TSERRMAX", 65535.0)));
+    p.overVoltageOn = (pcr >> 4) & 1u;
+    p.overVoltageLevel = reg("UMAXPROT", 65535.0);
+    p.underVoltageOn = (pcr >> 5) & 1u;
+    p.underVoltageLevel = reg("UMINPROT", 0.0);
+    p.driveOverTempOn = (pcr >> 3) & 1u;
+    p.driveTempLevel = reg("T2MAXPROT", 65535.0);
+    p.motorOverTempOn = (pcr >> 2) & 1u;
+    p.motorTempLevel = reg("T1MAXPROT", 65535.0);
+    const auto i2t = [&](bool on, const char* nominal, const char* scale, const char* limit, double unit) {
+        I2tSetting setting;
+        setting.on = on;
+        setting.nominalSquared = reg(nominal, 0.0) * reg(nominal, 0.0);
+        setting.gain = std::max(0.0, reg(scale, 0.0)) * unit;
+        setting.limit = reg(limit, 0.0);
+        return setting;
+    };
+    p.driveI2t = i2t((pcr >> 7) & 1u, "II2TPROT_D", "SFI2T_D", "I2TINTLIM_D", kDriveI2tScale);
+    p.motorI2t = i2t((pcr >> 1) & 1u, "II2TPROT_M", "SFI2T_M", "I2TINTLIM_M", kMotorI2tScale);
     const char* gains[3] = {"HALLAGAIN", "HALLBGAIN", "HALLCGAIN"};
     const char* offsets[3] = {"HALLAOFF", "HALLBOFF", "HALLCOFF"};
     for (int k = 0; k < 3; ++k) {
@@ -384,7 +407,7 @@ bool Firmware::SwitchOn()
         m_mer |= Mer::kEnableInactive;
         return false;
     }
-    if (m_mer & (Mer::kShortCircuit | Mer::kControlError))
+    if (m_mer & Mer::kTrips)
         return false;
     if (!m_on) {
         m_on = true;
@@ -443,6 +466,7 @@ void Firmware::BeginProgram(Program* program)
 void Firmware::Reset()
 {
     SwitchOff();
+    m_driveI2t = m_motorI2t = 0.0;
     m_program = nullptr;
     StopLog();
     ClearLatchedErrors();
@@ -491,6 +515,8 @@ void Firmware::Protections()
         if (m_on && m_sensorAngle)
             Trip(Mer::kHallMissing);
     }
+    if (const std::uint16_t trips = SupplyAndThermalTrips())
+        Trip(trips);
 
     if (!m_on)
         return;
@@ -533,6 +559,40 @@ void Firmware::Protections()
     } else {
         m_speedErrorCount = 0;
     }
+}
+
+bool Firmware::I2tSetting::Integrate(double& integral, double currentSquared, double periods) const
+{
+    integral = std::max(0.0, integral + periods * gain * (currentSquared - nominalSquared));
+    return on && limit > 0.0 && integral >= limit;
+}
+
+double Firmware::CurrentSquared() const
+{
+    const double beta = (m_ia + 2.0 * m_ib) * (1.0 / std::numbers::sqrt3);
+    return m_ia * m_ia + beta * beta;
+}
+
+// They watch the drive whether the power stage is on or off: a motor spun
+// above the bus raises it with the stage off too.
+std::uint16_t Firmware::SupplyAndThermalTrips()
+{
+    const Params& p = m_p;
+    std::uint16_t bits = 0;
+    if (p.overVoltageOn && m_busReading > p.overVoltageLevel)
+        bits |= Mer::kOverVoltage;
+    if (p.underVoltageOn && m_busReading < p.underVoltageLevel)
+        bits |= Mer::kUnderVoltage;
+    if (p.driveOverTempOn && m_plant.ReadDriveTemperature() > p.driveTempLevel)
+        bits |= Mer::kDriveOverTemperature;
+    if (p.motorOverTempOn && m_plant.ReadMotorTemperature() > p.motorTempLevel)
+        bits |= Mer::kMotorOverTemperature;
+    const double squared = CurrentSquared();
+    if (p.driveI2t.Integrate(m_driveI2t, squared))
+        bits |= Mer::kDriveI2t;
+    if (p.motorI2t.Integrate(m_motorI2t, squared))
+        bits |= Mer::kMotorI2t;
+    return bits;
 }
 
 // ---- Control requests ------------------------------------------------------------------
@@ -801,6 +861,10 @@ void Firmware::SkipTime(double seconds)
         return;
     m_time += seconds;
     m_plant.SkipTime(seconds);
+    // idle without current: the i2t integrals fall off
+    const double periods = seconds / m_slowPeriod;
+    m_p.driveI2t.Integrate(m_driveI2t, 0.0, periods);
+    m_p.motorI2t.Integrate(m_motorI2t, 0.0, periods);
 }
 
 [[gnu::flatten]] void Firmware::FastLoop()
@@ -898,8 +962,8 @@ void Firmware::SlowLoop()
     const double speed = m_position - m_lastPosition;
     m_lastPosition = m_position;
     m_speed = m_biquads.Filter(BiquadSlots::SpeedFeedback, speed);
-    const double bus = m_plant.ReadBus();
-    m_busFiltered = m_slowTicks == 1 ? bus : m_busFiltered + 0.05 * (bus - m_busFiltered);
+    m_busReading = m_plant.ReadBus();
+    m_busFiltered = m_slowTicks == 1 ? m_busReading : m_busFiltered + 0.05 * (m_busReading - m_busFiltered);
 
     Protections();
     if (m_tripped) {

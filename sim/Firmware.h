@@ -42,14 +42,25 @@
 class Plant;
 class Program;
 
-// Bits of the motion error register "MER".
+// Bits of the motion error register "MER". The supply, i2t and temperature
+// protections each trip only when their "PCR" bit is set, at the level their
+// registers give, and latch until the next program starts.
 namespace Mer {
-inline constexpr std::uint16_t kShortCircuit = 0x0002;   // short circuit or over-current
-inline constexpr std::uint16_t kControlError = 0x0008;   // position or speed control error
-inline constexpr std::uint16_t kHallMissing = 0x0020;    // a Hall signal is missing
-inline constexpr std::uint16_t kLimitPositive = 0x0040;  // positive limit switch input active
-inline constexpr std::uint16_t kLimitNegative = 0x0080;  // negative limit switch input active
-inline constexpr std::uint16_t kEnableInactive = 0x8000; // ENABLE input in DISABLED state
+inline constexpr std::uint16_t kShortCircuit = 0x0002;         // short circuit or over-current ("PCR" bit 0)
+inline constexpr std::uint16_t kUnderVoltage = 0x0004;         // bus below "UMINPROT" ("PCR" bit 5)
+inline constexpr std::uint16_t kControlError = 0x0008;         // position or speed control error
+inline constexpr std::uint16_t kOverVoltage = 0x0010;          // bus above "UMAXPROT" ("PCR" bit 4)
+inline constexpr std::uint16_t kHallMissing = 0x0020;          // a Hall signal is missing
+inline constexpr std::uint16_t kLimitPositive = 0x0040;        // positive limit switch input active
+inline constexpr std::uint16_t kLimitNegative = 0x0080;        // negative limit switch input active
+inline constexpr std::uint16_t kMotorI2t = 0x0100;             // motor i2t ("PCR" bit 1)
+inline constexpr std::uint16_t kDriveI2t = 0x0200;             // drive i2t ("PCR" bit 7)
+inline constexpr std::uint16_t kMotorOverTemperature = 0x0400; // above "T1MAXPROT" ("PCR" bit 2)
+inline constexpr std::uint16_t kDriveOverTemperature = 0x0800; // above "T2MAXPROT" ("PCR" bit 3)
+inline constexpr std::uint16_t kEnableInactive = 0x8000;       // ENABLE input in DISABLED state
+// Latched trips: the power stage stays off until the next program starts.
+inline constexpr std::uint16_t kTrips = kShortCircuit | kUnderVoltage | kControlError | kOverVoltage |
+                                        kMotorI2t | kDriveI2t | kMotorOverTemperature | kDriveOverTemperature;
 } // namespace Mer
 
 // Converter channels the firmware reads.
@@ -248,6 +259,17 @@ private:
         int scopeCount = 0;
         std::uint16_t scopeSequence = 0; // of the next scope frame, from 0 at each start
     };
+    // An i2t protection: the integral of (I^2 - nominal^2) over time, scaled
+    // by its register, against its limit. Currents in current units.
+    struct I2tSetting {
+        bool on = false;
+        double nominalSquared = 0.0;
+        double gain = 0.0; // per speed-loop period
+        double limit = 0.0;
+        // Adds speed-loop periods at the squared current (the integral
+        // never goes below 0); true once it reaches the limit.
+        bool Integrate(double& integral, double currentSquared, double periods = 1.0) const;
+    };
     // A gain as the drive holds it: mantissa (Q15) and left shift.
     struct FixedGain {
         std::int64_t mantissa = 0;
@@ -276,6 +298,16 @@ private:
         int positionErrorTime = 65535;   // "TERRMAX", 65535 off
         double speedErrorBand = 0.0;     // "SERRMAX"
         int speedErrorTime = 65535;      // "TSERRMAX", 65535 off
+        bool overVoltageOn = false;      // "PCR" bit 4
+        double overVoltageLevel = 65535; // "UMAXPROT" [bus counts]
+        bool underVoltageOn = false;     // "PCR" bit 5
+        double underVoltageLevel = 0;    // "UMINPROT" [bus counts]
+        bool driveOverTempOn = false;    // "PCR" bit 3
+        double driveTempLevel = 65535;   // "T2MAXPROT" [sensor counts]
+        bool motorOverTempOn = false;    // "PCR" bit 2
+        double motorTempLevel = 65535;   // "T1MAXPROT" [sensor counts]
+        I2tSetting driveI2t;             // "PCR" bit 7, "II2TPROT_D", "SFI2T_D", "I2TINTLIM_D"
+        I2tSetting motorI2t;             // "PCR" bit 1, "II2TPROT_M", "SFI2T_M", "I2TINTLIM_M"
         double hallGain[3] = {16384, 16384, 16384};
         double hallOffset[3] = {32736, 32736, 32736};
         double alpha = 0.0;      // [angle units]
@@ -300,6 +332,10 @@ private:
     void SetControllerCurrent(double output, double limit);
     void ApplyVoltage();
     void Protections();
+    // The supply, i2t and temperature protections; the bits that tripped.
+    std::uint16_t SupplyAndThermalTrips();
+    // The squared magnitude of the measured current vector [current units^2].
+    double CurrentSquared() const;
     void SampleLog();
     void EmitScopeFrame();
     void AdvanceProfile();
@@ -340,6 +376,9 @@ private:
     int m_positionErrorCount = 0;
     int m_speedErrorCount = 0;
     int m_hallMissingCount = 0;
+    // i2t integrals: the heat they stand for stays across programs
+    double m_driveI2t = 0.0;
+    double m_motorI2t = 0.0;
 
     // control
     ControlMode m_mode = ControlMode::Off;
@@ -371,6 +410,7 @@ private:
     double m_lastPosition = 0.0;
     double m_speed = 0.0;
     double m_busFiltered = 0.0;
+    double m_busReading = 0.0; // of this speed-loop period
 
     Log m_log;
     std::vector<std::vector<std::uint8_t>> m_scopeFrames;

@@ -12,6 +12,8 @@ constexpr double kHallFullScale = 5.0;              // [V] at converter full sca
 constexpr double kDriveHeating = 0.5;               // [K/A^2] the drive's temperature rise per squared ampere
 constexpr double kDriveThermalTimeConstant = 120.0; // [s]
 constexpr int kThermalDivider = 16;                 // PWM periods per temperature step (a power of two)
+constexpr double kNoCurrent = 1e-9;                 // [A] below this a leg's diode blocks
+constexpr double kHalfSqrt3 = 0.8660254037844386;
 
 // cos and sin of a small angle (|x| < 0.5) to double precision.
 inline void SmallSinCos(double x, double& c, double& s)
@@ -88,6 +90,7 @@ void Plant::Precompute()
     m_decayD = std::exp(-m_rs * m_h / m_lds);
     m_decayQ = std::exp(-m_rs * m_h / m_lqs);
     m_decayOpen = m_decay; // 2R over 2L
+    m_decayShorted = std::exp(-(2.0 * m_rs + kShortResistance) * m_h / (2.0 * l));
     m_inverseL = 1.0 / l;
     m_decayGain = (1.0 - m_decay) / m_rs;
     m_halfDecay = std::exp(-m_rs * 0.5 * m_h / l);
@@ -97,6 +100,8 @@ void Plant::Precompute()
     m_viscousTotal = m_motor.viscous + m_motor.loadViscous;
     m_coulombTotal = m_motor.coulomb + m_motor.loadCoulomb;
     m_deadFraction = m_hw.deadTime / m_h;
+    m_supplyDecay = std::exp(-m_h / (m_options.supplyResistance * m_hw.busCapacitance));
+    m_stepOverCapacitance = m_h / m_hw.busCapacitance;
     m_motorThermalStep = kThermalDivider * m_h / m_motor.thermalTimeConstant;
     m_motorHeating = m_motor.thermalResistance * 1.5 * m_rs;
     m_driveThermalStep = kThermalDivider * m_h / kDriveThermalTimeConstant;
@@ -117,12 +122,8 @@ void Plant::Precompute()
 void Plant::SetEnabled(bool on)
 {
     m_enabled = on;
-    if (!on) {
-        m_ia = m_ib = 0.0;
-        m_torque = 0.0;
-        m_busCurrent = 0.0;
+    if (!on)
         m_shortCurrent = 0.0;
-    }
 }
 
 void Plant::HoldSpeed(double omega)
@@ -175,10 +176,8 @@ double Plant::LoadSpeed() const
     if (m_enabled)
         StepElectrical(omegaE, cw, sw);
     else
-        m_busCurrent = 0.0;
-
-    // DC bus behind the supply's resistance.
-    m_bus = std::max(0.0, m_options.busVoltage - m_options.supplyResistance * m_busCurrent);
+        StepFreewheeling(omegaE, cw, sw);
+    m_bus = NextBusVoltage(m_busCurrent);
 
     // The electrical angle turns with the rotor: by omegaE h when the speed
     // holds, corrected by the small rest when it changed over the step.
@@ -240,11 +239,169 @@ void Plant::StepElectrical(double omegaE, double cw, double sw)
         else
             StepElectricalRound(va, vb, omegaE, cw, sw);
     }
-    // Torque from the step's mean currents, each in the rotor frame of its instant.
+    TorqueOverStep(idBefore, iqBefore, cw, sw);
+}
+
+// Torque from the step's mean currents, each in the rotor frame of its instant.
+void Plant::TorqueOverStep(double idBefore, double iqBefore, double cw, double sw)
+{
     const double cosEnd = m_cos * cw - m_sin * sw, sinEnd = m_sin * cw + m_cos * sw;
     const double iq = 0.5 * (iqBefore + (-m_ia * sinEnd + m_ib * cosEnd));
     const double id = 0.5 * (idBefore + (m_ia * cosEnd + m_ib * sinEnd));
     m_torque = m_torqueFactor * (m_psi * iq + (m_lds - m_lqs) * id * iq);
+}
+
+double Plant::NextBusVoltage(double drawn) const
+{
+    const double supply = m_options.busVoltage;
+    const double unfed = m_bus - drawn * m_stepOverCapacitance;
+    if (unfed >= supply)
+        return unfed; // the supply's output diode blocks
+    const double settled = supply - m_options.supplyResistance * drawn;
+    return std::clamp(settled + (m_bus - settled) * m_supplyDecay, 0.0, supply);
+}
+
+std::array<double, 3> Plant::MidStepBackEmf(double omegaE) const
+{
+    double ch, sh;
+    SmallSinCos(0.5 * omegaE * m_h, ch, sh);
+    const double sm = m_sin * ch + m_cos * sh, cm = m_cos * ch - m_sin * sh;
+    const double k = omegaE * m_psi;
+    const double alpha = -k * sm, beta = k * cm;
+    return {alpha, -0.5 * alpha + kHalfSqrt3 * beta, -0.5 * alpha - kHalfSqrt3 * beta};
+}
+
+void Plant::SetPhaseCurrents(const std::array<double, 3>& phase)
+{
+    m_ia = phase[0];
+    m_ib = (phase[1] - phase[2]) * (1.0 / std::numbers::sqrt3);
+}
+
+void Plant::StepLoop(int j, int k, double vjk, double ejk, double extraResistance, double decay)
+{
+    const auto jj = static_cast<std::size_t>(j), kk = static_cast<std::size_t>(k);
+    const double before = PhaseCurrents()[jj];
+    const double settled = (vjk - ejk) / (2.0 * m_rs + extraResistance);
+    std::array<double, 3> phase{};
+    phase[jj] = settled + (before - settled) * decay;
+    phase[kk] = -phase[jj];
+    SetPhaseCurrents(phase);
+}
+
+void Plant::StepFreewheeling(double omegaE, double cw, double sw)
+{
+    const double idBefore = CurrentD(), iqBefore = CurrentQ();
+    const std::array<double, 3> before = PhaseCurrents();
+    m_busCurrent = 0.0;
+    if (omegaE == 0.0 && std::abs(before[0]) < kNoCurrent && std::abs(before[1]) < kNoCurrent) {
+        m_ia = m_ib = m_torque = 0.0; // at rest without current: nothing moves
+        return;
+    }
+    const std::array<double, 3> emf = MidStepBackEmf(omegaE);
+    if (m_options.faults.shortCircuit) {
+        // Phases A and B tied at the connector: the motor drives its current
+        // round through the short; the legs carry none of it.
+        StepLoop(0, 1, 0.0, emf[0] - emf[1], kShortResistance, m_decayShorted);
+        m_shortCurrent = m_options.faults.swappedPhases ? Ia() : -Ia();
+        TorqueOverStep(idBefore, iqBefore, cw, sw);
+        return;
+    }
+    // Each leg's pole: 0 V when its current flows out into the motor, the bus
+    // when it flows back; NaN while it floats.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::array<double, 3> pole{};
+    int conducting = 0;
+    for (std::size_t n = 0; n < 3; ++n) {
+        const bool flows = std::abs(before[n]) >= kNoCurrent && !(m_options.faults.openPhase && n == 2);
+        pole[n] = flows ? (before[n] > 0.0 ? 0.0 : m_bus) : nan;
+        conducting += flows ? 1 : 0;
+    }
+    if (conducting < 2) {
+        // No current: it starts only when a line back-EMF exceeds the bus,
+        // from the highest terminal to the bus and from the lowest one to 0 V.
+        std::size_t high = 0, low = 0;
+        for (std::size_t n = 1; n < 3; ++n) {
+            if (m_options.faults.openPhase && n == 2)
+                continue;
+            high = emf[n] > emf[high] ? n : high;
+            low = emf[n] < emf[low] ? n : low;
+        }
+        if (emf[high] - emf[low] <= m_bus) {
+            m_ia = m_ib = m_torque = 0.0;
+            return;
+        }
+        pole = {nan, nan, nan};
+        pole[high] = m_bus;
+        pole[low] = 0.0;
+    }
+    // A floating terminal sits at the star point plus its back-EMF; beyond
+    // the rails its diode conducts too.
+    const auto floating = static_cast<std::size_t>(std::isnan(pole[0]) ? 0 : (std::isnan(pole[1]) ? 1 : 2));
+    if (std::isnan(pole[floating]) && !(m_options.faults.openPhase && floating == 2)) {
+        const std::size_t j = (floating + 1) % 3, k = (floating + 2) % 3;
+        const double terminal = 0.5 * (pole[j] + pole[k] - emf[j] - emf[k]) + emf[floating];
+        if (terminal > m_bus)
+            pole[floating] = m_bus;
+        else if (terminal < 0.0)
+            pole[floating] = 0.0;
+    }
+    if (std::isnan(pole[floating])) {
+        const std::size_t j = (floating + 1) % 3, k = (floating + 2) % 3;
+        StepLoop(static_cast<int>(j), static_cast<int>(k), pole[j] - pole[k], emf[j] - emf[k], 0.0,
+                 m_decayOpen);
+    } else {
+        constexpr double third = 1.0 / 3.0, invSqrt3 = 1.0 / std::numbers::sqrt3;
+        const double va = (2.0 * pole[0] - pole[1] - pole[2]) * third;
+        const double vb = (pole[1] - pole[2]) * invSqrt3;
+        if (m_salient)
+            StepElectricalSalient(va, vb, omegaE);
+        else
+            StepElectricalRound(va, vb, omegaE, cw, sw);
+    }
+    BlockReversedCurrents(pole);
+    // The legs at the bus return their current to the link.
+    const std::array<double, 3> after = PhaseCurrents();
+    for (std::size_t n = 0; n < 3; ++n)
+        if (pole[n] == m_bus)
+            m_busCurrent += 0.5 * (before[n] + after[n]);
+    TorqueOverStep(idBefore, iqBefore, cw, sw);
+}
+
+// A diode does not conduct backwards: a phase whose current would have
+// turned through zero within the step stops at zero, the others carrying
+// what is left between them.
+void Plant::BlockReversedCurrents(const std::array<double, 3>& pole)
+{
+    std::array<double, 3> phase = PhaseCurrents();
+    const auto reversed = [&](std::size_t n) {
+        if (std::isnan(pole[n]))
+            return false;
+        const double direction = pole[n] == 0.0 ? 1.0 : -1.0; // out of the leg at 0 V
+        return phase[n] * direction <= 0.0;
+    };
+    int stopped = 0;
+    std::size_t last = 0;
+    for (std::size_t n = 0; n < 3; ++n)
+        if (reversed(n)) {
+            ++stopped;
+            last = n;
+        }
+    if (stopped == 0)
+        return;
+    if (stopped == 1) {
+        const std::size_t j = (last + 1) % 3, k = (last + 2) % 3;
+        const double loop = 0.5 * (phase[j] - phase[k]);
+        phase = {};
+        // what is left must still flow the way the two legs' diodes let it
+        const bool allowed = std::isnan(pole[j]) || (pole[j] == 0.0 ? loop > 0.0 : loop < 0.0);
+        if (allowed) {
+            phase[j] = loop;
+            phase[k] = -loop;
+        }
+    } else {
+        phase = {};
+    }
+    SetPhaseCurrents(phase);
 }
 
 void Plant::RotateElectricalAngle(double c, double s)
@@ -344,16 +501,9 @@ void Plant::StepElectricalSalient(double va, double vb, double omegaE)
 
 void Plant::StepElectricalOpenPhase(double vab, double omegaE)
 {
-    // Phase C open: ia = -ib = i through 2R and 2L; the line back-EMF
-    // e_a - e_b = -sqrt(3) w psi sin(theta + 30 deg), held at mid-step.
-    double ch, sh;
-    SmallSinCos(0.5 * omegaE * m_h, ch, sh);
-    const double sm = m_sin * ch + m_cos * sh, cm = m_cos * ch - m_sin * sh;
-    const double eab = -std::numbers::sqrt3 * omegaE * m_psi * (sm * 0.8660254037844386 + cm * 0.5);
-    const double iInf = (vab - eab) / (2.0 * m_rs);
-    const double i = iInf + (m_ia - iInf) * m_decayOpen;
-    m_ia = i;
-    m_ib = -i / std::numbers::sqrt3;
+    // Phase C open: ia = -ib through 2R and 2L, the line back-EMF held at mid-step.
+    const std::array<double, 3> emf = MidStepBackEmf(omegaE);
+    StepLoop(0, 1, vab, emf[0] - emf[1], 0.0, m_decayOpen);
 }
 
 void Plant::StepSingleMass(double torque)

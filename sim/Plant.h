@@ -11,6 +11,14 @@
 // each axis is solved exactly with the cross-coupling held over the step.
 // The mechanics use semi-implicit Euler steps of one PWM period, with
 // stiction for the Coulomb friction.
+//
+// With the power stage off each leg's current flows through a free-wheeling
+// diode: to the negative rail when it flows out into the motor, to the bus
+// when it flows back; a leg without current floats. The currents fall to
+// zero against the bus and the back-EMF, and a motor whose line back-EMF
+// exceeds the bus drives current into the DC link. The DC link is a
+// capacitor fed through the supply's resistance by a supply that cannot
+// take current back: regenerated energy raises the bus.
 #pragma once
 
 #include "Faults.h"
@@ -26,12 +34,13 @@
 // the board's own: a setup that describes another board gives the wrong
 // readings a real drive would give.
 struct DriveBoard {
-    double currentFullScale = 10.0; // [A] half the converter span
-    int adcBits = 10;               // read left aligned in 16 bits
-    double busFullScale = 80.0;     // [V] at converter full scale
-    double adcRange = 3.3;          // [V] converter input span
-    double tempSensorGain = 0.01;   // [V/degC]
-    double tempSensorAt0 = 0.5;     // [V] at 0 degC
+    double currentFullScale = 10.0;  // [A] half the converter span
+    int adcBits = 10;                // read left aligned in 16 bits
+    double busFullScale = 80.0;      // [V] at converter full scale
+    double adcRange = 3.3;           // [V] converter input span
+    double tempSensorGain = 0.01;    // [V/degC]
+    double tempSensorAt0 = 0.5;      // [V] at 0 degC
+    double busCapacitance = 3300e-6; // [F] DC link (with the supply's own)
 };
 
 // What the drive's hardware does now: the board, with the PWM period and
@@ -75,8 +84,8 @@ public:
     const PlantOptions& Options() const { return m_options; }
 
     // ---- Inverter ----------------------------------------------------------
-    // Power stage on (switching) or off (all switches open: the currents die
-    // out through the free-wheeling diodes within the period).
+    // Power stage on (switching) or off (all switches open: the currents
+    // flow on through the free-wheeling diodes until they reach zero).
     void SetEnabled(bool on);
     bool Enabled() const { return m_enabled; }
     // Duty cycles of the three legs for the next periods, each 0 to 1.
@@ -111,7 +120,7 @@ public:
     double ReadReference();
     double ReadDriveTemperature();
     double ReadMotorTemperature();
-    // True when a phase current exceeds the sensors' span (the hardware
+    // True when a leg current exceeds the sensors' span (the hardware
     // short-circuit comparator).
     bool OverCurrentComparator() const
     {
@@ -119,6 +128,9 @@ public:
         const double a = Ia() + m_shortCurrent, b = Ib() - m_shortCurrent;
         return std::abs(a) > limit || std::abs(b) > limit || std::abs(a + b) > limit;
     }
+    // The current the inverter draws from the DC link over the last period
+    // (negative when the motor feeds it). [A]
+    double BusCurrent() const { return m_busCurrent; }
 
     // ---- Truth, for tests and benchmarks ------------------------------------
     double Time() const { return m_time; }         // [s]
@@ -153,6 +165,25 @@ private:
     void StepElectricalSalient(double va, double vb, double omegaE);
     void StepElectricalOpenPhase(double vab, double omegaE);
     void StepElectrical(double omegaE, double cw, double sw);
+    // The power stage off: the currents through the diodes (or the short).
+    void StepFreewheeling(double omegaE, double cw, double sw);
+    // Phase j and phase k in series (the current into the motor at j, out
+    // at k), the third phase without current: the loop's voltage vjk, its
+    // back-EMF ejk, its resistance beside the two phases' and the decay of
+    // the loop over the step.
+    void StepLoop(int j, int k, double vjk, double ejk, double extraResistance, double decay);
+    // The torque of the step from the currents before it (in the rotor frame
+    // at its start) and after it, the frame having turned by (cw, sw).
+    void TorqueOverStep(double idBefore, double iqBefore, double cw, double sw);
+    // The DC link at the end of a period in which the inverter drew `drawn` [A].
+    double NextBusVoltage(double drawn) const;
+    // Motor phase currents [A] and the phase back-EMFs at mid-step [V].
+    std::array<double, 3> PhaseCurrents() const { return {Ia(), Ib(), Ic()}; }
+    std::array<double, 3> MidStepBackEmf(double omegaE) const;
+    void SetPhaseCurrents(const std::array<double, 3>& phase);
+    // Stops at zero the currents a diode would not let turn (poles: 0 V, the
+    // bus, or NaN for a floating leg).
+    void BlockReversedCurrents(const std::array<double, 3>& pole);
     void StepSingleMass(double torque);
     // The held speed or the two-mass system.
     void StepMechanics(double torque);
@@ -184,10 +215,11 @@ private:
     bool m_salient = false;
     // precomputed over one PWM period
     double m_h = 5e-5;
-    double m_decay = 0.0;     // exp(-R h / L), round rotor
-    double m_decayD = 0.0;    // exp(-R h / Ld)
-    double m_decayQ = 0.0;    // exp(-R h / Lq)
-    double m_decayOpen = 0.0; // the A-B loop of an open phase C
+    double m_decay = 0.0;        // exp(-R h / L), round rotor
+    double m_decayD = 0.0;       // exp(-R h / Ld)
+    double m_decayQ = 0.0;       // exp(-R h / Lq)
+    double m_decayOpen = 0.0;    // two phases in series
+    double m_decayShorted = 0.0; // two phases in series through the short
     double m_rippleCurrent = 0.1;
     double m_inverseRipple = 10.0;
     double m_inverseL = 1.0;
@@ -201,7 +233,9 @@ private:
     double m_stepOverInertia = 0.0; // h / J
     double m_viscousTotal = 0.0;    // motor and load
     double m_coulombTotal = 0.0;
-    double m_deadFraction = 0.0; // dead time / PWM period
+    double m_deadFraction = 0.0;        // dead time / PWM period
+    double m_supplyDecay = 0.0;         // exp(-h / (supply resistance x link capacitance))
+    double m_stepOverCapacitance = 0.0; // h / C
     double m_motorThermalStep = 0.0, m_motorHeating = 0.0, m_driveThermalStep = 0.0;
     double m_inverseAdcStep = 1.0 / 64.0;
     std::array<double, 3> m_hallCos{}, m_hallSin{};

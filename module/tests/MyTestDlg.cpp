@@ -23,7 +23,17 @@ constexpr DriveError kDriveErrors[] = {
     {0x0040, "Drive / Motor stopped due to positive limit switch input triggered."},
     {0x0080, "Drive / Motor stopped due to negative limit switch input triggered."},
     {0x8000, "Drive / Motor ENABLE input is in DISABLED state."},
+    // The supply, i2t and temperature protections switch the power stage off
+    // whatever the test watches: they are looked at under every mask.
+    {0x0010, "Drive over voltage protection triggered."},
+    {0x0004, "Drive under voltage protection triggered."},
+    {0x0200, "Drive I2t protection triggered."},
+    {0x0100, "Motor I2t protection triggered."},
+    {0x0800, "Drive over temperature protection triggered."},
+    {0x0400, "Motor over temperature protection triggered."},
 };
+
+constexpr std::uint16_t kAlwaysChecked = 0x0010 | 0x0004 | 0x0200 | 0x0100 | 0x0800 | 0x0400;
 
 } // namespace
 
@@ -47,7 +57,7 @@ int CMyTestDlg::CheckDriveErrors(int failOnError, std::uint16_t mask)
         return 0;
     }
     const double value = std::trunc(mer->GetValueInBaseUnit());
-    const auto bits = static_cast<std::uint16_t>(static_cast<long long>(value) & mask);
+    const auto bits = static_cast<std::uint16_t>(static_cast<long long>(value) & (mask | kAlwaysChecked));
     for (const DriveError& error : kDriveErrors) {
         if ((bits & error.bit) != 0) {
             m_strError = error.text;

@@ -23,7 +23,8 @@ public:
     CMyTestDlg(CMC_Setup* setup, int templateId, int flag, QWidget* parent,
                std::span<const char* const> stageTexts = {}, unsigned helpTopic = 0);
 
-    // 1 when the drive reports none of the errors the mask selects ("MER");
+    // 1 when the drive reports none of the errors the mask selects ("MER"),
+    // nor a supply, i2t or temperature trip (selected whatever the mask);
     // otherwise the error text goes into m_strError, TestFailed(1) follows
     // when failOnError is non-zero, and 0 is returned.
     int CheckDriveErrors(int failOnError, std::uint16_t mask);

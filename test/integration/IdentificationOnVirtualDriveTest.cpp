@@ -3,8 +3,8 @@
 // period edited after connecting reaches the next test, and the analogue
 // reference shows until stopped. (Every library motor identified through
 // the dialogs is the automatic commissioning's test.)
-#include "VirtualDriveDialogTest.h"
 #include "DialogSteps.h"
+#include "VirtualDriveDialogTest.h"
 
 namespace {
 
@@ -114,6 +114,36 @@ TEST_F(IdentificationOnVirtualDrive, AnInjectedFaultFailsTheMatchingTestWithItsM
     }
 }
 
+// The weak supply sags under the power the inertia run draws: with the
+// under-voltage protection a little below it the dialog names the protection
+// (a trip must not pass for a result), while the supply test reads the sag.
+TEST_F(IdentificationOnVirtualDrive, AWeakSupplyTripsTheUnderVoltageWithItsMessage)
+{
+    const std::string file = LibraryMotorFiles().front();
+    const MotorModel motor = LoadMotor(file);
+    auto setup = Prepare(file);
+    CommissionHallsOn(motor, *setup);
+    ASSERT_EQ(setup->SetParameterValueInBaseUnit("UMIN_PROT", 22.5), 1);
+    ComputeRegistersFromParameters(setup.get());
+    ComputeParametersFromRegisters(setup.get());
+    Connect(motor, *setup, {"weak-bus"});
+    const double before = Value(*setup, "Jt");
+    CTotalInertiaTest inertia(setup.get(), 1, nullptr);
+    Run(inertia, nullptr, [&](DialogDriver& d) {
+        EXPECT_EQ(inertia.m_nResult, 0);
+        EXPECT_EQ(inertia.m_strError, "Drive under voltage protection triggered.");
+        EXPECT_EQ(d.Text(10002).toStdString(), inertia.m_strError);
+    });
+    EXPECT_EQ(Value(*setup, "Jt"), before);
+
+    CTestVdcDetection supply(setup.get(), 1, nullptr);
+    Run(supply);
+    ExpectPassed(supply);
+    EXPECT_GT(Value(*setup, "Vdc"), 21.5);
+    EXPECT_LT(Value(*setup, "Vdc"), 24.5) << "never more than the weak supply";
+    CMC_Comm::SetActiveLink(nullptr, nullptr);
+}
+
 // The user counts the moves while watching a mark on the shaft; the dialog
 // writes the count into the setup, whatever the setup held, for motors of
 // one to thirty pole pairs.
@@ -128,7 +158,9 @@ TEST_F(IdentificationOnVirtualDrive, ThePolePairsCountedAreWrittenIntoTheSetup)
         CommissionHallsOn(motor, *setup);
         Connect(motor, *setup);
         CDetectPolePairs dialog(setup.get(), 1, nullptr);
-        Run(dialog, [&](DialogDriver& d) { commissioning::CountPolePairsOnTheShaft(d, dialog, m_drive->GetPlant()); });
+        Run(dialog, [&](DialogDriver& d) {
+            commissioning::CountPolePairsOnTheShaft(d, dialog, m_drive->GetPlant());
+        });
         ExpectPassed(dialog);
         EXPECT_EQ(Value(*setup, "pp"), polePairs);
         CMC_Comm::SetActiveLink(nullptr, nullptr);

@@ -4,16 +4,22 @@
 // their "MER" bits, the biquad slots, the profile, the logger and the scope
 // frames.
 #include "Firmware.h"
+#include "ParametersToRegisters.h"
 #include "Plant.h"
+#include "RegistersToParameters.h"
 #include "SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -366,6 +372,142 @@ TEST(FirmwareProtections, SpeedErrorBeyondItsBandSetsTheControlErrorBit)
     off.fw->SetSpeedReference(5000.0);
     off.Run(0.02);
     EXPECT_EQ(off.fw->Errors() & Mer::kControlError, 0);
+}
+
+// The reference setup with every supply, i2t and temperature protection off
+// but the one named (none for nullptr), and the values given, as the editor
+// writes them into the registers.
+std::vector<std::pair<std::string, double>>
+ProtectionRegisters(const char* on, std::initializer_list<std::pair<const char*, double>> values)
+{
+    auto setup = simtest::ReferenceSetup();
+    for (const char* flag : {"isOverVoltage", "isUnderVoltage", "isDriveOverTemp", "isMotorOverTemp",
+                             "isDriveI2t", "isMotorI2t"})
+        EXPECT_EQ(setup->SetParameterValueInBaseUnit(flag, on != nullptr && std::string(on) == flag ? 1 : 0),
+                  1);
+    for (const auto& [name, value] : values)
+        EXPECT_EQ(setup->SetParameterValueInBaseUnit(name, value), 1) << name;
+    ComputeRegistersFromParameters(setup.get());
+    ComputeParametersFromRegisters(setup.get());
+    return simtest::RegistersOf(*setup);
+}
+
+// A level protection trips just beyond the level the setup gives, with its
+// own bit, only when switched on, and keeps the stage off until cleared.
+TEST(FirmwareProtections, SupplyAndTemperatureTripAtTheSetupsLevelWhenSwitchedOn)
+{
+    struct Case {
+        const char* flag;
+        const char* level;
+        double trips, holds; // the setup's level [V or degC]
+        double ambient;      // [degC]
+        std::uint16_t bit;
+    };
+    // The supply is 48 V; the drive and the motor are at the ambient
+    // temperature; the motor's limit is the drive's fixed "T1MAXPROT"
+    // (half the sensor's span: 115 degC with the reference board).
+    const Case cases[] = {
+        {"isOverVoltage", "UMAX_PROT", 47.5, 48.5, 25.0, Mer::kOverVoltage},
+        {"isUnderVoltage", "UMIN_PROT", 48.5, 47.5, 25.0, Mer::kUnderVoltage},
+        {"isDriveOverTemp", "Temp_2", 24.0, 26.0, 25.0, Mer::kDriveOverTemperature},
+        {"isMotorOverTemp", nullptr, 0.0, 0.0, 116.0, Mer::kMotorOverTemperature},
+        {"isMotorOverTemp", nullptr, 0.0, 0.0, 114.0, 0},
+    };
+    for (const Case& c : cases) {
+        for (const bool on : {true, false}) {
+            for (const bool beyond : {true, false}) {
+                SCOPED_TRACE(std::string(c.flag) + (on ? " on" : " off") +
+                             (beyond ? ", beyond" : ", within"));
+                PlantOptions options;
+                options.ambient = c.ambient;
+                Rig rig(MotorModel::Reference(), options);
+                if (c.level != nullptr)
+                    rig.fw->LoadRegisters(
+                        ProtectionRegisters(on ? c.flag : nullptr, {{c.level, beyond ? c.trips : c.holds}}));
+                else
+                    rig.fw->LoadRegisters(ProtectionRegisters(on ? c.flag : nullptr, {}));
+                ASSERT_TRUE(rig.fw->SwitchOn());
+                rig.Run(0.002);
+                const bool trips = on && (beyond || c.level == nullptr) && c.bit != 0;
+                EXPECT_EQ(rig.fw->IsOn(), !trips);
+                EXPECT_EQ(rig.fw->Errors(), trips ? c.bit : 0);
+                EXPECT_EQ(rig.fw->SwitchOn(), !trips) << "a trip holds the stage off";
+            }
+        }
+    }
+}
+
+// Each i2t protection supports its current for its time: a larger current
+// trips it after time x (I_I2t^2 - In^2) / (I^2 - In^2).
+TEST(FirmwareProtections, I2tTripsAfterTheTimeTheSetupGivesForTheCurrent)
+{
+    struct Case {
+        const char* flag;
+        const char* current;
+        const char* time;
+        double nominal; // the reference setup's "InPS" or "In" [A]
+        std::uint16_t bit;
+    };
+    const Case cases[] = {{"isDriveI2t", "I_I2t_D", "t_I2t_D", 3.3, Mer::kDriveI2t},
+                          {"isMotorI2t", "I_I2t_M", "t_I2t_M", 5.0, Mer::kMotorI2t}};
+    const double supported = 7.0, time = 2.0, applied = 8.0; // [A], [s], [A]
+    for (const Case& c : cases) {
+        for (const bool on : {true, false}) {
+            SCOPED_TRACE(std::string(c.flag) + (on ? " on" : " off"));
+            Rig rig;
+            rig.fw->LoadRegisters(
+                ProtectionRegisters(on ? c.flag : nullptr, {{c.current, supported}, {c.time, time}}));
+            ASSERT_TRUE(rig.fw->SwitchOn());
+            rig.fw->ImposeAngle(-16384);
+            rig.fw->SetCurrent(applied * kCurrentScale);
+            const double squared = [](double a) { return a * a; }(c.nominal);
+            const double expected = time * (supported * supported - squared) / (applied * applied - squared);
+            const double start = rig.fw->Time();
+            while (rig.fw->IsOn() && rig.fw->Time() - start < 2.0 * expected)
+                rig.Run(0.0005);
+            if (!on) {
+                EXPECT_TRUE(rig.fw->IsOn());
+                continue;
+            }
+            EXPECT_NEAR(rig.fw->Time() - start, expected, 0.01 * expected + 0.001);
+            EXPECT_EQ(rig.fw->Errors(), c.bit);
+        }
+    }
+}
+
+// Braking a turning motor feeds its energy into the DC link: the bus rises
+// until the over-voltage protection trips (without it the bus goes on rising).
+TEST(FirmwareProtections, BrakingRaisesTheBusUntilTheOverVoltageTrips)
+{
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on ? "over-voltage on" : "over-voltage off");
+        MotorModel motor = MotorModel::Reference();
+        PlantOptions options;
+        options.board.busCapacitance = 470e-6;
+        Rig rig(motor, options);
+        rig.CalibrateHalls(motor);
+        rig.fw->LoadRegisters(ProtectionRegisters(on ? "isOverVoltage" : nullptr, {{"UMAX_PROT", 60.0}}));
+        rig.plant->HoldSpeed(250.0); // [rad/s]: 2.5 J, where 470 uF from 48 V to 60 V hold 0.3 J
+        rig.plant->HoldSpeed(std::nan(""));
+        ASSERT_TRUE(rig.fw->SwitchOn());
+        rig.fw->UseSensorAngle();
+        rig.fw->SetCurrent(-5.0 * kCurrentScale);
+        double highest = 0.0;
+        while (rig.fw->IsOn() && rig.plant->MotorSpeed() > 0.0) {
+            rig.Run(0.0005);
+            highest = std::max(highest, rig.plant->BusVoltage());
+        }
+        if (on) {
+            EXPECT_FALSE(rig.fw->IsOn());
+            EXPECT_EQ(rig.fw->Errors(), Mer::kOverVoltage);
+            EXPECT_GT(highest, 59.5);
+            EXPECT_LT(highest, 63.0) << "within a speed-loop period of braking";
+            EXPECT_GT(rig.plant->MotorSpeed(), 150.0) << "tripped early in the braking";
+        } else {
+            EXPECT_GT(highest, 70.0);
+            EXPECT_EQ(rig.fw->Errors(), 0);
+        }
+    }
 }
 
 TEST(FirmwareProtections, InputsAndHallSignalsSetTheirBits)

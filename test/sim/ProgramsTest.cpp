@@ -77,9 +77,15 @@ TEST(InitialPositioning, RotorOppositeTheFirstVectorStillAligns)
 TEST(InitialPositioning, ReportsZeroOrNoResultWhenItCannotWork)
 {
     VirtualDriveOptions lowBus;
-    lowBus.busVoltage = 10.0; // 5.5 V cannot drive 9 A through 0.8 ohm
+    lowBus.busVoltage = 12.0; // 6.6 V cannot drive 9 A through 0.8 ohm
     Bench weak(MotorModel::Reference(), lowBus);
     EXPECT_EQ(weak.host.Position(30000.0), 0.0);
+    EXPECT_EQ(weak.host.Mer(), 0);
+
+    lowBus.busVoltage = 9.5; // below the setup's 10 V under-voltage level
+    Bench under(MotorModel::Reference(), lowBus);
+    EXPECT_EQ(under.host.Position(kTestCurrent), kNoResult);
+    EXPECT_EQ(under.host.Mer(), Mer::kUnderVoltage);
 
     Bench disabled(MotorModel::Reference(), WithFaults({"enable-inactive"}));
     EXPECT_EQ(disabled.host.Position(kTestCurrent), kNoResult);
@@ -269,6 +275,8 @@ TEST(HallGainOffsetTest, FindsTheSensorsGainsOffsetsAndAngle)
         VirtualDriveOptions options;
         options.busVoltage = motor.K > 0.5 ? 320.0 : 48.0;
         Bench bench(motor, options);
+        if (options.busVoltage > 80.0)
+            bench.SetRegister("UMAXPROT", 65535.0); // the setup's 60 V limit is not this supply's
         if (motor.polePairs != 4)
             bench.SetRegister("ENC2THL", motor.polePairs * 4294967296.0 / 4096.0);
         const HallResults r = DetectHalls(bench);

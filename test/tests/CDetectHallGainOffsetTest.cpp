@@ -73,8 +73,8 @@ TEST_F(CDetectHallGainOffsetTest, TheProgramsReportDecidesAndFailuresKeepOnlyThe
         return [=](ScriptedDrive& s) { s.Program(kProgram).Variable("MER", bits); };
     };
     // MER is read once before the watch, once per sample and once before the
-    // transfer; bits outside the mask pass every check.
-    std::vector<double> beforeTransfer(13, 0x7FFD);
+    // transfer; bits outside the mask (but the protection trips) pass every check.
+    std::vector<double> beforeTransfer(13, 0x70E9);
     beforeTransfer.push_back(0x8000);
     const std::vector<std::pair<Case, std::size_t>> cases = {
         // results written

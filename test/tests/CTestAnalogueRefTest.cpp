@@ -134,7 +134,7 @@ TEST_F(CTestAnalogueRefTest, AMissingInputIsAnInternalError)
 
 TEST_F(CTestAnalogueRefTest, OtherDriveErrorsDoNotStopTheLoop)
 {
-    drive->Variable("MER", 0xFFFD);
+    drive->Variable("MER", 0xF0E9);
     CTestAnalogueRef dialog(setup.get(), 1, nullptr);
     RunUntilStopped(dialog, 5);
 }

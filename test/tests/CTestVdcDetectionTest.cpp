@@ -88,11 +88,13 @@ TEST_F(CTestVdcDetectionTest, AMissingDriveVariableIsAnInternalError)
     }
 }
 
-TEST_F(CTestVdcDetectionTest, OnlyAShortCircuitCountsAsADriveError)
+// Besides the short circuit only the protections that switch the stage off
+// (supply, i2t, temperature) count.
+TEST_F(CTestVdcDetectionTest, OnlyAShortCircuitOrAProtectionTripCountsAsADriveError)
 {
     drive->Program(kProgram)
-        .Variable("MER", 0xFFFD)
-        .EndVariable("MER", 0xFFFD)
+        .Variable("MER", 0xF0E9)
+        .EndVariable("MER", 0xF0E9)
         .EndVariable("var_u2", Counts(30));
     CTestVdcDetection dialog(setup.get(), 1, nullptr);
     RunOnce(dialog, [&](DialogDriver&) { EXPECT_EQ(dialog.m_nResult, 1) << dialog.m_strError; });

@@ -66,7 +66,7 @@ TEST_F(CTotalInertiaTestTest, TorqueTimesTimeOverSpeedGainGoesIntoJt)
         double periods;
         double mer; // drive errors outside the listed ones pass
     };
-    for (const Case& c : {Case{100, 0}, Case{0, 0x7F15}}) {
+    for (const Case& c : {Case{100, 0}, Case{0, 0x7001}}) {
         ResetDrive();
         ScriptPreliminary().EndVariable("MER", 0x0020); // not looked at while positioning
         ScriptRun(1, c.periods).StartsAfter(3).EndsAfter(5).EndVariable("MER", c.mer);

@@ -67,7 +67,7 @@ TEST_P(PreliminaryStageTest, EveryFailureEndsTheRunAndOnlyASuccessLaunchesTheMai
          kShortCircuit},
         {"ENABLE off at the end", mer(0x8000), kDisabled},
         {"short circuit and ENABLE off", mer(0x8002), kShortCircuit},
-        {"passes with errors outside the mask", mer(0x7FFD), kMain},
+        {"passes with errors outside the mask", mer(0x70E9), kMain},
         {"RefTest not written", fail(Kind::WriteUser, "RefTest"), kDriveText},
         {"RIncTest not written", fail(Kind::WriteUser, "RIncTest"), kDriveText},
     };

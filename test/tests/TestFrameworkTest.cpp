@@ -210,6 +210,16 @@ const std::vector<std::pair<std::uint16_t, const char*>> kErrorBits = {
     {0x0040, kPositiveLimit}, {0x0080, kNegativeLimit}, {0x8000, kDisabled},
 };
 constexpr std::uint16_t kMasks[] = {0x0002, 0x0022, 0x8002, 0xFFDF, 0xFFFF};
+// The supply, i2t and temperature trips, after the six and in their order:
+// they switch the stage off, so they count whatever the mask.
+const std::vector<std::pair<std::uint16_t, const char*>> kTripBits = {
+    {0x0010, "Drive over voltage protection triggered."},
+    {0x0004, "Drive under voltage protection triggered."},
+    {0x0200, "Drive I2t protection triggered."},
+    {0x0100, "Motor I2t protection triggered."},
+    {0x0800, "Drive over temperature protection triggered."},
+    {0x0400, "Motor over temperature protection triggered."},
+};
 
 class TestFrameworkTest : public TestDialogTest {
 protected:
@@ -586,8 +596,18 @@ TEST_F(TestFrameworkTest, EachDriveErrorIsReportedWhenItsMaskSelectsItAndTheFirs
                     expected = kErrorBits[j].second;
             EXPECT_EQ(CheckErrors(dialog, all, mask), expected) << all;
         }
-        // Bits outside the six never count, whatever the mask.
-        EXPECT_EQ(CheckErrors(dialog, 0x7F15, mask), "");
+        for (std::size_t i = 0; i < kTripBits.size(); ++i) {
+            const auto [bit, text] = kTripBits[i];
+            EXPECT_EQ(CheckErrors(dialog, bit, mask), text) << bit;
+            std::uint16_t later = 0;
+            for (std::size_t j = i; j < kTripBits.size(); ++j)
+                later |= kTripBits[j].first;
+            EXPECT_EQ(CheckErrors(dialog, later, mask), text) << later;
+            EXPECT_EQ(CheckErrors(dialog, later | 0x0002, mask), (mask & 0x0002) ? kShortCircuit : text)
+                << "the six come first";
+        }
+        // The other bits never count, whatever the mask.
+        EXPECT_EQ(CheckErrors(dialog, 0x7001, mask), "");
     }
     EXPECT_EQ(CheckErrors(dialog, 0x8002, 0x8002), kShortCircuit);
     EXPECT_EQ(CheckErrors(dialog, 0x0020, 0xFFDF), "") << "0xFFDF leaves out the Hall sensor";
