@@ -99,7 +99,8 @@ TEST_F(ResistanceInductance, EveryLibraryMotorWithinToleranceOfItsTruth)
             VirtualDrive drive(motor, Sensors(noisy));
             Identified found;
             auto setup = ReferenceSetup();
-            ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file)));
+            const bool delta = MotorFileParameter(file, "MotorPhaseConnectionType") == 1.0;
+            ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file), delta));
             EXPECT_NEAR(found.R, motor.R, 0.05 * motor.R);
             EXPECT_NEAR(found.L, 0.5 * (motor.Ld + motor.Lq), 0.10 * 0.5 * (motor.Ld + motor.Lq));
             EXPECT_NEAR(found.Vdc, 48.0, 0.02 * 48.0);
