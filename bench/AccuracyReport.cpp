@@ -6,6 +6,7 @@
 // The programs see only the drive's own sensors; the truth is read here to
 // compare with.
 #include "ProgramRunSupport.h"
+#include "RotatingVoltageResponse.h"
 
 #include <cmath>
 #include <cstdio>
@@ -74,7 +75,8 @@ ResistanceInductance IdentifyRL(const MotorModel& motor, const std::string& file
     for (const auto& row : rows)
         power += (row[0] * row[0] + row[1] * row[1]) / static_cast<double>(rows.size());
     const double omega = kTwoPi * increment / (CurrentLoopPeriod(s) * 65535.0);
-    out.L = ColumnMean(rows, 1) * voltage / (omega * power) * CurrentScale(s) / VoltageCommandScale(s);
+    const auto axes = AxisInductancesFrom({ColumnMean(rows, 0), ColumnMean(rows, 1), power}, voltage, omega);
+    out.L = axes ? axes->Mean() * CurrentScale(s) / VoltageCommandScale(s) : 0.0;
     if (motor.delta) {
         out.R *= 3.0;
         out.L *= 3.0;
@@ -203,7 +205,9 @@ int main()
     int misses = 0;
     std::printf("%-26s %-9s %12s | %12s %8s %-4s | %12s %8s %-4s\n", "motor", "quantity", "true",
                 "noise-free", "err %", "", "noisy", "err %", "");
-    for (const std::string& file : LibraryMotorFiles()) {
+    std::vector<std::string> files = LibraryMotorFiles();
+    files.insert(files.end(), IdentifiedOnlyMotorFiles().begin(), IdentifiedOnlyMotorFiles().end());
+    for (const std::string& file : files) {
         const MotorModel motor = LoadMotor(file);
         std::vector<Row> rows;
         Row r{"R [ohm]", motor.R, {}, {1.0, 3.0}};

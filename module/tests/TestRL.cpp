@@ -2,6 +2,7 @@
 
 #include "EngineCore.h"
 #include "Helpers.h"
+#include "RotatingVoltageResponse.h"
 #include "TestSequence.h"
 
 #include <QCloseEvent>
@@ -9,6 +10,8 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <sstream>
+#include <string>
 
 namespace {
 
@@ -234,15 +237,18 @@ void CTestRL::EndInductanceRun()
     CMC_Setup* setup = GetSetup();
     const double omega =
         2.0 * std::numbers::pi * angleIncrement / (CurrentLoopPeriod(setup) * kFullTurnIncrement);
-    const double inductance =
-        means.second * voltage / (omega * means.power) * CurrentScale(setup) / VoltageCommandScale(setup);
+    // A salient rotor's two axes count alike: the mean of Ld and Lq.
+    const auto axes = AxisInductancesFrom({means.first, means.second, means.power}, voltage, omega);
     // A run that logged nothing (or no frequency) identifies no inductance.
-    if (!std::isfinite(inductance))
+    if (!axes)
         return FailTest(*this, msc_pszErrInternal);
+    const double inductance = axes->Mean() * CurrentScale(setup) / VoltageCommandScale(setup);
     if (inductance < kMinimumInductance)
         return FailTest(*this, kInductanceTooLow);
     if (inductance > kMaximumInductance)
         return FailTest(*this, kInductanceTooHigh);
+    if (const std::string why = DeadTimeSpoilsResistance(inductance); !why.empty())
+        return FailTest(*this, why);
     m_lNew = inductance;
     // A delta-connected motor: the phase of the equivalent star is a third.
     if (setup->GetParameterValueInBaseUnit("MotorPhaseConnectionType") == 1.0) {
@@ -253,6 +259,26 @@ void CTestRL::EndInductanceRun()
     setup->SetParameterValueInBaseUnit("R", m_rNew);
     RefreshAllParameters(0);
     TestSucceeded(1);
+}
+
+std::string CTestRL::DeadTimeSpoilsResistance(double starInductance) const
+{
+    CMC_Setup* setup = GetSetup();
+    const double ripple =
+        PwmRippleCurrent(setup->GetParameterValueInBaseUnit("Vdc"),
+                         1.0 / setup->GetParameterValueInBaseUnit("PWM_freq"), starInductance);
+    const double halfCurrent = 0.5 * m_testCurrent / CurrentScale(setup); // [A]
+    if (!(halfCurrent <= ripple))
+        return {};
+    std::ostringstream text;
+    text.precision(2);
+    text << std::fixed << "The resistance cannot be identified: the PWM ripple of this low inductance ("
+         << starInductance * 1e6 << " \u00b5H) is " << ripple << " A, more than half the test current ("
+         << halfCurrent
+         << " A), so the voltage lost to the inverter's dead time grows with the current and adds to the "
+            "resistance. A test current of at least "
+         << 2.0 * ripple << " A is needed.";
+    return text.str();
 }
 
 void CTestRL::RestoreVdc()

@@ -11,6 +11,7 @@
 #include "PositioningTestDlg.h"
 
 #include <memory>
+#include <string>
 
 class QCloseEvent;
 
@@ -48,6 +49,9 @@ private:
     bool EndSecondResistanceRun();
     void LaunchInductanceRun();
     void EndInductanceRun();
+    // Why the resistance runs cannot be trusted with this inductance [H,
+    // equivalent star], or empty: the PWM ripple at half the test current.
+    std::string DeadTimeSpoilsResistance(double starInductance) const;
     // Uploads the log; the running means of element 1, of element 2 and of
     // element 1 squared plus element 2 squared.
     struct LogMeans {

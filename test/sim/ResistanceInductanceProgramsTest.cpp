@@ -5,10 +5,13 @@
 // logs only. The setup keeps the reference motor's "R" and "L", so nothing
 // the programs could read holds the simulated motor's values.
 #include "ProgramRunSupport.h"
+#include "RotatingVoltageResponse.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
+#include <vector>
 
 namespace {
 
@@ -17,9 +20,10 @@ using namespace simtest;
 constexpr double kTwoPi = 6.283185307179586;
 
 struct Identified {
-    double R = 0.0;   // [ohm] as the dialog writes it (delta: three times the star value)
-    double L = 0.0;   // [H]
-    double Vdc = 0.0; // [V]
+    double R = 0.0;                 // [ohm] as the dialog writes it (delta: three times the star value)
+    double L = 0.0;                 // [H] the mean of the two axes
+    double Llow = 0.0, Lhigh = 0.0; // [H] the axes apart, equivalent star
+    double Vdc = 0.0;               // [V]
 };
 
 class ResistanceInductance : public ::testing::Test {
@@ -70,7 +74,13 @@ protected:
         for (const auto& row : rows)
             power += (row[0] * row[0] + row[1] * row[1]) / static_cast<double>(rows.size());
         const double omega = kTwoPi * increment / (CurrentLoopPeriod(s) * 65535.0);
-        out.L = ColumnMean(rows, 1) * voltage / (omega * power) * CurrentScale(s) / VoltageCommandScale(s);
+        const auto axes =
+            AxisInductancesFrom({ColumnMean(rows, 0), ColumnMean(rows, 1), power}, voltage, omega);
+        if (!axes)
+            return false;
+        out.L = axes->Mean() * CurrentScale(s) / VoltageCommandScale(s);
+        out.Llow = axes->low * CurrentScale(s) / VoltageCommandScale(s);
+        out.Lhigh = axes->high * CurrentScale(s) / VoltageCommandScale(s);
         if (s->GetParameterValueInBaseUnit("MotorPhaseConnectionType") == 1.0) {
             out.R *= 3.0;
             out.L *= 3.0;
@@ -84,13 +94,16 @@ protected:
 TEST_F(ResistanceInductance, EveryLibraryMotorWithinToleranceOfItsTruth)
 {
     for (const bool noisy : {false, true}) {
-        for (const std::string& file : LibraryMotorFiles()) {
+        std::vector<std::string> files = LibraryMotorFiles();
+        files.insert(files.end(), IdentifiedOnlyMotorFiles().begin(), IdentifiedOnlyMotorFiles().end());
+        for (const std::string& file : files) {
             SCOPED_TRACE(file + (noisy ? ", noisy sensors" : ""));
             const MotorModel motor = LoadMotor(file);
             VirtualDrive drive(motor, Sensors(noisy));
             Identified found;
             auto setup = ReferenceSetup();
-            ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file)));
+            const bool delta = MotorFileParameter(file, "MotorPhaseConnectionType") == 1.0;
+            ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file), delta));
             EXPECT_NEAR(found.R, motor.R, 0.05 * motor.R);
             EXPECT_NEAR(found.L, 0.5 * (motor.Ld + motor.Lq), 0.10 * 0.5 * (motor.Ld + motor.Lq));
             EXPECT_NEAR(found.Vdc, 48.0, 0.02 * 48.0);
@@ -112,6 +125,48 @@ TEST_F(ResistanceInductance, InductanceWithinTwoPercentWhereTheDeadTimeWeighsMos
     ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file)));
     const double inductance = 0.5 * (motor.Ld + motor.Lq);
     EXPECT_NEAR(found.L, inductance, 0.02 * inductance);
+}
+
+TEST_F(ResistanceInductance, SalientRotorGivesTheMeanOfItsAxesAndEachApart)
+{
+    // Lq twice Ld: the response's means alone (without the backward part
+    // that the salient rotor adds) put the inductance 20 % low.
+    MotorModel motor = MotorModel::Reference();
+    motor.Ld = 0.0008;
+    motor.Lq = 0.0016;
+    VirtualDrive drive(motor, Sensors(false));
+    Identified found;
+    ASSERT_TRUE(Identify(drive, found));
+    EXPECT_NEAR(found.L, 0.0012, 0.02 * 0.0012);
+    EXPECT_NEAR(found.Llow, motor.Ld, 0.03 * motor.Ld);
+    EXPECT_NEAR(found.Lhigh, motor.Lq, 0.03 * motor.Lq);
+}
+
+TEST(RotatingVoltageResponse, AxesFromTheMeansWhateverTheResistance)
+{
+    // The exact steady response of a rotor at rest, averaged over whole
+    // turns: (Yd + Yq) / 2 along the turning frame, |Yd - Yq| / 2 turning
+    // backwards at twice the frequency.
+    const double omega = kTwoPi * 500.0, voltage = 10.0;
+    struct Case {
+        double R, Ld, Lq;
+    };
+    for (const Case& c : {Case{0.8, 0.0012, 0.0012}, Case{2.1, 0.009, 0.01}, Case{0.1, 0.0005, 0.001},
+                          Case{12.0, 0.003, 0.006}, Case{0.0, 0.001, 0.002}}) {
+        SCOPED_TRACE(testing::Message() << c.R << " ohm, " << c.Ld << " H, " << c.Lq << " H");
+        const std::complex<double> yd = 1.0 / std::complex<double>(c.R, omega * c.Ld);
+        const std::complex<double> yq = 1.0 / std::complex<double>(c.R, omega * c.Lq);
+        const std::complex<double> mean = 0.5 * voltage * (yd + yq);
+        const double backward = 0.5 * voltage * std::abs(yd - yq);
+        const auto axes = AxisInductancesFrom(
+            {mean.real(), -mean.imag(), std::norm(mean) + backward * backward}, voltage, omega);
+        ASSERT_TRUE(axes.has_value());
+        EXPECT_NEAR(axes->low, c.Ld, 1e-9 * c.Ld);
+        EXPECT_NEAR(axes->high, c.Lq, 1e-9 * c.Lq);
+    }
+    EXPECT_FALSE(AxisInductancesFrom({1.0, 0.0, 1.0}, voltage, omega)) << "no lag, no inductance";
+    EXPECT_FALSE(AxisInductancesFrom({0.0, 0.0, 0.0}, voltage, omega)) << "no current";
+    EXPECT_FALSE(AxisInductancesFrom({1.0, 1.0, 2.0}, voltage, 0.0)) << "no frequency";
 }
 
 TEST_F(ResistanceInductance, DeltaWindingGetsThreeTimesTheStarValues)

@@ -114,7 +114,9 @@ TEST_F(CTestRLTest, TwoResistanceRunsAndTheInductanceRunIdentifyRAndL)
 
 TEST_F(CTestRLTest, InductanceLimitsAgreeWithTheirMessages)
 {
-    for (double l : {51e-6, 0.99}) {
+    // (Just above the lower limit the PWM ripple of this drive refuses the
+    // motor: see the next test.)
+    for (double l : {0.5e-3, 0.99}) {
         SCOPED_TRACE(l);
         ResetDrive();
         ScriptMotor(0.9, l);
@@ -131,6 +133,31 @@ TEST_F(CTestRLTest, InductanceLimitsAgreeWithTheirMessages)
         {"1.01 H", motor(1.01), kTooHigh},
     });
     EXPECT_EQ(Value("L"), 1.2e-3);
+}
+
+TEST_F(CTestRLTest, LowInductanceWhoseRippleSpoilsTheResistanceRunsIsRefusedWithTheReason)
+{
+    // 40 V, 20 kHz: 51 uH ripples 4.90 A, 70 uH 3.57 A, against half the test
+    // current, 0.82 A. The inductance itself is within its limits.
+    setup->SetParameterValueInBaseUnit("L", 1.2e-3);
+    const double rBefore = Value("R");
+    auto motor = [this](double l) { return [=, this] { ScriptMotor(0.05, l); }; };
+    ExpectFailures<CTestRL>({
+        {"51 uH", motor(51e-6),
+         "The resistance cannot be identified: the PWM ripple of this low inductance (51.00 \u00b5H) is 4.90 "
+         "A, "
+         "more than half the test current (0.82 A), so the voltage lost to the inverter's dead time grows "
+         "with "
+         "the current and adds to the resistance. A test current of at least 9.80 A is needed."},
+        {"70 uH", motor(70e-6),
+         "The resistance cannot be identified: the PWM ripple of this low inductance (70.00 \u00b5H) is 3.57 "
+         "A, "
+         "more than half the test current (0.82 A), so the voltage lost to the inverter's dead time grows "
+         "with "
+         "the current and adds to the resistance. A test current of at least 7.14 A is needed."},
+    });
+    EXPECT_EQ(Value("L"), 1.2e-3);
+    EXPECT_EQ(Value("R"), rBefore);
 }
 
 TEST_F(CTestRLTest, FailuresAtEachStageLeaveRAndLUnchanged)
