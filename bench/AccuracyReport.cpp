@@ -205,9 +205,7 @@ int main()
     int misses = 0;
     std::printf("%-26s %-9s %12s | %12s %8s %-4s | %12s %8s %-4s\n", "motor", "quantity", "true",
                 "noise-free", "err %", "", "noisy", "err %", "");
-    std::vector<std::string> files = LibraryMotorFiles();
-    files.insert(files.end(), IdentifiedOnlyMotorFiles().begin(), IdentifiedOnlyMotorFiles().end());
-    for (const std::string& file : files) {
+    for (const std::string& file : LibraryMotorFiles()) {
         const MotorModel motor = LoadMotor(file);
         std::vector<Row> rows;
         Row r{"R [ohm]", motor.R, {}, {1.0, 3.0}};

@@ -32,18 +32,9 @@ namespace simtest {
 inline const std::vector<std::string>& LibraryMotorFiles()
 {
     static const std::vector<std::string> files = {"reference-servo-200W.json", "small-24V-60W.json",
-                                                   "servo-48V-400W.json", "servo-320V-1kW.json",
-                                                   "high-inductance-48V.json"};
-    return files;
-}
-
-// Motors of the library whose resistance and inductance are identified, but
-// whose whole commissioning does not yet hold: the inertia run takes the
-// datasheet's torque constant, 16 to 19 % off on these.
-inline const std::vector<std::string>& IdentifiedOnlyMotorFiles()
-{
-    static const std::vector<std::string> files = {"salient-ipm-48V-500W.json", "delta-48V-250W.json",
-                                                   "gimbal-24V-14pp.json"};
+                                                   "servo-48V-400W.json",       "servo-320V-1kW.json",
+                                                   "high-inductance-48V.json",  "salient-ipm-48V-500W.json",
+                                                   "delta-48V-250W.json",       "gimbal-24V-14pp.json"};
     return files;
 }
 
