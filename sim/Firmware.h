@@ -124,6 +124,10 @@ public:
     bool SwitchOn();
     void SwitchOff(); // also sets the control mode to Off
     bool IsOn() const { return m_on; }
+    // The brake output releases the motor's brake while the power stage is
+    // on. A program that keeps the rotor where it stands may hold the brake
+    // engaged instead, as a load such as gravity would move it.
+    void HoldBrake();
     std::uint16_t Errors() const { return m_mer; } // "MER"
     // Sets error bits and switches the power stage off.
     void Trip(std::uint16_t bits);

@@ -79,6 +79,17 @@ public:
     // out through the free-wheeling diodes within the period).
     void SetEnabled(bool on);
     bool Enabled() const { return m_enabled; }
+    // The motor's holding brake (if it has one), engaged by default: the
+    // drive's brake output releases it while the power stage is on.
+    void SetBrake(bool engaged) { m_brakeEngaged = engaged; }
+    bool BrakeEngaged() const { return m_brakeEngaged; }
+    // At rest with no torque but the load's, which the friction and the
+    // brake hold: nothing moves until the power stage switches on.
+    bool HeldAtRest() const
+    {
+        return m_omegaM == 0.0 && m_omegaL == 0.0 &&
+               std::abs(m_motor.loadTorque) <= m_coulombTotal + BrakeHolding();
+    }
     // Duty cycles of the three legs for the next periods, each 0 to 1.
     void SetDuties(double a, double b, double c)
     {
@@ -159,6 +170,8 @@ private:
     // Turns the electrical angle by the rotation (c, s).
     void RotateElectricalAngle(double c, double s);
     void StepTemperatures();
+    // The holding torque of the brake as it stands [Nm].
+    double BrakeHolding() const { return m_brakeEngaged ? m_motor.brakeTorque : 0.0; }
     // The currents of the inverter legs in the middle of the period under
     // the given average pole voltages.
     void MidPeriodLegCurrents(double poleA, double poleB, double poleC, double omegaE, double& legA,
@@ -212,6 +225,7 @@ private:
 
     // inverter
     bool m_enabled = false;
+    bool m_brakeEngaged = true;
     std::array<double, 3> m_duty{0.5, 0.5, 0.5};
     double m_bus = 48.0;
     double m_busCurrent = 0.0;
