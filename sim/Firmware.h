@@ -183,7 +183,9 @@ public:
     // The rotor's electrical angle from the Halls: HallAngle() + "ALPHA".
     double ElectricalAngle() const;
     double Position() const { return m_position; } // motor [increments]
-    double Speed() const { return m_speed; }       // motor [increments per speed-loop period]
+    // Position increments per electrical turn (the Hall angle over "DBTTH").
+    double IncrementsPerTurn() const { return 65536.0 / static_cast<double>(1 << m_p.dbtth); }
+    double Speed() const { return m_speed; } // motor [increments per speed-loop period]
     double LoadPosition() const;
     double LoadSpeed() const;
 

@@ -52,7 +52,6 @@ HallErrors CommissionHalls(const std::string& datasheet, const MotorModel& motor
 
 void ExpectCommissioned(const HallErrors& errors)
 {
-    std::printf("gain %.3f %% offset %.3f %% angle %.3f deg\n", 100 * errors.gain, 100 * errors.offset, errors.angle);
     EXPECT_LT(errors.gain, 0.01);
     EXPECT_LT(errors.offset, 0.01);
     EXPECT_LT(std::abs(errors.angle), 1.0);
@@ -90,24 +89,29 @@ TEST_F(DemandingAxes, GravityDoesNotPullTheHallAngleOrOffsets)
     ExpectCommissioned(CommissionHalls(kVerticalAxis, downwards));
 }
 
-// The Hall sensors' spacing error ripples the position the drive measures at
-// twice the electrical frequency.
-TEST_F(DemandingAxes, InertiaOfTheHubMotorIsNotBiasedByTheHallSpacing)
+// The Hall sensors' spacing error (here twice the hub motor's own) ripples
+// the position the drive measures with the electrical angle; over a speed
+// band of several electrical turns the fit takes the ripple apart from the
+// acceleration. (Fitted as a bare parabola it moved J by 0.45 %.)
+TEST_F(DemandingAxes, InertiaIsNotBiasedByTheHallSpacing)
 {
     const MotorModel hub = LoadMotor(kHubMotor);
-    MotorModel evenlySpaced = hub;
-    for (std::size_t k = 0; k < 3; ++k)
-        evenlySpaced.halls[k].angle = hub.halls[0].angle + 120.0 * static_cast<double>(k);
+    MotorModel evenlySpaced = hub, unevenlySpaced = hub;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const double even = hub.halls[0].angle + 120.0 * static_cast<double>(k);
+        evenlySpaced.halls[k].angle = even;
+        unevenlySpaced.halls[k].angle = even + 2.0 * (hub.halls[k].angle - even);
+    }
     const auto inertia = [](const MotorModel& motor) {
         auto setup = SetupFor(kHubMotor, motor);
+        CMC_Parameter* limit = setup->FindParameter("TestMaxSpeed");
+        limit->SetValueInBaseUnit(2.0 * limit->GetValueInBaseUnit());
         VirtualDrive drive(motor);
         return RunInertiaTest(drive, *setup, TestCurrentFor(*setup, kHubMotor)).J;
     };
-    const double found = inertia(hub), evenly = inertia(evenlySpaced);
-    std::printf("hub J error %.3f %%, evenly spaced %.3f %%\n", 100 * (found / hub.TotalInertia() - 1),
-                100 * (evenly / hub.TotalInertia() - 1));
-    EXPECT_NEAR(found, hub.TotalInertia(), 0.01 * hub.TotalInertia());
-    EXPECT_NEAR(found, evenly, 0.005 * hub.TotalInertia());
+    const double uneven = inertia(unevenlySpaced), even = inertia(evenlySpaced);
+    EXPECT_NEAR(uneven, hub.TotalInertia(), 0.01 * hub.TotalInertia());
+    EXPECT_NEAR(uneven, even, 0.002 * hub.TotalInertia());
 }
 
 TEST_F(DemandingAxes, TheBrakeHoldsTheAxisWhileThePowerStageIsOff)
