@@ -1,6 +1,7 @@
 // "Current_Controller_Tuning_Test": steps the current controller's reference
 // between 0 and "In1" with the current along phase A at the aligned position
-// (along the rotor's flux, so the rotor stays where it is), while the logger
+// (along the rotor's flux, so the rotor stays where it is; the brake, if the
+// axis has one, holds it against a load such as gravity), while the logger
 // records "Current_Reference", "Motor_Current" and "Voltage_Reference". The
 // controller runs with the gains the drive holds, which the host may change
 // while the test runs.
@@ -38,6 +39,7 @@ public:
         m_guard.Arm(User("Imax_Prot_Test"));
         if (!SwitchOn(fw))
             return;
+        fw.HoldBrake();
         fw.ImposeAngle(kRestAngle);
         fw.SetCurrent(0.0);
     }

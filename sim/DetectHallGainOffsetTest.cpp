@@ -6,9 +6,18 @@
 // and the angle of the Hall signals against phase A.
 //
 // Each signal is taken as offset + amplitude x cos(angle - phase), with the
-// rotor's angle taken from the voltage vector it follows; the Fourier sums
-// over whole revolutions give all three values, and the two directions
-// cancel the rotor's lag behind the vector.
+// rotor's angle taken from the vector it follows; the Fourier sums over
+// whole revolutions of each direction give all three values. The rotor lags
+// the vector by the angle whose torque carries its friction and load: the
+// amplitude is taken in each direction on its own (summing the two would
+// cancel the lag's phase but scale the amplitude by the lag's cosine).
+//
+// A load that does not reverse with the direction (gravity) makes a lag
+// that does not cancel between the two directions either. Two more turns,
+// one each way with the current raised by half, tell it: the lag at the
+// current I is asin(T / I) (T the load in current units), and how far the
+// Hall angle moves between the two currents gives T. The angle is taken
+// back to the rotor's own in each direction.
 //
 // With two motor phases crossed against the current sensors the current
 // controller cannot hold a current: the vector then turns under voltage
@@ -38,7 +47,26 @@ namespace {
 using namespace program;
 
 constexpr double kVoltsPerCount = 5.0 / 65472.0;
-constexpr double kMissingAmplitude = 0.1; // [V]
+constexpr double kMissingAmplitude = 0.1;    // [V]
+constexpr double kProbeRatio = 1.5;          // the probe current against the test current...
+constexpr double kProbeRatioLow = 2.0 / 3.0; // ...or below it, when the drive has no room above
+constexpr double kProbeCeiling = 0.8 * kCommandLimit;
+
+// The rotor's angle from the angle the Hall signals show against the
+// vector at two currents (I and ratio x I, angles [rad]): the lag e at each
+// holds the same load, sin e1 = ratio sin e2, with e1 - e2 the shift seen.
+double AngleWithoutLag(double atTest, double atProbe, double ratio)
+{
+    const double shift = std::remainder(atTest - atProbe, 2.0 * std::numbers::pi);
+    const double lagAtProbe = std::atan(std::sin(shift) / (ratio - std::cos(shift)));
+    return atProbe - lagAtProbe;
+}
+
+// The mean direction of two angles [rad].
+double MeanAngle(double a, double b)
+{
+    return std::atan2(std::sin(a) + std::sin(b), std::cos(a) + std::cos(b));
+}
 
 class DetectHallGainOffsetTest final : public Program {
 public:
@@ -76,48 +104,29 @@ public:
             if (RampVoltage(fw, m_phase, m_voltage, Ticks(fw, 0.05)))
                 m_phase.Enter(kSettle);
             break;
-        case kSettle: {
-            // The current the start voltage drives becomes the current the
-            // current controller keeps while the vector turns: it rides over
-            // the inverter's dead time, which would make the rotor jerk.
-            const long n = Ticks(fw, 0.15), measure = Ticks(fw, 0.02);
-            if (m_phase.Ticks() > n - measure) {
-                m_current += CurrentMagnitude(fw) / static_cast<double>(measure);
-                m_currentAlong += fw.CurrentQ() / static_cast<double>(measure);
-            }
+        case kSettle:
+            Settle(fw);
+            break;
+        case kSweep:
+            Sweep(fw);
+            break;
+        case kPause: {
+            const long n = Ticks(fw, 0.2);
+            if (m_sweep == 1 && Probes())
+                fw.SetCurrent(m_current + (m_probeCurrent - m_current) * SmoothStep(m_phase.Ticks(), n / 2));
             if (m_phase.Ticks() >= n) {
-                if (CurrentFollowsVoltage())
-                    fw.SetCurrent(m_current);
-                m_phase.Enter(kForward);
-            }
-            break;
-        }
-        case kForward:
-        case kBackward: {
-            const long n = Ticks(fw, 1.0 * m_revolutions);
-            const double sweep = kTurn * m_revolutions * SmoothStep(m_phase.Ticks(), n);
-            const double turned = m_phase.Current() == kForward ? sweep : kTurn * m_revolutions - sweep;
-            fw.ImposeAngle(kRestAngle + turned);
-            Record(fw, turned);
-            if (m_phase.Ticks() >= n)
-                m_phase.Enter(m_phase.Current() == kForward ? kPause : kDone);
-            break;
-        }
-        case kPause:
-            if (m_phase.Ticks() >= Ticks(fw, 0.1)) {
                 m_previous.reset();
-                m_phase.Enter(kBackward);
+                ++m_sweep;
+                m_phase.Enter(kSweep);
             }
             break;
-        case kDone:
-            Evaluate(fw);
-            Finish(fw);
-            break;
+        }
         }
     }
 
 private:
-    enum { kRamp, kSettle, kForward, kPause, kBackward, kDone };
+    enum { kRamp, kSettle, kSweep, kPause };
+    static constexpr int kSweeps = 4; // forwards and back at the test current, then at the probe's
     static constexpr const char* kResults[] = {"ALPHA",  "KSLIP",     "SFTCWEAK", "AD3OFF",
                                                "AD6OFF", "SRECTCOMP", "SIN2REC",  "ZAOFF"};
 
@@ -125,6 +134,7 @@ private:
         double angle = 0.0;               // the rotor's electrical angle the vector asks for [rad]
         double hall[3] = {0.0, 0.0, 0.0}; // [counts]
         double weight = 0.0;              // angle travelled around this sample [rad]
+        int sweep = 0;
     };
 
     // At rest the current lies along the voltage that drives it; with two
@@ -132,6 +142,52 @@ private:
     // away. More than half of it along the voltage (within 60 degrees, half
     // way) tells the two apart.
     bool CurrentFollowsVoltage() const { return m_currentAlong > 0.5 * m_current; }
+
+    // Whether the last two sweeps run at the probe current (only under
+    // current control).
+    bool Probes() const { return m_probeCurrent > 0.0; }
+    static bool Forwards(int sweep) { return sweep % 2 == 0; }
+    int Turns(int sweep) const { return sweep < 2 ? m_revolutions : 1; }
+
+    void Settle(Firmware& fw)
+    {
+        // The current the start voltage drives becomes the current the
+        // current controller keeps while the vector turns: it rides over
+        // the inverter's dead time, which would make the rotor jerk.
+        const long n = Ticks(fw, 0.15), measure = Ticks(fw, 0.02);
+        if (m_phase.Ticks() > n - measure) {
+            m_current += CurrentMagnitude(fw) / static_cast<double>(measure);
+            m_currentAlong += fw.CurrentQ() / static_cast<double>(measure);
+        }
+        if (m_phase.Ticks() < n)
+            return;
+        if (CurrentFollowsVoltage()) {
+            fw.SetCurrent(m_current);
+            const double above = kProbeRatio * m_current;
+            m_probeCurrent = above <= kProbeCeiling ? above : kProbeRatioLow * m_current;
+        }
+        m_phase.Enter(kSweep);
+    }
+
+    void Sweep(Firmware& fw)
+    {
+        const double turns = Turns(m_sweep);
+        const long n = Ticks(fw, turns);
+        const double sweep = kTurn * turns * SmoothStep(m_phase.Ticks(), n);
+        const double turned = Forwards(m_sweep) ? sweep : kTurn * turns - sweep;
+        fw.ImposeAngle(kRestAngle + turned);
+        Record(fw, turned);
+        if (m_phase.Ticks() < n)
+            return;
+        const bool calibrated = m_sweep != 1 || Calibrate(fw);
+        if (!calibrated || m_sweep + 1 == kSweeps || (m_sweep == 1 && !Probes())) {
+            if (calibrated)
+                Publish(fw);
+            Finish(fw);
+            return;
+        }
+        m_phase.Enter(kPause);
+    }
 
     // Keeps a sample with the angle it stands for (trapezoidal weights).
     void Record(const Firmware& fw, double turned)
@@ -142,6 +198,7 @@ private:
         sample.hall[0] = fw.Adc(AdcChannel::HallA);
         sample.hall[1] = fw.Adc(AdcChannel::HallB);
         sample.hall[2] = fw.Adc(AdcChannel::HallC);
+        sample.sweep = m_sweep;
         if (m_previous) {
             const double step = std::abs(sample.angle - m_previous->angle);
             m_samples.back().weight += 0.5 * step;
@@ -151,32 +208,36 @@ private:
         m_previous = sample;
     }
 
-    void Evaluate(Firmware& fw)
+    // Offsets and gains from the two sweeps at the test current, and the
+    // check of the Hall order; false (the status set) when they fail.
+    bool Calibrate(Firmware& fw)
     {
-        double total = 0.0;
-        double mean[3] = {0, 0, 0}, c[3] = {0, 0, 0}, s[3] = {0, 0, 0};
+        double total[2] = {0, 0}, mean[3] = {0, 0, 0}, c[2][3] = {}, s[2][3] = {};
         for (const Sample& sample : m_samples) {
-            total += sample.weight;
+            const auto d = static_cast<std::size_t>(sample.sweep);
+            total[d] += sample.weight;
             for (int k = 0; k < 3; ++k) {
                 mean[k] += sample.hall[k] * sample.weight;
-                c[k] += sample.hall[k] * std::cos(sample.angle) * sample.weight;
-                s[k] += sample.hall[k] * std::sin(sample.angle) * sample.weight;
+                c[d][k] += sample.hall[k] * std::cos(sample.angle) * sample.weight;
+                s[d][k] += sample.hall[k] * std::sin(sample.angle) * sample.weight;
             }
         }
-        if (total <= 0.0) {
+        if (total[0] <= 0.0 || total[1] <= 0.0) {
             fw.SetVariable("WEAKINC", -1.0);
-            return;
+            return false;
         }
-        double amplitude[3], phase[3], offset[3], gain[3];
+        double phase[3];
         for (int k = 0; k < 3; ++k) {
-            offset[k] = std::round(mean[k] / total);
-            amplitude[k] = 2.0 * std::hypot(c[k], s[k]) / total;
-            phase[k] = std::atan2(s[k], c[k]);
-            if (amplitude[k] * kVoltsPerCount < kMissingAmplitude) {
+            m_offset[k] = std::round(mean[k] / (total[0] + total[1]));
+            const double forwards = 2.0 * std::hypot(c[0][k], s[0][k]) / total[0];
+            const double backwards = 2.0 * std::hypot(c[1][k], s[1][k]) / total[1];
+            const double amplitude = 0.5 * (forwards + backwards);
+            phase[k] = MeanAngle(std::atan2(s[0][k], c[0][k]), std::atan2(s[1][k], c[1][k]));
+            if (amplitude * kVoltsPerCount < kMissingAmplitude) {
                 fw.SetVariable("WEAKINC", -1.0);
-                return;
+                return false;
             }
-            gain[k] = std::round(std::min(65535.0, 268435456.0 / amplitude[k]));
+            m_gain[k] = std::round(std::min(65535.0, 268435456.0 / amplitude));
         }
         // B must follow A by a third of a revolution and C by two thirds.
         const double third = 2.0 * std::numbers::pi / 3.0;
@@ -184,17 +245,42 @@ private:
         const double cc = std::remainder(phase[2] - phase[0], 2.0 * std::numbers::pi);
         if (std::abs(b - third) > std::numbers::pi / 4.0 || std::abs(cc + third) > std::numbers::pi / 4.0) {
             fw.SetVariable("WEAKINC", -2.0);
-            return;
+            return false;
         }
-        // The angle between the rotor and the Hall angle the firmware will compute.
+        return true;
+    }
+
+    // The mean angle between the vector and the Hall angle the firmware
+    // computes with the new calibration, over one sweep [rad].
+    double VectorAgainstHalls(int sweep) const
+    {
         double x = 0.0, y = 0.0;
         for (const Sample& sample : m_samples) {
+            if (sample.sweep != sweep)
+                continue;
             const double hall =
-                Firmware::HallAngleOf(sample.hall, gain, offset) * (2.0 * std::numbers::pi / kTurn);
+                Firmware::HallAngleOf(sample.hall, m_gain, m_offset) * (2.0 * std::numbers::pi / kTurn);
             x += std::cos(sample.angle - hall) * sample.weight;
             y += std::sin(sample.angle - hall) * sample.weight;
         }
-        double alpha = std::round(std::atan2(y, x) * kTurn / (2.0 * std::numbers::pi));
+        return std::atan2(y, x);
+    }
+
+    // The angle between the rotor and the Hall angle [rad]: the lags of the
+    // two directions cancel as far as they reverse; the probe takes out the
+    // rest.
+    double RotorAgainstHalls() const
+    {
+        if (!Probes())
+            return MeanAngle(VectorAgainstHalls(0), VectorAgainstHalls(1));
+        const double ratio = m_probeCurrent / m_current;
+        return MeanAngle(AngleWithoutLag(VectorAgainstHalls(0), VectorAgainstHalls(2), ratio),
+                         AngleWithoutLag(VectorAgainstHalls(1), VectorAgainstHalls(3), ratio));
+    }
+
+    void Publish(Firmware& fw)
+    {
+        double alpha = std::round(RotorAgainstHalls() * kTurn / (2.0 * std::numbers::pi));
         if (alpha < 0.0)
             alpha += kTurn;
         if (alpha >= kTurn)
@@ -203,8 +289,8 @@ private:
         const int dbtth = static_cast<int>(std::clamp(fw.Register("DBTTH"), 0.0, 16.0));
         const double zeroOffset = std::round(signedAlpha / static_cast<double>(1 << dbtth));
 
-        const double values[] = {alpha,     gain[2], offset[2], offset[1],
-                                 offset[0], gain[0], gain[1],   zeroOffset};
+        const double values[] = {alpha,       m_gain[2], m_offset[2], m_offset[1],
+                                 m_offset[0], m_gain[0], m_gain[1],   zeroOffset};
         for (std::size_t k = 0; k < std::size(kResults); ++k)
             fw.SetVariable(kResults[k], values[k]);
         // The drive works with the new calibration at once.
@@ -219,7 +305,11 @@ private:
     double m_voltage = 0.0;      // [voltage command units]
     double m_current = 0.0;      // magnitude [current units]
     double m_currentAlong = 0.0; // its part along the voltage (q) [current units]
+    double m_probeCurrent = 0.0; // [current units], 0: no probe
     int m_revolutions = 1;
+    int m_sweep = 0;
+    double m_gain[3] = {0, 0, 0};
+    double m_offset[3] = {0, 0, 0};
     std::vector<Sample> m_samples;
     std::optional<Sample> m_previous;
 };

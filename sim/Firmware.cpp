@@ -413,6 +413,7 @@ bool Firmware::SwitchOn()
         m_on = true;
         m_tripped = false;
         m_plant.SetEnabled(true);
+        m_plant.SetBrake(false);
         ResetControllers();
         m_duty = {0.5, 0.5, 0.5};
         m_plant.SetDuties(0.5, 0.5, 0.5);
@@ -424,11 +425,17 @@ void Firmware::SwitchOff()
 {
     m_on = false;
     m_plant.SetEnabled(false);
+    m_plant.SetBrake(true);
     m_mode = ControlMode::Off;
     m_uq = m_ud = 0.0;
     m_uqCmd = m_udCmd = 0.0;
     m_iqRef = m_idRef = 0.0;
     m_profile.running = false;
+}
+
+void Firmware::HoldBrake()
+{
+    m_plant.SetBrake(true);
 }
 
 void Firmware::Trip(std::uint16_t bits)

@@ -135,6 +135,10 @@ public:
     bool SwitchOn();
     void SwitchOff(); // also sets the control mode to Off
     bool IsOn() const { return m_on; }
+    // The brake output releases the motor's brake while the power stage is
+    // on. A program that keeps the rotor where it stands may hold the brake
+    // engaged instead, as a load such as gravity would move it.
+    void HoldBrake();
     std::uint16_t Errors() const { return m_mer; } // "MER"
     // Sets error bits and switches the power stage off.
     void Trip(std::uint16_t bits);
@@ -190,7 +194,9 @@ public:
     // The rotor's electrical angle from the Halls: HallAngle() + "ALPHA".
     double ElectricalAngle() const;
     double Position() const { return m_position; } // motor [increments]
-    double Speed() const { return m_speed; }       // motor [increments per speed-loop period]
+    // Position increments per electrical turn (the Hall angle over "DBTTH").
+    double IncrementsPerTurn() const { return 65536.0 / static_cast<double>(1 << m_p.dbtth); }
+    double Speed() const { return m_speed; } // motor [increments per speed-loop period]
     double LoadPosition() const;
     double LoadSpeed() const;
 

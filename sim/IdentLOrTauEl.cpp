@@ -57,6 +57,7 @@ public:
         }
         if (!SwitchOn(fw))
             return;
+        fw.HoldBrake(); // the rotor stays put, whatever load pulls it
         fw.HoldLog();
         fw.ImposeAngle(kRestAngle);
         // An odd increment visits every angle, so the converter's steps average out.

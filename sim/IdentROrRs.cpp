@@ -50,6 +50,7 @@ public:
         }
         if (!SwitchOn(fw))
             return;
+        fw.HoldBrake(); // the rotor stays put, whatever load pulls it
         fw.HoldLog();
         fw.ImposeAngle(kRestAngle);
         fw.SetVoltage(0.0);

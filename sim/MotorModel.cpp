@@ -43,6 +43,7 @@ bool ReadPlant(const Json& plant, MotorModel& motor, std::string& problem)
                     ReadNumber(plant, "loadViscous", motor.loadViscous, true, problem) &&
                     ReadNumber(plant, "loadCoulomb", motor.loadCoulomb, true, problem) &&
                     ReadSigned(plant, "loadTorque", motor.loadTorque, problem) &&
+                    ReadNumber(plant, "brakeTorque", motor.brakeTorque, true, problem) &&
                     ReadNumber(plant, "thermalResistance", motor.thermalResistance, true, problem) &&
                     ReadNumber(plant, "thermalTimeConstant", motor.thermalTimeConstant, false, problem);
     if (!ok)

@@ -44,6 +44,9 @@ struct MotorModel {
     double loadViscous = 0.0; // load viscous friction [Nm s/rad]
     double loadCoulomb = 0.0; // load Coulomb friction [Nm]
     double loadTorque = 0.0;  // constant load torque, such as gravity [Nm]
+    // A spring-applied holding brake on the motor shaft: it holds while the
+    // drive's brake output is off (power stage off). 0: no brake.
+    double brakeTorque = 0.0; // [Nm]
     CouplingModel coupling;
 
     std::array<HallSensorModel, 3> halls{HallSensorModel{1.2, 2.48, 30.0}, HallSensorModel{1.25, 2.5, 151.0},

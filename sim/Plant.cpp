@@ -510,7 +510,7 @@ void Plant::StepSingleMass(double torque)
 {
     const MotorModel& m = m_motor;
     const double drive = torque - m.loadTorque - m_viscousTotal * m_omegaM;
-    const double next = AdvanceSpeed(m_omegaM, drive, m_coulombTotal, m_stepOverInertia);
+    const double next = AdvanceSpeed(m_omegaM, drive, m_coulombTotal + BrakeHolding(), m_stepOverInertia);
     m_thetaM += 0.5 * (m_omegaM + next) * m_h;
     m_omegaM = next;
     m_thetaL = m_thetaM;
@@ -534,8 +534,8 @@ void Plant::StepMechanics(double torque)
     for (int k = 0; k < steps; ++k) {
         const double shaft =
             m.coupling.stiffness * (m_thetaM - m_thetaL) + m.coupling.damping * (m_omegaM - m_omegaL);
-        const double motorNext =
-            AdvanceSpeed(m_omegaM, torque - shaft - m.viscous * m_omegaM, m.coulomb, dt / m.Jm);
+        const double motorNext = AdvanceSpeed(m_omegaM, torque - shaft - m.viscous * m_omegaM,
+                                              m.coulomb + BrakeHolding(), dt / m.Jm);
         const double loadNext = AdvanceSpeed(m_omegaL, shaft - m.loadTorque - m.loadViscous * m_omegaL,
                                              m.loadCoulomb, dt / m.Jload);
         m_omegaM = motorNext;

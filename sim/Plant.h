@@ -88,6 +88,24 @@ public:
     // flow on through the free-wheeling diodes until they reach zero).
     void SetEnabled(bool on);
     bool Enabled() const { return m_enabled; }
+    // The motor's holding brake (if it has one), engaged by default: the
+    // drive's brake output releases it while the power stage is on. It
+    // engages at once and lets go a release time after its output turns on,
+    // as a spring-applied brake does.
+    void SetBrake(bool engaged)
+    {
+        if (!engaged && m_brakeEngaged)
+            m_brakeReleasedAt = m_time + kBrakeReleaseTime;
+        m_brakeEngaged = engaged;
+    }
+    bool BrakeEngaged() const { return m_brakeEngaged || m_time < m_brakeReleasedAt; }
+    // At rest with no torque but the load's, which the friction and the
+    // brake hold: nothing moves until the power stage switches on.
+    bool HeldAtRest() const
+    {
+        return m_omegaM == 0.0 && m_omegaL == 0.0 &&
+               std::abs(m_motor.loadTorque) <= m_coulombTotal + BrakeHolding();
+    }
     // Duty cycles of the three legs for the next periods, each 0 to 1.
     void SetDuties(double a, double b, double c)
     {
@@ -190,6 +208,8 @@ private:
     // Turns the electrical angle by the rotation (c, s).
     void RotateElectricalAngle(double c, double s);
     void StepTemperatures();
+    // The holding torque of the brake as it stands [Nm].
+    double BrakeHolding() const { return BrakeEngaged() ? m_motor.brakeTorque : 0.0; }
     // The currents of the inverter legs in the middle of the period under
     // the given average pole voltages.
     void MidPeriodLegCurrents(double poleA, double poleB, double poleC, double omegaE, double& legA,
@@ -246,6 +266,9 @@ private:
 
     // inverter
     bool m_enabled = false;
+    bool m_brakeEngaged = true;
+    double m_brakeReleasedAt = 0.0;                   // [s]
+    static constexpr double kBrakeReleaseTime = 0.08; // [s]
     std::array<double, 3> m_duty{0.5, 0.5, 0.5};
     double m_bus = 48.0;
     double m_busCurrent = 0.0;

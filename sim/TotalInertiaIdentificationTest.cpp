@@ -2,10 +2,10 @@
 // of the test current "In1" up to the speed limit "LimitSpeedMax", then
 // brakes it with the same current reversed. The position is taken every
 // current-loop period; a parabola fitted over the same speed band of each
-// phase (20 % to 90 % of the peak, the current settled at its reference)
-// gives the two accelerations. With the torque T and a constant disturbance
-// D (friction, a load such as gravity), J a_up = T - D and J a_down = -T - D,
-// so J = T / ((a_up - a_down) / 2): the disturbance drops out.
+// phase (20 % to 90 % of the peak, the current settled at its reference), beside the ripple of the Hall
+// sensors' angle error, gives the two accelerations. With the torque T and a constant disturbance D
+// (friction, a load such as gravity), J a_up = T - D and J a_down = -T - D, so J = T / ((a_up - a_down) / 2):
+// the disturbance drops out.
 //
 // The acceleration stops early when the voltage runs out (back-EMF); the
 // speed band is then taken below the speed reached.
@@ -24,7 +24,9 @@
 #include "Programs.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <numbers>
 #include <vector>
 
 namespace {
@@ -46,26 +48,73 @@ constexpr std::size_t kMinPoints = 20;  // current-loop periods in a speed band
 
 enum Failure { kBackwards = -1, kNoTorque = -2, kNoSpeed = -3 };
 
-// Least-squares parabola through equally spaced samples: the second
-// derivative [per sample squared].
-double FitAcceleration(const std::vector<double>& p, std::size_t first, std::size_t last)
+// Solves the normal equations a x = b of a small least-squares fit
+// (Gaussian elimination with partial pivoting); false when singular.
+template <std::size_t N>
+bool SolveNormalEquations(std::array<std::array<double, N>, N> a, std::array<double, N> b,
+                          std::array<double, N>& x)
 {
-    const double n = static_cast<double>(last - first + 1);
-    const double mid = 0.5 * static_cast<double>(first + last);
-    double s2 = 0.0, s4 = 0.0, sy = 0.0, st2y = 0.0;
-    for (std::size_t k = first; k <= last; ++k) {
-        const double t = static_cast<double>(k) - mid;
-        s2 += t * t;
-        s4 += t * t * t * t;
-        sy += p[k];
-        st2y += t * t * p[k];
+    for (std::size_t col = 0; col < N; ++col) {
+        std::size_t pivot = col;
+        for (std::size_t row = col + 1; row < N; ++row)
+            if (std::abs(a[row][col]) > std::abs(a[pivot][col]))
+                pivot = row;
+        if (std::abs(a[pivot][col]) < 1e-12 * std::abs(a[0][0]))
+            return false;
+        std::swap(a[col], a[pivot]);
+        std::swap(b[col], b[pivot]);
+        for (std::size_t row = col + 1; row < N; ++row) {
+            const double f = a[row][col] / a[col][col];
+            for (std::size_t k = col; k < N; ++k)
+                a[row][k] -= f * a[col][k];
+            b[row] -= f * b[col];
+        }
     }
-    // On a centred grid the odd sums vanish and the normal equations for
-    // the constant and the square term stand alone: [n s2; s2 s4] [c0 c2] = [sy st2y].
-    const double det = n * s4 - s2 * s2;
-    if (det == 0.0)
+    for (std::size_t col = N; col-- > 0;) {
+        double sum = b[col];
+        for (std::size_t k = col + 1; k < N; ++k)
+            sum -= a[col][k] * x[k];
+        x[col] = sum / a[col][col];
+    }
+    return true;
+}
+
+// The harmonics of the electrical angle stand apart from a parabola over a
+// few electrical turns only: this many at least.
+constexpr double kMinTurnsForHarmonics = 2.0;
+
+// Least-squares parabola through equally spaced positions: the second
+// derivative [per sample squared]. Over a few electrical turns the first two
+// harmonics of the electrical angle are fitted beside it: the position the
+// Hall sensors give carries their angle error (sensors not a third of a
+// turn apart, unequal gains), which repeats with the angle and would
+// otherwise bend the parabola.
+double FitAcceleration(const std::vector<double>& p, std::size_t first, std::size_t last,
+                       double incrementsPerTurn)
+{
+    constexpr std::size_t kTerms = 7; // 1, t, t^2, cos and sin of the angle and of twice it
+    const bool harmonics = std::abs(p[last] - p[first]) >= kMinTurnsForHarmonics * incrementsPerTurn;
+    const std::size_t terms = harmonics ? kTerms : 3;
+    const double mid = 0.5 * static_cast<double>(first + last);
+    const double half = std::max(1.0, 0.5 * static_cast<double>(last - first));
+    std::array<std::array<double, kTerms>, kTerms> a{};
+    std::array<double, kTerms> b{}, x{};
+    for (std::size_t i = terms; i < kTerms; ++i)
+        a[i][i] = 1.0; // the terms left out stay at zero
+    for (std::size_t k = first; k <= last; ++k) {
+        const double t = (static_cast<double>(k) - mid) / half;
+        const double angle = p[k] * (2.0 * std::numbers::pi / incrementsPerTurn);
+        const std::array<double, kTerms> row = {
+            1.0, t, t * t, std::cos(angle), std::sin(angle), std::cos(2.0 * angle), std::sin(2.0 * angle)};
+        for (std::size_t i = 0; i < terms; ++i) {
+            for (std::size_t j = 0; j < terms; ++j)
+                a[i][j] += row[i] * row[j];
+            b[i] += row[i] * (p[k] - p[first]);
+        }
+    }
+    if (!SolveNormalEquations(a, b, x))
         return 0.0;
-    return 2.0 * (n * st2y - s2 * sy) / det;
+    return 2.0 * x[2] / (half * half);
 }
 
 class TotalInertiaIdentificationTest final : public Program {
@@ -245,8 +294,8 @@ private:
             return;
         }
         // [increments per current-loop period squared]
-        const double up = FitAcceleration(m_positions, upFirst, upLast);
-        const double down = FitAcceleration(m_positions, downFirst, downLast);
+        const double up = FitAcceleration(m_positions, upFirst, upLast, fw.IncrementsPerTurn());
+        const double down = FitAcceleration(m_positions, downFirst, downLast, fw.IncrementsPerTurn());
         if (!(up > 0.0 && down < 0.0)) {
             Fail(fw, kNoSpeed);
             return;

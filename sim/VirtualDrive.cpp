@@ -75,8 +75,7 @@ void VirtualDrive::AdvanceTo(double now)
     if (!(now > fw.Time()) || !std::isfinite(now))
         return;
     // Nothing moves while the drive idles with the power stage off: skip ahead.
-    if (!m_program && !fw.IsOn() && m_plant->MotorSpeed() == 0.0 && m_plant->LoadSpeed() == 0.0 &&
-        now - fw.Time() > kIdleSkip) {
+    if (!m_program && !fw.IsOn() && m_plant->HeldAtRest() && now - fw.Time() > kIdleSkip) {
         const double skip = std::floor((now - fw.Time() - kIdleSkip) / period) * period;
         fw.SkipTime(skip);
     }

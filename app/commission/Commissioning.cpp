@@ -459,15 +459,16 @@ bool Commissioning::FollowRun(DialogDriver& d, const std::string& label,
     return !Failed();
 }
 
-// The resistance and inductance are measured with 60 % of the motor's
+// Every test that takes a test current runs with 60 % of the motor's
 // nominal current, as far as the drive allows (a little below its largest
 // value, which the edit would take as beyond it once shown in its unit):
-// enough that the drive's dead time weighs little, and never more than the
-// motor takes for long.
+// enough that the drive's dead time weighs little and the field carries a
+// heavy rotor or a load such as gravity, and never more than the motor
+// takes for long.
 void Commissioning::TypeTestCurrent(DialogDriver& d)
 {
     const CMC_Setup* s = SetupOf(d);
-    if (d.TemplateId() != CTestRL::kTemplateId || !d.IsEnabled(kTestCurrentEdit))
+    if (!d.IsEnabled(kTestCurrentEdit))
         return;
     const double largest = 0.99 * s->FindParameter("TestCurrent")->GetMaxInBaseUnit();
     Type(d, kTestCurrentEdit, s, "TestCurrent", std::min(0.6 * Base(s, "In"), largest));

@@ -31,10 +31,11 @@ namespace simtest {
 // The motor files of the library, the reference motor first.
 inline const std::vector<std::string>& LibraryMotorFiles()
 {
-    static const std::vector<std::string> files = {"reference-servo-200W.json", "small-24V-60W.json",
-                                                   "servo-48V-400W.json",       "servo-320V-1kW.json",
-                                                   "high-inductance-48V.json",  "salient-ipm-48V-500W.json",
-                                                   "delta-48V-250W.json",       "gimbal-24V-14pp.json"};
+    static const std::vector<std::string> files = {
+        "reference-servo-200W.json",    "small-24V-60W.json",        "servo-48V-400W.json",
+        "servo-320V-1kW.json",          "high-inductance-48V.json",  "hub-48V-350W.json",
+        "vertical-axis-48V-brake.json", "salient-ipm-48V-500W.json", "delta-48V-250W.json",
+        "gimbal-24V-14pp.json"};
     return files;
 }
 
@@ -175,6 +176,13 @@ inline void DesignLoops(CMC_Setup& setup)
     Recompute(setup);
 }
 
+// A test current of 60 % of the motor's nominal one, as far as the drive allows.
+inline void TypeTestCurrent(CMC_Setup& setup, const std::string& file)
+{
+    CMC_Parameter* current = setup.FindParameter("TestCurrent");
+    current->SetValueInBaseUnit(std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
+}
+
 // The setup a user has typed from a motor file's datasheet (its
 // "parameters"), the rest the reference drive's: the Hall registers are
 // still the reference drive's, the loops not designed, the test current 60 %
@@ -185,8 +193,7 @@ inline std::unique_ptr<CMC_Setup> DatasheetSetup(const std::string& file)
     TypeDatasheet(*setup, file,
                   {"pp", "Resolution", "MotorPhaseConnectionType", "R", "L", "K", "Jm", "In", "ImaxM"});
     Recompute(*setup);
-    CMC_Parameter* current = setup->FindParameter("TestCurrent");
-    current->SetValueInBaseUnit(std::min(0.6 * MotorFileParameter(file, "In"), current->GetMaxInBaseUnit()));
+    TypeTestCurrent(*setup, file);
     return setup;
 }
 

@@ -132,8 +132,9 @@ TEST_F(CurrentTuningProgram, DesignedStepFollowsTheModelWithTheOnePeriodDelay)
     for (const std::string& file : LibraryMotorFiles()) {
         SCOPED_TRACE(file);
         const MotorModel motor = LoadMotor(file);
-        // The inverter's dead time at one counter step: the model has no dead time.
-        auto setup = SetupFor(file, {{"DBT", 257.0}});
+        // The inverter's dead time at one counter step: the model has no
+        // dead time. R and L as their test finds them (a datasheet's may be off).
+        auto setup = SetupFor(file, {{"DBT", 257.0}, {"R", motor.R}, {"L", 0.5 * (motor.Ld + motor.Lq)}});
         const double current = std::trunc(Internal(*setup, "TestCurrent"));
         double flag = 0.0, startVoltage = 0.0;
         const Rows rows =
@@ -452,7 +453,7 @@ TEST_F(ProfileTuningProgram, NotchAtTheCouplingsResonanceLetsTheSpeedLoopRun)
     ASSERT_EQ(ringing.speedError.size(), 900u);
     const double resonance = PeakFrequency(ringing.speedError, kPeriod, 200.0, 999.0);
     EXPECT_NEAR(resonance, 585.0, 25.0);
-    EXPECT_GT(Amplitude(ringing.speedError, kPeriod, resonance), 1.0); // [increments per period]
+    EXPECT_GT(Amplitude(ringing.speedError, kPeriod, resonance), 0.8); // [increments per period]
     EXPECT_GT(Amplitude(ringing.current, kPeriod, resonance), 2000.0); // [current units]
 
     const Outcome notched = run(designed / 5.0, kCurrentReference, resonance);
