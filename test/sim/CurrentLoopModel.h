@@ -17,14 +17,17 @@ namespace simtest {
 // units): the PI with the setup's gains on the winding of the setup's R and L
 // (a delta's phase: a third of each), its output acting at once or, as the
 // drive does, one period later. The inverter's dead time takes deadVolts off
-// the voltage along the current's direction (judged at mid-period).
+// the voltage along the current's direction (judged at mid-period). The
+// winding's inductance is `inductance` when given: the step runs along the
+// rotor's flux, where a salient motor has Ld, less than the mean the setup
+// holds and the gains are designed for.
 inline std::vector<double> ModelStep(CMC_Setup& setup, double step, int samples, bool delayed,
-                                     double deadVolts = 0.0)
+                                     double deadVolts = 0.0, double inductance = 0.0)
 {
     const double phases =
         setup.GetParameterValueInInternalUnit("MotorPhaseConnectionType") == 1.0 ? 3.0 : 1.0;
     const double r = setup.GetParameterValueInBaseUnit("R") / phases;
-    const double l = setup.GetParameterValueInBaseUnit("L") / phases;
+    const double l = (inductance > 0.0 ? inductance : setup.GetParameterValueInBaseUnit("L")) / phases;
     const double ts = CurrentLoopPeriod(&setup);
     const double decay = std::exp(-r * ts / l);
     const double halfDecay = std::exp(-0.5 * r * ts / l);
