@@ -12,6 +12,8 @@ constexpr double kStandsOut = 3.0;    // times the floor
 constexpr std::size_t kStretch = 128; // samples the spectrum is averaged over
 constexpr double kWorthANotch = 0.1;  // [rpm]
 constexpr double kSpectrumStep = 5.0; // [Hz]
+constexpr double kLowSide = 0.75;     // a resonance's spectrum has fallen this far below it...
+constexpr double kFallen = 0.5;       // ...to this fraction of its peak
 
 double Nyquist(const SpeedError& e)
 {
@@ -62,6 +64,13 @@ double Line(const SpeedError& e, double hz)
     return AveragedAmplitude(e.error, e.period, hz, kStretch);
 }
 
+// A peak whose spectrum has not fallen on its low side is the tail of the
+// profile's own error (the largest at the band's low edge), not a resonance.
+bool Isolated(const SpeedError& e, double hz, double amplitude)
+{
+    return Line(e, kLowSide * hz) < kFallen * amplitude;
+}
+
 ResonanceCheck FindResonance(const SpeedError& e, double bandwidthHz)
 {
     ResonanceCheck check;
@@ -70,15 +79,28 @@ ResonanceCheck FindResonance(const SpeedError& e, double bandwidthHz)
         return check;
     check.searched = true;
     std::vector<double> spectrum;
-    for (double hz = std::ceil(from); hz <= to; hz += 1.0) {
+    for (double hz = std::ceil(from); hz <= to; hz += 1.0)
         spectrum.push_back(Line(e, hz));
-        if (spectrum.back() > check.peak) {
-            check.peak = spectrum.back();
+    check.floor = Median(spectrum);
+    // The largest line standing out of the floor at an isolated local
+    // maximum; without one, the largest line.
+    const double standsOut = kStandsOut * check.floor;
+    for (std::size_t k = 0; k < spectrum.size(); ++k) {
+        const double hz = std::ceil(from) + static_cast<double>(k);
+        const bool localMaximum = (k == 0 || spectrum[k] >= spectrum[k - 1]) &&
+                                  (k + 1 == spectrum.size() || spectrum[k] >= spectrum[k + 1]);
+        const bool larger = spectrum[k] > check.peak;
+        if (localMaximum && spectrum[k] > standsOut && (larger || !check.found) &&
+            Isolated(e, hz, spectrum[k])) {
+            check.found = true;
+            check.peak = spectrum[k];
+            check.frequency = hz;
+        } else if (!check.found && larger) {
+            check.peak = spectrum[k];
             check.frequency = hz;
         }
     }
-    check.floor = Median(spectrum);
-    check.found = check.peak > kStandsOut * check.floor && check.peak > kWorthANotch;
+    check.found = check.found && check.peak > kWorthANotch;
     check.rmsBefore = Rms(e.error);
     return check;
 }

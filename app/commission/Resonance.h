@@ -20,7 +20,8 @@ SpeedError ProfileSpeedError(const std::vector<std::vector<double>>& log);
 
 // The largest peak of the averaged spectrum from above the loop's bandwidth
 // (and 100 Hz) up to near the Nyquist frequency; found when it stands out of
-// the floor (the median amplitude) by a factor of three, and is worth a notch.
+// the floor (the median amplitude) by a factor of three, the spectrum has
+// fallen to half of it a quarter below its frequency, and it is worth a notch.
 ResonanceCheck FindResonance(const SpeedError& error, double bandwidthHz);
 // The amplitude at the resonance and the RMS of the error, before and with the notch.
 void MeasureNotch(ResonanceCheck& check, const SpeedError& before, const SpeedError& after);
