@@ -10,6 +10,7 @@
 #include "DriveClock.h"
 #include "Helpers.h"
 #include "MotorEditor.h"
+#include "RotatingVoltageResponse.h"
 #include "TestCurrent.h"
 #include "TestDlg.h"
 #include "TestHallSignals.h"
@@ -254,8 +255,46 @@ void Commissioning::PickMotor(DialogDriver& d)
     m_datasheet = record->parameters;
 }
 
+namespace {
+
+// The test current the engineer types [A]: 60 % of the motor's nominal
+// current, as far as the drive allows (a little below its largest value,
+// which the edit would take as beyond it once shown in its unit): enough
+// that the drive's dead time weighs little and the field carries a heavy
+// rotor or a load such as gravity, and never more than the motor takes for
+// long.
+double TestCurrentFor(const CMC_Setup& setup)
+{
+    return std::min(0.6 * Base(&setup, "In"), 0.99 * setup.FindParameter("TestCurrent")->GetMaxInBaseUnit());
+}
+
+// Why the drive cannot test the motor, or empty: a PWM ripple larger than
+// half the test current makes the current change sign within each period,
+// so no test holds it steady and the dead time reads as resistance.
+std::string RippleOutweighsTheTestCurrent(const CMC_Setup& setup)
+{
+    const double star = Base(&setup, "L") / (Base(&setup, "MotorPhaseConnectionType") == 1.0 ? 3.0 : 1.0);
+    const double ripple = PwmRippleCurrent(Base(&setup, "Vdc"), 1.0 / Base(&setup, "PWM_freq"), star);
+    const double halfCurrent = 0.5 * TestCurrentFor(setup);
+    if (!(halfCurrent <= ripple))
+        return {};
+    std::ostringstream text;
+    text.precision(2);
+    text << std::fixed << "the drive cannot test this motor: the PWM ripple of its inductance (" << star * 1e6
+         << " \u00b5H) is " << ripple << " A, more than half the test current (" << halfCurrent
+         << " A) the drive and the motor allow, so the current changes sign within each PWM period and no "
+            "test holds it steady. A drive with a higher PWM frequency or a lower supply voltage is needed.";
+    return text.str();
+}
+
+} // namespace
+
 void Commissioning::RunMotorTests(DialogDriver& d)
 {
+    if (const std::string why = RippleOutweighsTheTestCurrent(*SetupOf(d)); !why.empty()) {
+        Fail("Motor Setup", why);
+        return;
+    }
     Identify(d, kPhasesButton, kPhasesTest, 1);
     m_hallsCalibrated = false;
     Identify(d, kHallSignalsButton, kHallSignalsTest, 1);
@@ -459,19 +498,13 @@ bool Commissioning::FollowRun(DialogDriver& d, const std::string& label,
     return !Failed();
 }
 
-// Every test that takes a test current runs with 60 % of the motor's
-// nominal current, as far as the drive allows (a little below its largest
-// value, which the edit would take as beyond it once shown in its unit):
-// enough that the drive's dead time weighs little and the field carries a
-// heavy rotor or a load such as gravity, and never more than the motor
-// takes for long.
+// Every test that takes a test current runs with the same one.
 void Commissioning::TypeTestCurrent(DialogDriver& d)
 {
     const CMC_Setup* s = SetupOf(d);
     if (!d.IsEnabled(kTestCurrentEdit))
         return;
-    const double largest = 0.99 * s->FindParameter("TestCurrent")->GetMaxInBaseUnit();
-    Type(d, kTestCurrentEdit, s, "TestCurrent", std::min(0.6 * Base(s, "In"), largest));
+    Type(d, kTestCurrentEdit, s, "TestCurrent", TestCurrentFor(*s));
 }
 
 // The Hall signals turn with the field the test imposes; the user watches

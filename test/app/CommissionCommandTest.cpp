@@ -125,6 +125,20 @@ TEST_F(CommissionCommand, CommissionsTheHighInductanceMotorOnALowerSupply)
     EXPECT_NEAR((*inertia)["runs"][0].get<double>(), 1.8e-4, 0.02 * 1.8e-4);
 }
 
+// A motor whose PWM ripple outweighs the test current is refused before any
+// test turns it, with the reason; no setup is written.
+TEST_F(CommissionCommand, RefusesAMotorTheDriveCannotTestSayingWhy)
+{
+    const CliRun run = Velmaro({"commission", "--setup", copy, "--motor",
+                                (fs::path(DataDirectory()) / "motors/low-inductance-24V-400W.json").string(),
+                                "-o", Output()});
+    EXPECT_NE(run.code, 0);
+    EXPECT_NE(run.err.find("failed in Motor Setup: the drive cannot test this motor: the PWM ripple"),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(Output()));
+}
+
 // The supply and the board are the drive's, from its drive file: the supply
 // detection finds the drive's 40 V whatever the setup says, and a setup that
 // believes in another bus divider reads the bus as wrongly as a real drive.
