@@ -46,6 +46,10 @@ constexpr int kTestCurrentEdit = 1005;
 // The drive's clock per request: coarse for the tests, fine for the Hall
 // signals, which are watched as they turn.
 constexpr double kStep = 0.02, kHallStep = 0.002;
+// The inertia test's ramp to its speed limit lasts at least this long with
+// the datasheet's rotor inertia alone [s]: shorter, the Hall sensors' noise
+// on the few positions it takes spoils the acceleration's fit.
+constexpr double kMinInertiaRamp = 0.004;
 
 std::string Percent(double fraction)
 {
@@ -459,19 +463,33 @@ bool Commissioning::FollowRun(DialogDriver& d, const std::string& label,
     return !Failed();
 }
 
+// The current that takes the motor's own rotor to the inertia test's speed
+// limit in the shortest ramp that test fits well [A]. The load only makes
+// the ramp longer.
+namespace {
+double InertiaRampCurrent(const CMC_Setup* s)
+{
+    return Base(s, "Jm") * Base(s, "TestMaxSpeed") / (Base(s, "K") * kMinInertiaRamp);
+}
+} // namespace
+
 // Every test that takes a test current runs with 60 % of the motor's
 // nominal current, as far as the drive allows (a little below its largest
 // value, which the edit would take as beyond it once shown in its unit):
 // enough that the drive's dead time weighs little and the field carries a
 // heavy rotor or a load such as gravity, and never more than the motor
-// takes for long.
+// takes for long. The inertia test takes less where that current would
+// spin a light rotor up within a few milliseconds.
 void Commissioning::TypeTestCurrent(DialogDriver& d)
 {
     const CMC_Setup* s = SetupOf(d);
     if (!d.IsEnabled(kTestCurrentEdit))
         return;
     const double largest = 0.99 * s->FindParameter("TestCurrent")->GetMaxInBaseUnit();
-    Type(d, kTestCurrentEdit, s, "TestCurrent", std::min(0.6 * Base(s, "In"), largest));
+    double current = std::min(0.6 * Base(s, "In"), largest);
+    if (d.TemplateId() == CTotalInertiaTest::kTemplateId)
+        current = std::min(current, InertiaRampCurrent(s));
+    Type(d, kTestCurrentEdit, s, "TestCurrent", current);
 }
 
 // The Hall signals turn with the field the test imposes; the user watches
