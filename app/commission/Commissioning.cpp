@@ -47,6 +47,10 @@ constexpr int kTestCurrentEdit = 1005;
 // The drive's clock per request: coarse for the tests, fine for the Hall
 // signals, which are watched as they turn.
 constexpr double kStep = 0.02, kHallStep = 0.002;
+// The inertia test's ramp to its speed limit lasts at least this long with
+// the datasheet's rotor inertia alone [s]: shorter, the Hall sensors' noise
+// on the few positions it takes spoils the acceleration's fit.
+constexpr double kMinInertiaRamp = 0.004;
 
 std::string Percent(double fraction)
 {
@@ -498,13 +502,20 @@ bool Commissioning::FollowRun(DialogDriver& d, const std::string& label,
     return !Failed();
 }
 
-// Every test that takes a test current runs with the same one.
+// Every test that takes a test current runs with the same one, but for the
+// inertia test where that current would spin a light rotor up within a few
+// milliseconds: the motor's own rotor reaches the test's speed limit in the
+// shortest ramp that test fits well (the load only makes the ramp longer).
 void Commissioning::TypeTestCurrent(DialogDriver& d)
 {
     const CMC_Setup* s = SetupOf(d);
     if (!d.IsEnabled(kTestCurrentEdit))
         return;
-    Type(d, kTestCurrentEdit, s, "TestCurrent", TestCurrentFor(*s));
+    double current = TestCurrentFor(*s);
+    if (d.TemplateId() == CTotalInertiaTest::kTemplateId)
+        current =
+            std::min(current, Base(s, "Jm") * Base(s, "TestMaxSpeed") / (Base(s, "K") * kMinInertiaRamp));
+    Type(d, kTestCurrentEdit, s, "TestCurrent", current);
 }
 
 // The Hall signals turn with the field the test imposes; the user watches
