@@ -66,16 +66,15 @@ ResistanceInductance IdentifyRL(const MotorModel& motor, const std::string& file
     ResistanceInductance out;
     out.R = (u[0] - u[1]) / (i[0] - i[1]) / VoltageCommandScale(s) * CurrentScale(s);
 
-    const LogRequest log = Log({"IQ", "ID"}, 400, false);
+    const LogRequest log = Log({"IQ", "ID", "THTST"}, 400, false);
     host.Run("Ident_L_or_Tau_el", {{"In1", current}}, &log);
     const double increment = host.Variable("TINCTST");
     const double voltage = host.Variable("var_i1");
-    const auto rows = Upload(host);
-    double power = 0.0;
-    for (const auto& row : rows)
-        power += (row[0] * row[0] + row[1] * row[1]) / static_cast<double>(rows.size());
+    RotatingVoltageResponse response;
+    for (const auto& row : Upload(host))
+        response.Add(row[0], row[1], row[2]);
     const double omega = kTwoPi * increment / (CurrentLoopPeriod(s) * 65535.0);
-    const auto axes = AxisInductancesFrom({ColumnMean(rows, 0), ColumnMean(rows, 1), power}, voltage, omega);
+    const auto axes = response.Inductances(voltage, omega);
     out.L = axes ? axes->Mean() * CurrentScale(s) / VoltageCommandScale(s) : 0.0;
     if (motor.delta) {
         out.R *= 3.0;

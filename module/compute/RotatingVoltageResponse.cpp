@@ -1,44 +1,53 @@
 #include "RotatingVoltageResponse.h"
 
-#include <algorithm>
 #include <cmath>
-#include <complex>
+#include <numbers>
 
 namespace {
 
 using Complex = std::complex<double>;
 
-// A and B with midpoint m and |A|^2 + |B|^2 = 2 s both lie on the circle of
-// admittances 1 / (R + jX) for one R (centre and radius 1 / 2R on the real
-// axis): their half difference is perpendicular to m less the centre.
-Complex HalfDifference(Complex m, double s)
+// The frame angle at which the preliminary positioning leaves the rotor's
+// flux on the frame's q axis, and a whole turn [angle units].
+constexpr double kRestAngle = -16383.0;
+constexpr double kTurn = 65536.0;
+
+// The inductance of an axis of impedance `impedance` at `omega`; none when
+// it holds no inductive part.
+std::optional<double> InductanceOf(Complex impedance, double omega)
 {
-    const double size = std::sqrt(std::max(0.0, s - std::norm(m)));
-    if (m.real() <= 0.0) // no loss: the circle is the imaginary axis
-        return Complex(0.0, size);
-    const Complex fromCentre = m - s / (2.0 * m.real());
-    const double length = std::abs(fromCentre);
-    if (length == 0.0)
-        return Complex(0.0, size);
-    return Complex(0.0, 1.0) * fromCentre * (size / length);
+    const double inductance = impedance.imag() / omega;
+    if (!std::isfinite(inductance) || inductance <= 0.0)
+        return std::nullopt;
+    return inductance;
 }
 
 } // namespace
 
-std::optional<AxisInductances> AxisInductancesFrom(const RotatingVoltageMeans& means, double voltage,
-                                                   double omega)
+void RotatingVoltageResponse::Add(double inPhase, double lagging, double frameAngle)
 {
-    if (!(voltage > 0.0) || !(omega > 0.0) || !(means.lagging > 0.0) || !std::isfinite(means.inPhase) ||
-        !std::isfinite(means.power))
+    // The frame's q axis lies on the rotor's d axis at the rest angle: the
+    // current in the rotor's axes (d real, q imaginary).
+    const Complex turn = std::polar(1.0, 2.0 * std::numbers::pi * (frameAngle - kRestAngle) / kTurn);
+    const Complex current = Complex(inPhase, -lagging) * turn;
+    // The voltage is U cos(angle) on d and U sin(angle) on q.
+    m_d += current.real() * std::conj(turn);
+    m_q += current.imag() * std::conj(turn) * Complex(0.0, 1.0);
+    ++m_samples;
+}
+
+std::optional<AxisInductances> RotatingVoltageResponse::Inductances(double voltage, double omega) const
+{
+    if (m_samples == 0 || !(voltage > 0.0) || !(omega > 0.0))
         return std::nullopt;
-    // The current lags: admittance = (in phase - j lagging) / U.
-    const Complex mean = Complex(means.inPhase, -means.lagging) / voltage;
-    const Complex half = HalfDifference(mean, means.power / (voltage * voltage));
-    const double a = (1.0 / (mean + half)).imag() / omega;
-    const double b = (1.0 / (mean - half)).imag() / omega;
-    if (!std::isfinite(a) || !std::isfinite(b) || a <= 0.0 || b <= 0.0)
+    const double scale = 2.0 / (static_cast<double>(m_samples) * voltage);
+    const Complex zd = 1.0 / (m_d * scale);
+    const Complex zq = 1.0 / (m_q * scale);
+    const auto d = InductanceOf(zd, omega);
+    const auto q = InductanceOf(zq, omega);
+    if (!d || !q)
         return std::nullopt;
-    return AxisInductances{std::min(a, b), std::max(a, b)};
+    return AxisInductances{*d, *q, (zq.real() - zd.real()) / zq.imag()};
 }
 
 double PwmRippleCurrent(double vdc, double pwmPeriod, double starInductance)

@@ -35,6 +35,9 @@ constexpr const char* kInductanceTooLow =
     "The computed inductivity is less than the possible minimum value of 50 \u00b5H.";
 constexpr const char* kInductanceTooHigh =
     "The computed inductivity is greater than the possible maximum value of 1 H.";
+constexpr const char* kShaftMoves =
+    "The shaft moves with the L test's current: a load resonating near the test frequency disturbs the "
+    "inductivity. Uncouple the load or block the shaft, then repeat the test.";
 
 constexpr int kREdit = 1002;
 constexpr int kLEdit = 1003;
@@ -135,31 +138,35 @@ void CTestRL::LaunchResistanceRun(int current, double reftst, double rinctst, in
         RearmPoll(*this);
 }
 
-bool CTestRL::UploadLogMeans(LogMeans& means)
+bool CTestRL::UploadLog(std::vector<std::vector<double>>& points)
 {
     if (!m_logger || !m_logger->BeginUploadData()) {
         FailTest(*this, msc_pszErrInternal);
         return false;
     }
-    means = {};
-    std::vector<double> point;
-    for (double n = 0.0; m_logger->ReadPoint(&point); n += 1.0) {
-        const double first = point.size() > 1 ? point[1] : 0.0;
-        const double second = point.size() > 2 ? point[2] : 0.0;
-        means.first = (n * means.first + first) / (n + 1.0);
-        means.second = (n * means.second + second) / (n + 1.0);
-        means.power = (n * means.power + first * first + second * second) / (n + 1.0);
-    }
+    points.clear();
+    // Element 0 of a point is its time.
+    for (std::vector<double> point; m_logger->ReadPoint(&point);)
+        points.emplace_back(point.begin() + std::min<std::size_t>(1, point.size()), point.end());
+    return true;
+}
+
+bool CTestRL::UploadLogMean(double& mean)
+{
+    std::vector<std::vector<double>> points;
+    if (!UploadLog(points))
+        return false;
+    mean = 0.0;
+    for (const auto& point : points)
+        mean += (point.empty() ? 0.0 : point[0]) / static_cast<double>(points.size());
     return true;
 }
 
 bool CTestRL::EndFirstResistanceRun()
 {
-    LogMeans means;
     if (PollProgramEnd(*this, &m_main, kMaskShortCircuitEnable) != ProgramState::Ended ||
-        !ReadDriveVariable(*this, "var_i1", m_u1) || !UploadLogMeans(means))
+        !ReadDriveVariable(*this, "var_i1", m_u1) || !UploadLogMean(m_i1))
         return false;
-    m_i1 = means.first;
     ShowStageText();
     return true;
 }
@@ -180,14 +187,12 @@ bool CTestRL::EndSecondResistanceRun()
     if (PollProgramEnd(*this, &m_main, kMaskShortCircuitEnable) != ProgramState::Ended ||
         !ReadDriveVariable(*this, "var_i1", m_u2) || !ReadDriveVariable(*this, "var_u2", busCounts))
         return false;
-    LogMeans means;
     if (m_u2 == kNoResult || busCounts == kNoResult) {
         FailTest(*this, msc_pszErrInternal);
         return false;
     }
-    if (!UploadLogMeans(means))
+    if (!UploadLogMean(m_i2))
         return false;
-    m_i2 = means.first;
     // Two runs at the same mean current give no resistance.
     const double slope = (m_u1 - m_u2) / (m_i1 - m_i2); // [internal voltage per internal current]
     if (!std::isfinite(slope)) {
@@ -221,6 +226,7 @@ void CTestRL::LaunchInductanceRun()
     m_logger->ChangeSettings(kLogPoints, 2, 1);
     m_logger->AddVariable("IQ", 0);
     m_logger->AddVariable("ID", 0);
+    m_logger->AddVariable("THTST", 0);
     if (StartProgram(kInductanceProgram, &m_lImage, m_logger.get()))
         RearmPoll(*this);
 }
@@ -229,19 +235,25 @@ void CTestRL::EndInductanceRun()
 {
     double angleIncrement = 0.0; // per current-loop period, a full turn is 65535
     double voltage = 0.0;        // amplitude [internal units]
-    LogMeans means;
+    std::vector<std::vector<double>> points;
     if (PollProgramEnd(*this, &m_lImage, kMaskShortCircuitEnable) != ProgramState::Ended ||
         !ReadDriveVariable(*this, "TINCTST", angleIncrement) ||
-        !ReadDriveVariable(*this, "var_i1", voltage) || !UploadLogMeans(means))
+        !ReadDriveVariable(*this, "var_i1", voltage) || !UploadLog(points))
         return;
+    RotatingVoltageResponse response;
+    for (const auto& point : points)
+        if (point.size() >= 3)
+            response.Add(point[0], point[1], point[2]);
     CMC_Setup* setup = GetSetup();
     const double omega =
         2.0 * std::numbers::pi * angleIncrement / (CurrentLoopPeriod(setup) * kFullTurnIncrement);
     // A salient rotor's two axes count alike: the mean of Ld and Lq.
-    const auto axes = AxisInductancesFrom({means.first, means.second, means.power}, voltage, omega);
+    const auto axes = response.Inductances(voltage, omega);
     // A run that logged nothing (or no frequency) identifies no inductance.
     if (!axes)
         return FailTest(*this, msc_pszErrInternal);
+    if (axes->shaftLoss > kMaxShaftLoss)
+        return FailTest(*this, kShaftMoves);
     const double inductance = axes->Mean() * CurrentScale(setup) / VoltageCommandScale(setup);
     if (inductance < kMinimumInductance)
         return FailTest(*this, kInductanceTooLow);

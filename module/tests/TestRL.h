@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class QCloseEvent;
 
@@ -52,14 +53,10 @@ private:
     // Why the resistance runs cannot be trusted with this inductance [H,
     // equivalent star], or empty: the PWM ripple at half the test current.
     std::string DeadTimeSpoilsResistance(double starInductance) const;
-    // Uploads the log; the running means of element 1, of element 2 and of
-    // element 1 squared plus element 2 squared.
-    struct LogMeans {
-        double first = 0.0;
-        double second = 0.0;
-        double power = 0.0;
-    };
-    bool UploadLogMeans(LogMeans& means);
+    // Uploads the log; false (the test failed) when it cannot.
+    bool UploadLog(std::vector<std::vector<double>>& points);
+    // The mean of the first logged variable of an uploaded log.
+    bool UploadLogMean(double& mean);
 
     CMC_CoffFormat m_lImage; // the resistance runs use m_main
     double m_u1 = 0.0;       // voltage command [internal units] and mean current of the first run

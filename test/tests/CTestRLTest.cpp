@@ -2,6 +2,7 @@
 
 #include "TestRL.h"
 
+#include <complex>
 #include <numbers>
 
 namespace {
@@ -45,9 +46,10 @@ protected:
 
     // A motor of r [ohm] and l [H] behind a power stage that drops 0.3 V. The
     // resistance runs hold 1 A and 0.5 A (logged currents scatter around
-    // these); the inductance run's current has an in-phase part (IQ) and a
-    // lagging part (ID) of amplitude / |r + j omega l|.
-    void ScriptMotor(double r, double l)
+    // these); the inductance run logs the current in the turning frame at
+    // four frame angles a quarter turn apart. `shaft` [ohm] adds to the q
+    // axis's resistance: the losses of a shaft moving with the q current.
+    void ScriptMotor(double r, double l, double shaft = 0.0)
     {
         ScriptPreliminary(1.0, 1300.7, 40.9, 1);
         for (int run : {0, 1}) {
@@ -58,13 +60,28 @@ protected:
                 .EndVariable("var_u2", kBus * 65472.0 / 80.0)
                 .Log({{current - 40.0}, {current + 10.0}, {current + 30.0}});
         }
-        const double impedance2 = r * r + kOmega * l * kOmega * l;
-        const double iq = kAmplitude * r / impedance2 * kCurrentScale;
-        const double id = kAmplitude * kOmega * l / impedance2 * kCurrentScale;
         drive->Program(kL)
             .EndVariable("TINCTST", 655.35)
             .EndVariable("var_i1", kAmplitude * kVoltageScale)
-            .Log({{iq, id}, {iq, id}});
+            .Log(InductanceLog(1.0 / std::complex<double>(r, kOmega * l),
+                               1.0 / std::complex<double>(r + shaft, kOmega * l)));
+    }
+
+    // The turning frame's currents ("IQ", "ID", "THTST") for the axes'
+    // admittances: the voltage lies on the rotor's d axis at the rest angle.
+    static std::vector<std::vector<double>> InductanceLog(std::complex<double> yd, std::complex<double> yq)
+    {
+        std::vector<std::vector<double>> rows;
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            const std::complex<double> turn = std::polar(1.0, quarter * std::numbers::pi / 2.0);
+            const std::complex<double> u = kAmplitude * kCurrentScale * turn;
+            // The d axis answers U cos, the q axis U sin; back into the frame.
+            const std::complex<double> rotor(std::real(yd * u),
+                                             std::real(yq * u * std::complex<double>(0, -1)));
+            const std::complex<double> frame = rotor * std::conj(turn);
+            rows.push_back({frame.real(), -frame.imag(), -16383.0 + quarter * 16384.0});
+        }
+        return rows;
     }
 
     std::vector<double> WritesOf(const char* program, const char* name) const
@@ -155,6 +172,29 @@ TEST_F(CTestRLTest, LowInductanceWhoseRippleSpoilsTheResistanceRunsIsRefusedWith
          "more than half the test current (0.82 A), so the voltage lost to the inverter's dead time grows "
          "with "
          "the current and adds to the resistance. A test current of at least 7.14 A is needed."},
+    });
+    EXPECT_EQ(Value("L"), 1.2e-3);
+    EXPECT_EQ(Value("R"), rBefore);
+}
+
+TEST_F(CTestRLTest, ShaftMovingWithTheInductanceRunsCurrentIsRefused)
+{
+    // The q axis's extra losses are what a load resonating near the test
+    // frequency shows; a tenth of the reactance still passes.
+    const double reactance = kOmega * 1.3e-3;
+    ScriptMotor(0.9, 1.3e-3, 0.1 * reactance);
+    {
+        CTestRL dialog(setup.get(), 0, nullptr);
+        user.AnswerMessages([](const MessageBoxRequest&) { return IDYES; });
+        RunOnce(dialog, [&](DialogDriver&) { EXPECT_EQ(dialog.m_nResult, 1) << dialog.m_strError; });
+        EXPECT_NEAR(Value("L"), 1.3e-3, 1e-12);
+    }
+    setup->SetParameterValueInBaseUnit("L", 1.2e-3);
+    const double rBefore = Value("R");
+    ExpectFailures<CTestRL>({
+        {"losses half the reactance", [=, this] { ScriptMotor(0.9, 1.3e-3, 0.5 * reactance); },
+         "The shaft moves with the L test's current: a load resonating near the test frequency disturbs the "
+         "inductivity. Uncouple the load or block the shaft, then repeat the test."},
     });
     EXPECT_EQ(Value("L"), 1.2e-3);
     EXPECT_EQ(Value("R"), rBefore);
