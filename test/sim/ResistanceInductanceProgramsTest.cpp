@@ -215,9 +215,7 @@ TEST_F(ResistanceInductance, CouplingRingingAtTheRunsFrequencyIsSeenAsTheShaftsL
 
 TEST_F(ResistanceInductance, WindingsAloneShowNoShaftLosses)
 {
-    std::vector<std::string> files = LibraryMotorFiles();
-    files.insert(files.end(), IdentifiedOnlyMotorFiles().begin(), IdentifiedOnlyMotorFiles().end());
-    for (const std::string& file : files) {
+    for (const std::string& file : LibraryMotorFiles()) {
         SCOPED_TRACE(file);
         VirtualDrive drive(LoadMotor(file), Sensors(true));
         Identified found;
