@@ -149,7 +149,7 @@ std::string HallCheck::Summary() const
     }
     std::ostringstream text;
     text.precision(3);
-    text << "Hall angle less the field's over a turn (the rotor's lag behind it included): mean " << mean << " deg, " << low << " to " << high << " deg ("
-         << rows.size() << " samples)";
+    text << "Hall angle less the field's over a turn (the rotor's lag behind it included): mean " << mean
+         << " deg, " << low << " to " << high << " deg (" << rows.size() << " samples)";
     return text.str();
 }
