@@ -17,8 +17,8 @@ std::shared_ptr<VirtualDrive> ConnectVirtualDrive(const VirtualDriveChoice& choi
         return nullptr;
     }
     VirtualDriveOptions options;
-    DriveSpec drive;
-    if (!choice.driveFile.empty() && !DriveSpec::Load(choice.driveFile, drive, error)) {
+    DriveDescription drive;
+    if (!choice.driveFile.empty() && !DriveDescription::Load(choice.driveFile, drive, error)) {
         err << "velmaro: " << error << '\n';
         return nullptr;
     }

@@ -2,9 +2,6 @@
 
 #include "JsonFieldReaders.h"
 
-#include <fstream>
-#include <sstream>
-
 using namespace simfile;
 
 namespace {
@@ -48,7 +45,7 @@ bool ReadSensors(const Json& root, SensorImperfections& sensors, std::string& pr
 
 } // namespace
 
-void DriveSpec::ApplyTo(PlantOptions& options) const
+void DriveDescription::ApplyTo(PlantOptions& options) const
 {
     options.busVoltage = supplyVoltage;
     options.supplyResistance = supplyResistance;
@@ -60,15 +57,15 @@ void DriveSpec::ApplyTo(PlantOptions& options) const
     options.busNoise = sensors.busNoise;
 }
 
-bool DriveSpec::Parse(const std::string& text, const std::string& fileName, DriveSpec& spec,
-                      std::string& error)
+bool DriveDescription::Parse(const std::string& text, const std::string& fileName, DriveDescription& drive,
+                             std::string& error)
 {
     const Json root = Json::parse(text, nullptr, false);
     if (root.is_discarded() || !root.is_object() || root.value("format", std::string()) != "velmaro-drive") {
         error = fileName + ": not a drive file";
         return false;
     }
-    DriveSpec result;
+    DriveDescription result;
     result.name = root.value("name", std::string());
     std::string problem;
     if (!ReadNumber(root, "supplyVoltage", result.supplyVoltage, false, problem) ||
@@ -77,18 +74,12 @@ bool DriveSpec::Parse(const std::string& text, const std::string& fileName, Driv
         error = fileName + ": " + problem;
         return false;
     }
-    spec = std::move(result);
+    drive = std::move(result);
     return true;
 }
 
-bool DriveSpec::Load(const std::string& path, DriveSpec& spec, std::string& error)
+bool DriveDescription::Load(const std::string& path, DriveDescription& drive, std::string& error)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = path + ": cannot be read";
-        return false;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return Parse(text.str(), path, spec, error);
+    std::string text;
+    return ReadWholeFile(path, text, error) && Parse(text, path, drive, error);
 }

@@ -16,7 +16,7 @@ struct SensorImperfections {
     double busNoise = 0.0;       // [V rms]
 };
 
-struct DriveSpec {
+struct DriveDescription {
     std::string name;
     double supplyVoltage = 48.0;    // [V] no load
     double supplyResistance = 0.05; // [ohm]
@@ -28,7 +28,7 @@ struct DriveSpec {
 
     // Reads a drive file ("format": "velmaro-drive"); fields it lacks keep
     // the reference drive's values. On failure error names the file and the problem.
-    static bool Load(const std::string& path, DriveSpec& spec, std::string& error);
-    static bool Parse(const std::string& text, const std::string& fileName, DriveSpec& spec,
+    static bool Load(const std::string& path, DriveDescription& drive, std::string& error);
+    static bool Parse(const std::string& text, const std::string& fileName, DriveDescription& drive,
                       std::string& error);
 };

@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace simfile {
@@ -42,6 +44,20 @@ inline bool ReadSigned(const Json& object, const char* key, double& target, std:
         return false;
     }
     target = it->get<double>();
+    return true;
+}
+
+// Reads a data file whole; on failure error names it.
+inline bool ReadWholeFile(const std::string& path, std::string& text, std::string& error)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    text = content.str();
     return true;
 }
 

@@ -5,8 +5,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -165,12 +163,6 @@ bool MotorModel::Parse(const std::string& text, const std::string& fileName, Mot
 
 bool MotorModel::Load(const std::string& path, MotorModel& motor, std::string& error)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = path + ": cannot be read";
-        return false;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return Parse(text.str(), path, motor, error);
+    std::string text;
+    return ReadWholeFile(path, text, error) && Parse(text, path, motor, error);
 }

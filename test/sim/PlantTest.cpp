@@ -2,7 +2,7 @@
 // short-circuit current of a turning motor, the locked-rotor torque, free
 // acceleration, stiction, the two-mass resonance, an open phase, the dead
 // time's voltage loss and its phase, and the converters.
-#include "Plant.h"
+#include "PlantTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -10,21 +10,9 @@
 
 namespace {
 
+using namespace simtest;
+
 constexpr double kPi = 3.141592653589793;
-
-MotorModel Motor()
-{
-    MotorModel motor = MotorModel::Reference();
-    motor.viscous = motor.coulomb = 0.0;
-    return motor;
-}
-
-PlantOptions Ideal()
-{
-    PlantOptions options;
-    options.supplyResistance = 0.0;
-    return options;
-}
 
 DriveHardware NoDeadTime()
 {
@@ -50,9 +38,9 @@ void StepFor(Plant& plant, int periods)
 TEST(PlantElectrical, RlStepAtStandstillFollowsTheExponentialExactly)
 {
     for (bool delta : {false, true}) {
-        MotorModel motor = Motor();
+        MotorModel motor = FrictionlessMotor();
         motor.delta = delta;
-        Plant plant(motor, Ideal());
+        Plant plant(motor, StiffSupply());
         plant.ConfigureHardware(NoDeadTime());
         plant.HoldSpeed(0.0);
         plant.SetMotorAngle(kPi / 2 / motor.polePairs); // flux on the beta axis: no back-EMF anyway
@@ -73,8 +61,8 @@ TEST(PlantElectrical, RlStepAtStandstillFollowsTheExponentialExactly)
 
 TEST(PlantElectrical, ShortedMotorAtConstantSpeedCarriesTheBackEmfCurrent)
 {
-    const MotorModel motor = Motor();
-    Plant plant(motor, Ideal());
+    const MotorModel motor = FrictionlessMotor();
+    Plant plant(motor, StiffSupply());
     plant.ConfigureHardware(NoDeadTime());
     const double omega = 150.0; // [rad/s] mechanical
     plant.HoldSpeed(omega);
@@ -91,8 +79,8 @@ TEST(PlantElectrical, ShortedMotorAtConstantSpeedCarriesTheBackEmfCurrent)
 
 TEST(PlantElectrical, LockedRotorTorqueIsTheTorqueConstantTimesTheCurrent)
 {
-    const MotorModel motor = Motor();
-    Plant plant(motor, Ideal());
+    const MotorModel motor = FrictionlessMotor();
+    Plant plant(motor, StiffSupply());
     plant.ConfigureHardware(NoDeadTime());
     plant.HoldSpeed(0.0);
     plant.SetMotorAngle(0.0); // q axis on beta
@@ -106,10 +94,10 @@ TEST(PlantElectrical, LockedRotorTorqueIsTheTorqueConstantTimesTheCurrent)
 
 TEST(PlantElectrical, SalientMotorSettlesOnEachAxisWithItsOwnInductance)
 {
-    MotorModel motor = Motor();
+    MotorModel motor = FrictionlessMotor();
     motor.Ld = 0.001;
     motor.Lq = 0.002;
-    Plant plant(motor, Ideal());
+    Plant plant(motor, StiffSupply());
     plant.ConfigureHardware(NoDeadTime());
     plant.HoldSpeed(0.0);
     plant.SetMotorAngle(0.0);
@@ -125,9 +113,9 @@ TEST(PlantElectrical, SalientMotorSettlesOnEachAxisWithItsOwnInductance)
 
 TEST(PlantElectrical, OpenPhaseCarriesOneLoopCurrentThroughTwoWindings)
 {
-    PlantOptions options = Ideal();
+    PlantOptions options = StiffSupply();
     options.faults.openPhase = true;
-    const MotorModel motor = Motor();
+    const MotorModel motor = FrictionlessMotor();
     Plant plant(motor, options);
     plant.ConfigureHardware(NoDeadTime());
     plant.HoldSpeed(0.0);
@@ -141,8 +129,8 @@ TEST(PlantElectrical, OpenPhaseCarriesOneLoopCurrentThroughTwoWindings)
 
 TEST(PlantElectrical, DeadTimeTakesItsShareOfTheBusFromEveryPole)
 {
-    const MotorModel motor = Motor();
-    Plant plant(motor, Ideal());
+    const MotorModel motor = FrictionlessMotor();
+    Plant plant(motor, StiffSupply());
     DriveHardware hardware;
     hardware.deadTime = 1e-6;
     plant.ConfigureHardware(hardware);
@@ -160,8 +148,8 @@ TEST(PlantElectrical, DeadTimeLossOfATurningVoltageIsInPhaseWithTheCurrent)
     // The legs switch about the middle of each period: the loss follows the
     // current there and only adds to the winding's resistance. Taken with the
     // current half a period early it would lag and eat into the reactance.
-    const MotorModel motor = Motor();
-    Plant plant(motor, Ideal());
+    const MotorModel motor = FrictionlessMotor();
+    Plant plant(motor, StiffSupply());
     plant.ConfigureHardware(DriveHardware{});
     plant.HoldSpeed(0.0);
     plant.SetEnabled(true);
@@ -188,9 +176,9 @@ TEST(PlantElectrical, DeadTimeLossOfATurningVoltageIsInPhaseWithTheCurrent)
 
 TEST(PlantMechanics, FreeAccelerationUnderAConstantTorque)
 {
-    MotorModel motor = Motor();
+    MotorModel motor = FrictionlessMotor();
     motor.loadTorque = -0.02; // drives the shaft forwards
-    Plant plant(motor, Ideal());
+    Plant plant(motor, StiffSupply());
     StepFor(plant, 20000); // 1 s, power stage off
     const double a = 0.02 / motor.TotalInertia();
     EXPECT_NEAR(plant.MotorSpeed(), a * 1.0, 1e-9 * a);
@@ -199,27 +187,27 @@ TEST(PlantMechanics, FreeAccelerationUnderAConstantTorque)
 
 TEST(PlantMechanics, CoulombFrictionHoldsASmallTorqueAndSubtractsFromALargeOne)
 {
-    MotorModel motor = Motor();
+    MotorModel motor = FrictionlessMotor();
     motor.coulomb = 0.01;
     motor.loadTorque = -0.008;
-    Plant held(motor, Ideal());
+    Plant held(motor, StiffSupply());
     StepFor(held, 2000);
     EXPECT_EQ(held.MotorSpeed(), 0.0);
     EXPECT_EQ(held.MotorAngle(), 0.0);
 
     motor.loadTorque = -0.03;
-    Plant moving(motor, Ideal());
+    Plant moving(motor, StiffSupply());
     StepFor(moving, 2000);
     EXPECT_NEAR(moving.MotorSpeed(), 0.02 / motor.TotalInertia() * 0.1, 1e-9);
 }
 
 TEST(PlantMechanics, CompliantCouplingRingsAtTheTwoMassResonance)
 {
-    MotorModel motor = Motor();
+    MotorModel motor = FrictionlessMotor();
     motor.coupling.present = true;
     motor.coupling.stiffness = 50.0;
     motor.loadTorque = 0.05; // a step on the load twists the shaft
-    PlantOptions options = Ideal();
+    PlantOptions options = StiffSupply();
     options.busVoltage = 1000.0; // the free-wheeling diodes never conduct
     Plant plant(motor, options);
     int crossings = 0;
@@ -242,8 +230,8 @@ TEST(PlantMechanics, CompliantCouplingRingsAtTheTwoMassResonance)
 
 TEST(PlantConverters, CurrentsHallsAndBusReadAsTheDriveScalesSay)
 {
-    const MotorModel motor = Motor();
-    Plant plant(motor, Ideal());
+    const MotorModel motor = FrictionlessMotor();
+    Plant plant(motor, StiffSupply());
     plant.ConfigureHardware(NoDeadTime());
     EXPECT_EQ(plant.ReadCurrent(0), 0.0);
     // the bus: 48 V of 80 V full scale, on 64-count steps
@@ -263,17 +251,17 @@ TEST(PlantConverters, CurrentsHallsAndBusReadAsTheDriveScalesSay)
 
 TEST(PlantConverters, FaultsChangeWhatTheSensorsSee)
 {
-    PlantOptions options = Ideal();
+    PlantOptions options = StiffSupply();
     options.faults.missingHall = true;
     options.faults.swappedHall = true;
-    const MotorModel motor = Motor();
+    const MotorModel motor = FrictionlessMotor();
     Plant faulty(motor, options);
-    Plant healthy(motor, Ideal());
+    Plant healthy(motor, StiffSupply());
     EXPECT_EQ(faulty.ReadHall(2), 0.0);                 // C missing
     EXPECT_EQ(faulty.ReadHall(1), healthy.ReadHall(2)); // B reads C's sensor
     EXPECT_EQ(faulty.ReadHall(0), healthy.ReadHall(0));
 
-    options = Ideal();
+    options = StiffSupply();
     options.faults.weakBus = true;
     Plant weak(motor, options);
     EXPECT_NEAR(weak.BusVoltage(), 24.0, 1e-12);

@@ -3,7 +3,7 @@
 // motor whose line back-EMF exceeds the bus brakes into the link, which the
 // supply cannot drain; a short between two phases brakes a turning motor
 // while the leg sensors see nothing.
-#include "Plant.h"
+#include "PlantTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,19 +12,7 @@
 
 namespace {
 
-MotorModel Motor()
-{
-    MotorModel motor = MotorModel::Reference();
-    motor.viscous = motor.coulomb = 0.0;
-    return motor;
-}
-
-PlantOptions Stiff()
-{
-    PlantOptions options;
-    options.supplyResistance = 0.0;
-    return options;
-}
+using namespace simtest;
 
 DriveHardware Link(double capacitance)
 {
@@ -59,8 +47,8 @@ Plant Turning(const MotorModel& motor, const PlantOptions& options, double capac
 
 TEST(PowerStageOff, CurrentsFallThroughTheDiodesAgainstTheBusAndStopAtZero)
 {
-    const MotorModel motor = Motor();
-    Plant plant(motor, Stiff());
+    const MotorModel motor = FrictionlessMotor();
+    Plant plant(motor, StiffSupply());
     plant.ConfigureHardware(Link(1.0));
     plant.HoldSpeed(0.0);
     plant.SetEnabled(true);
@@ -96,12 +84,12 @@ TEST(PowerStageOff, CurrentsFallThroughTheDiodesAgainstTheBusAndStopAtZero)
 
 TEST(PowerStageOff, AMotorTurningAboveTheBusBrakesDownToIt)
 {
-    const MotorModel motor = Motor();
-    const double bus = Stiff().busVoltage;
+    const MotorModel motor = FrictionlessMotor();
+    const double bus = StiffSupply().busVoltage;
     const double threshold = SpeedOfLinePeak(motor, bus);
     {
         SCOPED_TRACE("above the bus: the diodes rectify the back-EMF into a stiff link");
-        Plant plant = Turning(motor, Stiff(), 1.0, 1.5 * threshold);
+        Plant plant = Turning(motor, StiffSupply(), 1.0, 1.5 * threshold);
         StepFor(plant, 0.002);
         EXPECT_LT(plant.Torque(), -0.1);
         EXPECT_LT(plant.BusCurrent(), 0.0);
@@ -113,7 +101,7 @@ TEST(PowerStageOff, AMotorTurningAboveTheBusBrakesDownToIt)
     }
     {
         SCOPED_TRACE("below the bus: no current, no braking");
-        Plant plant = Turning(motor, Stiff(), 1.0, 0.9 * threshold);
+        Plant plant = Turning(motor, StiffSupply(), 1.0, 0.9 * threshold);
         StepFor(plant, 0.5);
         EXPECT_DOUBLE_EQ(plant.MotorSpeed(), 0.9 * threshold);
         EXPECT_EQ(plant.Ia(), 0.0);
@@ -125,7 +113,7 @@ TEST(PowerStageOff, TheSupplyCannotDrainWhatAMotorFeedsIntoTheLink)
 {
     // Held at a speed whose line back-EMF peaks at 72 V: the link charges to
     // the peak and the supply takes nothing back.
-    const MotorModel motor = Motor();
+    const MotorModel motor = FrictionlessMotor();
     PlantOptions options;
     options.supplyResistance = 0.05;
     Plant plant(motor, options);
@@ -139,9 +127,9 @@ TEST(PowerStageOff, TheSupplyCannotDrainWhatAMotorFeedsIntoTheLink)
 
 TEST(PowerStageOff, AShortBetweenTwoPhasesBrakesATurningMotorAndBypassesTheLegs)
 {
-    const MotorModel motor = Motor();
-    const double speed = 0.5 * SpeedOfLinePeak(motor, Stiff().busVoltage); // the diodes stay off
-    PlantOptions shorted = Stiff();
+    const MotorModel motor = FrictionlessMotor();
+    const double speed = 0.5 * SpeedOfLinePeak(motor, StiffSupply().busVoltage); // the diodes stay off
+    PlantOptions shorted = StiffSupply();
     shorted.faults.shortCircuit = true;
     Plant plant = Turning(motor, shorted, 1.0, speed);
     StepFor(plant, 0.003);
@@ -152,18 +140,18 @@ TEST(PowerStageOff, AShortBetweenTwoPhasesBrakesATurningMotorAndBypassesTheLegs)
     EXPECT_FALSE(plant.OverCurrentComparator());
     StepFor(plant, 1.0);
     EXPECT_LT(plant.MotorSpeed(), 0.2 * speed);
-    EXPECT_EQ(plant.BusVoltage(), Stiff().busVoltage);
+    EXPECT_EQ(plant.BusVoltage(), StiffSupply().busVoltage);
 
-    Plant healthy = Turning(motor, Stiff(), 1.0, speed);
+    Plant healthy = Turning(motor, StiffSupply(), 1.0, speed);
     StepFor(healthy, 1.0);
     EXPECT_DOUBLE_EQ(healthy.MotorSpeed(), speed);
 }
 
 TEST(PowerStageOn, AShortBetweenTwoPhasesDrawsACurrentTheComparatorSees)
 {
-    PlantOptions shorted = Stiff();
+    PlantOptions shorted = StiffSupply();
     shorted.faults.shortCircuit = true;
-    Plant plant(Motor(), shorted);
+    Plant plant(FrictionlessMotor(), shorted);
     plant.ConfigureHardware(Link(470e-6));
     plant.HoldSpeed(0.0);
     plant.SetEnabled(true);

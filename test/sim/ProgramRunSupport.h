@@ -65,9 +65,10 @@ inline VirtualDriveOptions Sensors(bool noisy)
 {
     VirtualDriveOptions options;
     if (noisy) {
-        DriveSpec drive;
+        DriveDescription drive;
         std::string error;
-        EXPECT_TRUE(DriveSpec::Load(DataPath("drives/reference-drive-noisy.json"), drive, error)) << error;
+        EXPECT_TRUE(DriveDescription::Load(DataPath("drives/reference-drive-noisy.json"), drive, error))
+            << error;
         drive.ApplyTo(options.plant);
         options.plant.seed = 11;
     }

@@ -238,10 +238,11 @@ TEST(MotorFiles, DamagedFilesAreRefusedWithTheirName)
 
 TEST(DriveFiles, TheNoisyDriveGivesItsSensorsImperfectionsAndDamagedFilesAreRefused)
 {
-    DriveSpec ideal, noisy;
+    DriveDescription ideal, noisy;
     std::string error;
-    ASSERT_TRUE(DriveSpec::Load(simtest::DataPath("drives/reference-drive.json"), ideal, error)) << error;
-    ASSERT_TRUE(DriveSpec::Load(simtest::DataPath("drives/reference-drive-noisy.json"), noisy, error))
+    ASSERT_TRUE(DriveDescription::Load(simtest::DataPath("drives/reference-drive.json"), ideal, error))
+        << error;
+    ASSERT_TRUE(DriveDescription::Load(simtest::DataPath("drives/reference-drive-noisy.json"), noisy, error))
         << error;
     PlantOptions options;
     ideal.ApplyTo(options);
@@ -261,8 +262,8 @@ TEST(DriveFiles, TheNoisyDriveGivesItsSensorsImperfectionsAndDamagedFilesAreRefu
         R"({"format": "velmaro-drive", "adcBits": 7.5})",
     };
     for (const char* text : bad) {
-        DriveSpec spec;
-        EXPECT_FALSE(DriveSpec::Parse(text, "bad.json", spec, error)) << text;
+        DriveDescription drive;
+        EXPECT_FALSE(DriveDescription::Parse(text, "bad.json", drive, error)) << text;
         EXPECT_EQ(error.rfind("bad.json: ", 0), 0u) << error;
     }
 }
