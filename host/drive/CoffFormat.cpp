@@ -34,25 +34,34 @@ int CMC_CoffFormat::ReadCoff()
     m_program.clear();
     m_userVariables.clear();
     m_error.clear();
+    if (m_strFileName.empty()) {
+        m_error = "No program image named.";
+        return 0;
+    }
+    std::ifstream in(m_strFileName, std::ios::binary);
+    if (!in) {
+        m_error = m_strFileName + ": the program image cannot be opened";
+        return 0;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return ParseImage(text.str());
+}
+
+int CMC_CoffFormat::ParseImage(std::string_view text)
+{
+    m_program.clear();
+    m_userVariables.clear();
+    m_error.clear();
 
     const std::string& file = m_strFileName;
     auto refuse = [&](int line, const std::string& problem) {
         m_error = line > 0 ? FileError(file, line, problem) : file + ": " + problem;
         return 0;
     };
-    if (file.empty()) {
-        m_error = "No program image named.";
-        return 0;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return refuse(0, "the program image cannot be opened");
-    std::ostringstream text;
-    text << in.rdbuf();
-
     JsonValue root;
     std::string error;
-    if (!ParseJson(text.str(), root, error)) {
+    if (!ParseJson(text, root, error)) {
         m_error = file + ":" + error;
         return 0;
     }

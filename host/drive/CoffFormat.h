@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CMC_CoffFormat {
@@ -13,6 +14,8 @@ public:
     // Loads the file; non-zero on success. A missing or damaged file leaves
     // the image empty and the reason in LastError().
     int ReadCoff();
+    // The same for the text of an image said to be m_strFileName.
+    int ParseImage(std::string_view text);
 
     const std::string& ProgramName() const { return m_program; }
     const std::vector<std::string>& UserVariables() const { return m_userVariables; }
