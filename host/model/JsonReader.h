@@ -19,6 +19,14 @@ struct JsonValue {
     std::vector<std::pair<std::string, JsonValue>> members; // objects, in file order
     std::vector<JsonValue> items;                           // arrays
 
+    // Out of line: the members hold the type itself.
+    JsonValue();
+    JsonValue(const JsonValue&);
+    JsonValue(JsonValue&&) noexcept;
+    JsonValue& operator=(const JsonValue&);
+    JsonValue& operator=(JsonValue&&) noexcept;
+    ~JsonValue();
+
     const JsonValue* Find(std::string_view key) const;
     bool IsObject() const { return kind == Kind::Object; }
     bool IsArray() const { return kind == Kind::Array; }

@@ -4,13 +4,10 @@
 #include "JsonFields.h"
 #include "Setup.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace {
 
@@ -220,43 +217,6 @@ std::string SerializeSetup(const CMC_Setup& setup)
     out << (variables.empty() ? "}\n" : "\n  }\n");
     out << "}\n";
     return out.str();
-}
-
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error)
-{
-    const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = path + ": cannot be saved: " + std::strerror(errno);
-        return false;
-    }
-    std::size_t written = 0;
-    while (written < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = path + ": cannot be saved: " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    const bool synced = ::fsync(fd) == 0;
-    const int syncError = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!synced || !closed) {
-        error = path + ": cannot be saved: " + std::strerror(synced ? errno : syncError);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = path + ": cannot be saved: " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 bool SaveSetupFile(const CMC_Setup& setup, const std::string& path, std::string& error)

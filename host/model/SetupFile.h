@@ -2,6 +2,8 @@
 // and writing again gives the same bytes, and saved atomically.
 #pragma once
 
+#include "AtomicWrite.h"
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,9 +27,5 @@ SetupLoadResult ParseSetup(std::string_view text, const std::string& fileName,
                            std::shared_ptr<const SetupDescription> description);
 
 std::string SerializeSetup(const CMC_Setup& setup);
-// Writes a temporary file beside the target, flushes it to disk and renames it
-// over the target, so the old file stays whole if anything fails. Returns
-// false and sets error when the setup was not saved.
+// Saves with WriteFileAtomically (AtomicWrite.h).
 bool SaveSetupFile(const CMC_Setup& setup, const std::string& path, std::string& error);
-// The same for any text (used by the setup file and by other saved files).
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error);
