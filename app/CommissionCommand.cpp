@@ -45,12 +45,6 @@ std::string ShownPath(const std::string& path)
     return error || relative.string().starts_with("..") ? path : relative.string();
 }
 
-bool SamePath(const std::string& a, const std::string& b)
-{
-    std::error_code error;
-    return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
-}
-
 void PrintSummary(const CommissionResult& result, std::ostream& out)
 {
     out << "\nIdentified (last run; datasheet; the virtual drive's motor):\n";
@@ -86,6 +80,8 @@ void RunCommission(const CommissionArgs& args, std::ostream& out, std::ostream& 
         err << "velmaro: the setup " << args.setup.Path() << " is not overwritten; give another -o OUT\n";
         return;
     }
+    if (RefusesReferenceTarget(args.output, err))
+        return;
     auto setup = LoadChosenSetup(args.setup, err);
     const ModuleLoader* module = HostModule(err);
     MotorModel motor;

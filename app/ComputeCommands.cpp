@@ -7,6 +7,7 @@
 #include "ModuleLoader.h"
 #include "ParametersToRegisters.h"
 #include "RegistersToParameters.h"
+#include "JsonReader.h"
 #include "Setup.h"
 #include "SetupCommands.h"
 #include "SetupFile.h"
@@ -15,10 +16,11 @@
 
 #include <array>
 #include <charconv>
-#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <ostream>
+#include <sstream>
 
 namespace {
 
@@ -63,6 +65,7 @@ template <typename Map> std::vector<std::string> KeysOf(const Map& map)
 
 struct ComputeArgs {
     SetupOption setup;
+    std::string file; // the positional FILE, as --setup
     std::string output;
     bool json = false;
     std::vector<std::string> passes, changed, designs;
@@ -145,16 +148,29 @@ std::string MachineReadable(const CMC_Setup& setup)
     return doc.dump(2) + "\n";
 }
 
-bool IsReferenceFile(const std::string& path)
+// A setup file already there: the JSON listing is not a setup and must not replace one.
+bool HoldsASetup(const std::string& path)
 {
-    std::error_code ec;
-    return std::filesystem::equivalent(path, ReferenceSetupPath(), ec) && !ec;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    JsonValue root;
+    std::string error;
+    if (!in || !ParseJson(text.str(), root, error) || !root.IsObject())
+        return false;
+    const JsonValue* format = root.Find("format");
+    return format != nullptr && format->IsString() && format->text == kSetupFormatName;
 }
 
-int RunCompute(const ComputeArgs& args, const std::vector<Step>& steps, std::ostream& out, std::ostream& err)
+int RunCompute(ComputeArgs args, const std::vector<Step>& steps, std::ostream& out, std::ostream& err)
 {
-    if (!args.output.empty() && IsReferenceFile(args.output)) {
-        err << "velmaro: the reference setup is not changed; write the result to another file\n";
+    if (!TakeSetupFile(args.setup, args.file, err))
+        return 1;
+    if (!args.output.empty() && RefusesReferenceTarget(args.output, err))
+        return 1;
+    if (args.json && !args.output.empty() && HoldsASetup(args.output)) {
+        err << "velmaro: " << args.output
+            << " is a setup; --json writes a listing, not a setup: write it to another file\n";
         return 1;
     }
     std::string error;
@@ -186,6 +202,25 @@ int RunCompute(const ComputeArgs& args, const std::vector<Step>& steps, std::ost
     return 0;
 }
 
+// False, with the message, when the setup's description has no unit of that
+// name or the setup no variable or parameter of that name.
+bool KnowsUnitAndName(const CMC_Setup& setup, const std::string& unit, const std::string& name, std::ostream& err)
+{
+    bool known = false;
+    for (const CMC_UnitType& type : setup.GetUnits().Types())
+        known = known || type.FindUnit(unit) >= 0;
+    if (!known) {
+        err << "velmaro: \"" << unit << "\" is not a unit of the setup description\n";
+        return false;
+    }
+    QuietLookup quiet;
+    if (!name.empty() && setup.FindVariable(name.c_str(), 0) == nullptr && setup.FindParameter(name) == nullptr) {
+        err << "velmaro: the setup has no variable or parameter \"" << name << "\"\n";
+        return false;
+    }
+    return true;
+}
+
 std::string Shortest(double value)
 {
     std::array<char, 32> text{};
@@ -201,7 +236,7 @@ void AddComputeCommand(CLI::App& app, std::ostream& out, std::ostream& err, int&
     auto* command = app.add_subcommand(
         "compute", "Recompute the derived values of a setup with the module (ComputeAllOptions by default)");
     AddSetupOption(*command, args->setup);
-    command->add_option("FILE", args->setup.path, "Setup file, as --setup");
+    command->add_option("FILE", args->file, "Setup file, as --setup");
     command->add_option("-o,--output", args->output, "Write the result to this file (default: print it)");
     command->add_flag(
         "--json", args->json,
@@ -243,7 +278,7 @@ void AddScaleCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& e
             return;
         }
         auto setup = LoadChosenSetup(args->setup, err);
-        if (!setup)
+        if (!setup || !KnowsUnitAndName(*setup, args->unit, args->name, err))
             return;
         out << "factor "
             << Shortest(module->GetScaleFactor(setup.get(), args->unit.c_str(), args->name.c_str()))

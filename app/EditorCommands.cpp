@@ -41,13 +41,15 @@ void RunEdit(const EditArgs& args, std::ostream& out, std::ostream& err, int& ex
 {
     exitCode = 1;
     SetupOption option = args.setup;
-    if (!args.file.empty())
-        option.path = args.file;
+    if (!TakeSetupFile(option, args.file, err))
+        return;
     const std::string target = !args.output.empty() ? args.output : option.IsReference() ? "" : option.Path();
     if (target.empty()) {
         err << "velmaro: the reference setup is not changed; give a setup FILE or -o FILE\n";
         return;
     }
+    if (RefusesReferenceTarget(target, err))
+        return;
     auto setup = LoadChosenSetup(option, err);
     const ModuleLoader* module = HostModule(err);
     if (!setup || !module || !ConnectVirtualDrive(args.drive, *setup, err))

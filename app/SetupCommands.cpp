@@ -11,8 +11,11 @@
 #include <fnmatch.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <iomanip>
 #include <ostream>
+#include <regex>
 
 std::string SetupOption::Path() const
 {
@@ -22,6 +25,32 @@ std::string SetupOption::Path() const
 void AddSetupOption(CLI::App& command, SetupOption& option)
 {
     command.add_option("--setup", option.path, "Setup file (default: the reference setup)");
+}
+
+bool TakeSetupFile(SetupOption& option, const std::string& file, std::ostream& err)
+{
+    if (file.empty())
+        return true;
+    if (!option.path.empty() && !SamePath(option.path, file)) {
+        err << "velmaro: two setups given (--setup " << option.path << " and " << file << "); give one\n";
+        return false;
+    }
+    option.path = file;
+    return true;
+}
+
+bool SamePath(const std::string& a, const std::string& b)
+{
+    std::error_code error;
+    return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
+}
+
+bool RefusesReferenceTarget(const std::string& target, std::ostream& err)
+{
+    if (!SamePath(target, ReferenceSetupPath()))
+        return false;
+    err << "velmaro: the reference setup is not changed; save to another file\n";
+    return true;
 }
 
 const ModuleLoader* HostModule(std::ostream& err)
@@ -112,15 +141,69 @@ double UnitFactor(const CMC_Parameter& p, const std::string& unit, std::ostream&
     return p.UnitType().GetUnits()[index].toBase;
 }
 
-bool ParseNumber(const std::string& text, double& value)
+// A decimal number as a user writes it: a sign, digits with a point, an
+// exponent; no blanks, no hexadecimal, nothing after it. A number too small
+// for a double is still a number (it reads as a subnormal or zero).
+bool ParseNumber(const std::string& text, double& value, std::string& problem)
 {
-    try {
-        std::size_t used = 0;
-        value = std::stod(text, &used);
-        return used == text.size() && std::isfinite(value);
-    } catch (const std::exception&) {
+    static const std::regex decimal(R"([+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?)");
+    if (!std::regex_match(text, decimal)) {
+        problem = "is not a number (write it in decimal, e.g. 2.5 or -1e-3)";
         return false;
     }
+    value = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(value)) {
+        problem = "is not a finite number";
+        return false;
+    }
+    return true;
+}
+
+// Flags, choices and registers hold whole counts, as do the parameters the
+// description marks as whole numbers (pole pairs, resolution).
+bool TakesWholeNumbers(const CMC_Parameter& p)
+{
+    const int type = p.GetType();
+    if (type == PT_FLAG || type == PT_CHOICE || type == PT_REGISTER)
+        return true;
+    const ParameterDefinition* definition = p.GetSetup()->Description().FindParameter(p.Name());
+    return definition != nullptr && definition->wholeNumber;
+}
+
+// Why a command may not set the parameter; empty when it may.
+std::string WhyNotSettable(const CMC_Parameter& p)
+{
+    if (p.GetType() == PT_COMPUTED)
+        return "is computed from other parameters";
+    if (p.GetType() == PT_READ_ONLY)
+        return "is a constant of the drive";
+    return {};
+}
+
+bool IsWhole(double value)
+{
+    return std::isfinite(value) && value == std::round(value);
+}
+
+// The VALUE of set, also when it starts with a minus that is not a number's
+// (CLI11 takes "-inf" for an option): false, with the message, when it is
+// missing or more is left over.
+bool TakeValueArgument(const CLI::App& command, std::string& value, std::ostream& err)
+{
+    std::vector<std::string> extras = command.remaining();
+    if (value.empty() && !extras.empty()) {
+        value = extras.front();
+        extras.erase(extras.begin());
+    }
+    if (value.empty()) {
+        err << "velmaro: set needs a VALUE\n";
+        return false;
+    }
+    if (!extras.empty()) {
+        err << "velmaro: unexpected argument \"" << extras.front() << "\"\n";
+        return false;
+    }
+    return true;
 }
 
 std::string PrintNumber(double value)
@@ -222,23 +305,34 @@ void AddSetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exi
     auto args = std::make_shared<Args>();
     auto* command = app.add_subcommand("set", "Change a parameter and save the setup");
     command->add_option("NAME", args->name, "Parameter name")->required();
-    command->add_option("VALUE", args->value, "New value")->required();
+    command->add_option("VALUE", args->value, "New value");
     command->add_option("--unit", args->unit, "Unit of VALUE (default: the parameter's own)");
     command->add_option("-o,--output", args->output, "Save to this file (default: the --setup file)");
     AddSetupOption(*command, args->setup);
-    command->callback([&out, &err, &exitCode, args] {
+    command->allow_extras(); // a VALUE like -inf reads as an option; it is judged as a number below
+    command->callback([&out, &err, &exitCode, args, command] {
         exitCode = 1;
+        if (!TakeValueArgument(*command, args->value, err))
+            return;
         if (args->output.empty() && args->setup.IsReference()) {
             err << "velmaro: the reference setup is not changed; give --setup FILE or -o FILE\n";
             return;
         }
+        const std::string target = args->output.empty() ? args->setup.Path() : args->output;
+        if (RefusesReferenceTarget(target, err))
+            return;
         auto setup = LoadChosenSetup(args->setup, err);
         CMC_Parameter* p = setup ? FindForCommand(*setup, args->name, err) : nullptr;
         if (!p)
             return;
+        if (const std::string why = WhyNotSettable(*p); !why.empty()) {
+            err << "velmaro: \"" << p->Name() << "\" " << why << " and cannot be set\n";
+            return;
+        }
         double value = 0.0;
-        if (!ParseNumber(args->value, value)) {
-            err << "velmaro: \"" << args->value << "\" is not a finite number\n";
+        std::string problem;
+        if (!ParseNumber(args->value, value, problem)) {
+            err << "velmaro: \"" << args->value << "\" " << problem << '\n';
             return;
         }
         const double factor = args->unit.empty() ? p->DisplayToBase(1.0) : UnitFactor(*p, args->unit, err);
@@ -251,10 +345,14 @@ void AddSetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exi
                 << " to " << PrintNumber(p->GetMaxInBaseUnit()) << " in base units); nothing was changed\n";
             return;
         }
+        if (TakesWholeNumbers(*p) && !IsWhole(p->GetType() == PT_VALUE ? base : p->BaseToInternal(base))) {
+            err << "velmaro: \"" << p->Name() << "\" takes whole numbers only; " << args->value
+                << " is not one; nothing was changed\n";
+            return;
+        }
         if (!p->SetValueInBaseUnit(base))
             return;
         std::string error;
-        const std::string target = args->output.empty() ? args->setup.Path() : args->output;
         if (!SaveSetupFile(*setup, target, error)) {
             err << "velmaro: " << error << '\n';
             return;

@@ -18,6 +18,13 @@ struct SetupOption {
 
 // Adds --setup FILE to a command.
 void AddSetupOption(CLI::App& command, SetupOption& option);
+// Takes a command's positional FILE as its setup; false, with the message,
+// when --setup names another file as well.
+bool TakeSetupFile(SetupOption& option, const std::string& file, std::ostream& err);
+// The same file, links and "." followed, whether it exists or not.
+bool SamePath(const std::string& a, const std::string& b);
+// True, with the message, when a save to target would replace the shipped reference setup.
+bool RefusesReferenceTarget(const std::string& target, std::ostream& err);
 // The module, loaded once like a host loads it; null (with the reason written
 // to err) when it cannot be loaded.
 const ModuleLoader* HostModule(std::ostream& err);

@@ -40,7 +40,7 @@ bool ReadParameter(const JsonValue& entry, JsonFields& fields, const CMC_UnitTab
                    ParameterDefinition& def)
 {
     if (!fields.Expect(entry, JsonValue::Kind::Object, "a parameter") ||
-        !fields.OnlyKnown(entry, {"name", "unitType", "type", "default", "min", "max", "physical", "doc"}))
+        !fields.OnlyKnown(entry, {"name", "unitType", "type", "default", "min", "max", "physical", "wholeNumber", "doc"}))
         return false;
     const JsonValue* name = fields.Require(entry, "name", JsonValue::Kind::String);
     const JsonValue* type = name ? fields.Require(entry, "type", JsonValue::Kind::Number) : nullptr;
@@ -53,7 +53,7 @@ bool ReadParameter(const JsonValue& entry, JsonFields& fields, const CMC_UnitTab
     if (!fields.Optional(entry, "unitType", def.unitType) ||
         !fields.Optional(entry, "default", def.defaultValue) || !fields.Optional(entry, "min", def.min) ||
         !fields.Optional(entry, "max", def.max) || !fields.Optional(entry, "physical", def.physical) ||
-        !fields.Optional(entry, "doc", def.doc))
+        !fields.Optional(entry, "wholeNumber", def.wholeNumber) || !fields.Optional(entry, "doc", def.doc))
         return false;
     if (def.name.empty())
         return fields.Fail(name->line, "a parameter needs a name");

@@ -21,6 +21,7 @@ struct ParameterDefinition {
     double min = 0.0;          // [base units]
     double max = 0.0;          // [base units]
     bool physical = false;     // internal = base even for a drive-scaled unit type
+    bool wholeNumber = false;  // a count (pole pairs, resolution): no fractions
     std::string doc;
 };
 

@@ -55,6 +55,84 @@ TEST_F(CommandLine, SetSavesOnlyAValidValue)
     EXPECT_NE(reference.err.find("reference setup is not changed"), std::string::npos);
 }
 
+// Values a hostile or careless user types: each refused with its own reason,
+// and the file stays as it was.
+TEST_F(CommandLine, SetRefusesWhatItCannotStoreExactly)
+{
+    const std::string before = ReadFile(copy);
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"set", "pp", "2.5"}, "\"pp\" takes whole numbers only"},
+        {{"set", "KPI", "100.5"}, "\"KPI\" takes whole numbers only"},
+        {{"set", "Ts_C", "1e-4"}, "\"Ts_C\" is computed from other parameters and cannot be set"},
+        {{"set", "Ts_S", "1e-3"}, "\"Ts_S\" is computed from other parameters and cannot be set"},
+        {{"set", "L", "0x3"}, "\"0x3\" is not a number"},
+        {{"set", "L", " 3"}, "\" 3\" is not a number"},
+        {{"set", "L", "3 "}, "\"3 \" is not a number"},
+        {{"set", "L", "-inf"}, "\"-inf\" is not a number"},
+        {{"set", "L", "inf"}, "\"inf\" is not a number"},
+        {{"set", "L", "1e999"}, "\"1e999\" is not a finite number"},
+        {{"set", "pp", "1e-310"}, "1e-310  is outside the range of \"pp\""},
+        {{"set", "L"}, "set needs a VALUE"},
+        {{"set", "L", "1", "2"}, "unexpected argument \"2\""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--setup", copy});
+        const CliRun run = Velmaro(args);
+        EXPECT_EQ(run.code, 1) << args[1] << ' ' << args[2];
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadFile(copy), before);
+    EXPECT_EQ(Velmaro({"set", "L", "-1e-3", "--setup", copy}).code, 1) << "below the range, yet read as a number";
+    EXPECT_EQ(Velmaro({"set", "pp", "5", "--setup", copy}).code, 0);
+}
+
+// The shipped reference setup is never a save's target, by any path to it.
+TEST_F(CommandLine, NoCommandOverwritesTheReferenceSetup)
+{
+    const std::string reference = ReferenceSetupPath();
+    const std::string before = ReadFile(reference);
+    const fs::path link = dir / "link.json";
+    fs::create_symlink(reference, link);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"set", "L", "0.002", "-o", reference},
+             {"set", "L", "0.002", "--setup", reference},
+             {"set", "L", "0.002", "--setup", copy, "-o", link.string()},
+             {"compute", "--setup", copy, "-o", reference},
+             {"edit", reference},
+         }) {
+        const CliRun run = Velmaro(args);
+        EXPECT_EQ(run.code, 1) << args[0] << ' ' << args.back();
+        EXPECT_NE(run.err.find("reference setup is not changed"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadFile(reference), before);
+}
+
+TEST_F(CommandLine, AmbiguousOrWrongTargetsAreRefused)
+{
+    const std::string other = (dir / "other.json").string();
+    fs::copy_file(copy, other);
+    const CliRun twoSetups = Velmaro({"compute", "--setup", copy, other});
+    EXPECT_EQ(twoSetups.code, 1);
+    EXPECT_NE(twoSetups.err.find("two setups given"), std::string::npos) << twoSetups.err;
+
+    const std::string before = ReadFile(other);
+    const CliRun listing = Velmaro({"compute", "--json", "--setup", copy, "-o", other});
+    EXPECT_EQ(listing.code, 1);
+    EXPECT_NE(listing.err.find("is a setup; --json writes a listing"), std::string::npos) << listing.err;
+    EXPECT_EQ(ReadFile(other), before);
+    EXPECT_EQ(Velmaro({"compute", "--json", "--setup", copy, "-o", (dir / "listing.json").string()}).code, 0);
+
+    const CliRun unknownUnit = Velmaro({"scale", "furlong"});
+    EXPECT_EQ(unknownUnit.code, 1);
+    EXPECT_NE(unknownUnit.err.find("\"furlong\" is not a unit"), std::string::npos) << unknownUnit.err;
+    EXPECT_EQ(Velmaro({"scale", "A", "NoSuchVariable"}).code, 1);
+    EXPECT_EQ(Velmaro({"scale", "A", "Motor_Current"}).code, 0);
+}
+
 TEST_F(CommandLine, ListMatchesPatternsIgnoringCase)
 {
     CliRun run = Velmaro({"list", "kp_*_scl"});
