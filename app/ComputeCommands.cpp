@@ -3,11 +3,11 @@
 #include "Commands.h"
 #include "ControllerDesign.h"
 #include "Errors.h"
+#include "JsonReader.h"
 #include "Limits.h"
 #include "ModuleLoader.h"
 #include "ParametersToRegisters.h"
 #include "RegistersToParameters.h"
-#include "JsonReader.h"
 #include "Setup.h"
 #include "SetupCommands.h"
 #include "SetupFile.h"
@@ -204,7 +204,8 @@ int RunCompute(ComputeArgs args, const std::vector<Step>& steps, std::ostream& o
 
 // False, with the message, when the setup's description has no unit of that
 // name or the setup no variable or parameter of that name.
-bool KnowsUnitAndName(const CMC_Setup& setup, const std::string& unit, const std::string& name, std::ostream& err)
+bool KnowsUnitAndName(const CMC_Setup& setup, const std::string& unit, const std::string& name,
+                      std::ostream& err)
 {
     bool known = false;
     for (const CMC_UnitType& type : setup.GetUnits().Types())
@@ -214,7 +215,8 @@ bool KnowsUnitAndName(const CMC_Setup& setup, const std::string& unit, const std
         return false;
     }
     QuietLookup quiet;
-    if (!name.empty() && setup.FindVariable(name.c_str(), 0) == nullptr && setup.FindParameter(name) == nullptr) {
+    if (!name.empty() && setup.FindVariable(name.c_str(), 0) == nullptr &&
+        setup.FindParameter(name) == nullptr) {
         err << "velmaro: the setup has no variable or parameter \"" << name << "\"\n";
         return false;
     }

@@ -5,7 +5,6 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -44,8 +43,6 @@ template <typename T> bool Resolve(void* handle, const char* name, T& out, std::
 
 std::string ModuleLoader::DefaultModulePath()
 {
-    if (const char* env = std::getenv("VELMARO_MODULE"); env && *env)
-        return env;
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) {
@@ -56,13 +53,20 @@ std::string ModuleLoader::DefaultModulePath()
 #ifdef VELMARO_MODULE_PATH
     return VELMARO_MODULE_PATH;
 #else
-    return "libvelmaro.so";
+    return {};
 #endif
 }
 
 std::unique_ptr<ModuleLoader> ModuleLoader::Load(const std::string& path, std::string& error)
 {
     const std::string file = path.empty() ? DefaultModulePath() : path;
+    // A name without a folder would be looked up on the library path, a
+    // relative one in the working folder: only a path of our own is loaded.
+    if (!std::filesystem::path(file).is_absolute()) {
+        error = "cannot load the module \"" + file +
+                "\": only a module of the installation, by its full path, is loaded";
+        return nullptr;
+    }
     void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {
         error = "cannot load the module " + file + ": " + LoaderError();

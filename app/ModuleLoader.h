@@ -15,13 +15,13 @@ public:
     using GetScaleFactorFn = double (*)(CMC_Setup* setup, const char* unitName, const char* name);
     using GetScaleOffsetFn = double (*)(CMC_Setup* setup, const char* unitName);
 
-    // Loads the module at path (empty: DefaultModulePath()) and registers its
-    // scale. On failure returns null and sets error to a message naming the
+    // Loads the module at path (empty: DefaultModulePath()), which must be
+    // absolute, and registers its scale. On failure returns null and sets error to a message naming the
     // file and what went wrong (the loader's own text included).
     static std::unique_ptr<ModuleLoader> Load(const std::string& path, std::string& error);
 
-    // $VELMARO_MODULE when set; else libvelmaro.so beside the running program
-    // when there is one; else the module of this build.
+    // libvelmaro.so beside the running program when there is one; else the
+    // module of this build. Never a name looked up elsewhere.
     static std::string DefaultModulePath();
 
     // Unregisters the scale (when it is still ours), then unloads the module.

@@ -71,9 +71,10 @@ void ScaleOfAnyUnitAndName(CMC_Setup& setup, FuzzInput& in)
     const auto& variables = setup.GetVariables();
     const auto& parameters = setup.GetParameters();
     const std::size_t pick = in.Take<std::uint16_t>() % (variables.size() + parameters.size() + 1);
-    const char* name = pick < variables.size()                       ? variables[pick]->GetName()
-                       : pick < variables.size() + parameters.size() ? parameters[pick - variables.size()]->GetName()
-                                                                     : "";
+    const char* name = pick < variables.size() ? variables[pick]->GetName()
+                       : pick < variables.size() + parameters.size()
+                           ? parameters[pick - variables.size()]->GetName()
+                           : "";
     ScaleFactorOf(&setup, unit.name.c_str(), name);
     ScaleOffsetOf(&setup, unit.name.c_str());
 }

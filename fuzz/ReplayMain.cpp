@@ -35,7 +35,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         for (const auto& input : InputsOf(argv[i])) {
             std::ifstream in(input, std::ios::binary);
-            const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
             std::printf("%s (%zu bytes)\n", input.c_str(), bytes.size());
             std::fflush(stdout);
             LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());

@@ -1,4 +1,5 @@
-// A small help viewer: opens "<folder>/<topic>.html" in a window of its own.
+// A small help viewer: opens "<folder>/<topic>.html" in a window of its own
+// and follows links only to the pages of that folder.
 #pragma once
 
 #include <QString>

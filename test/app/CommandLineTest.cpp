@@ -86,7 +86,8 @@ TEST_F(CommandLine, SetRefusesWhatItCannotStoreExactly)
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     }
     EXPECT_EQ(ReadFile(copy), before);
-    EXPECT_EQ(Velmaro({"set", "L", "-1e-3", "--setup", copy}).code, 1) << "below the range, yet read as a number";
+    EXPECT_EQ(Velmaro({"set", "L", "-1e-3", "--setup", copy}).code, 1)
+        << "below the range, yet read as a number";
     EXPECT_EQ(Velmaro({"set", "pp", "5", "--setup", copy}).code, 0);
 }
 

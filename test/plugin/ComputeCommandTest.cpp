@@ -138,12 +138,3 @@ TEST_F(ComputeCommand, ScalePrintsTheModulesFactorAndOffset)
     EXPECT_EQ(Velmaro({"scale", "parsec"}).code, 1) << "not a unit of the description";
 }
 
-TEST_F(ComputeCommand, AMissingModuleIsNamed)
-{
-    ::setenv("VELMARO_MODULE", "/nonexistent/libvelmaro.so", 1);
-    CliRun run = Velmaro({"scale", "A"});
-    ::unsetenv("VELMARO_MODULE");
-    EXPECT_NE(run.code, 0);
-    EXPECT_NE(run.err.find("cannot load the module /nonexistent/libvelmaro.so"), std::string::npos)
-        << run.err;
-}

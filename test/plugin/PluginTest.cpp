@@ -8,6 +8,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <stdexcept>
 
 namespace {
@@ -105,18 +108,29 @@ TEST_F(Plugin, SharesTheHostLibrarysGlobals)
     EXPECT_EQ(errors.size(), 1u);
 }
 
-TEST_F(Plugin, NoExceptionLeavesAnEntryPoint)
+// A host whose error sink and unit conversion throw: each entry point
+// reports its own failure and returns its fallback; nothing crosses.
+TEST_F(Plugin, AnExceptionForcedThroughEachEntryPointIsReportedNotPassedOn)
 {
-    CMC_Setup empty(SetupDescription::Default());
-    SetErrorSink([](const std::string& message) {
-        if (message.find("failed") == std::string::npos)
-            throw std::runtime_error(message);
+    SetErrorSink([this](const std::string& message) {
+        if (message.find(" failed: ") == std::string::npos)
+            throw std::runtime_error("the host refuses: " + message);
+        errors.push_back(message);
     });
+    CMC_Setup empty(SetupDescription::Default());
+    EXPECT_NO_THROW(EXPECT_EQ(module->EditSetup(&empty), 0)); // no user interface here: reported
     EXPECT_NO_THROW(EXPECT_EQ(module->GetScaleFactor(&empty, "A", "IQ"), 1.0));
     EXPECT_NO_THROW(EXPECT_EQ(module->GetScaleOffset(&empty, "°C"), 0.0));
     EXPECT_NO_THROW(module->ComputeAllOptions(&empty));
+    ASSERT_EQ(errors.size(), 4u);
+    EXPECT_EQ(errors[0],
+              "EditSetup failed: the host refuses: EditSetup needs the host's user interface to be running.");
+    EXPECT_EQ(errors[1].rfind("GetScaleFactor failed: the host refuses: ", 0), 0u) << errors[1];
+    EXPECT_EQ(errors[2].rfind("GetScaleOffset failed: the host refuses: ", 0), 0u) << errors[2];
+    EXPECT_EQ(errors[3].rfind("ComputeAllOptions failed: the host refuses: ", 0), 0u) << errors[3];
 
-    // A host whose unit conversion throws in the middle of the pass.
+    // The host's unit conversion throws something that is not an exception class.
+    errors.clear();
     SetErrorSink([this](const std::string& message) { errors.push_back(message); });
     auto setup = Reference();
     RegisterScaleProvider({[](CMC_Setup*, const char*, const char*) -> double { throw 42; },
@@ -125,6 +139,29 @@ TEST_F(Plugin, NoExceptionLeavesAnEntryPoint)
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back(), "ComputeAllOptions failed: unknown exception");
     RegisterScaleProvider({});
+}
+
+// The module is loaded by its full path in the installation, never by a name
+// the loader would look up in the working folder or on the library path.
+TEST_F(Plugin, AModuleInTheWorkingFolderIsNeverLoaded)
+{
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("velmaro-cwd-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(VELMARO_MODULE_PATH, folder / "libvelmaro.so",
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    std::string error;
+    for (const char* name : {"libvelmaro.so", "./libvelmaro.so"}) {
+        EXPECT_EQ(ModuleLoader::Load(name, error), nullptr) << name;
+        EXPECT_NE(error.find("only a module of the installation"), std::string::npos) << error;
+    }
+    const std::string chosen = ModuleLoader::DefaultModulePath();
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(folder);
+    EXPECT_TRUE(std::filesystem::path(chosen).is_absolute()) << chosen;
+    EXPECT_EQ(chosen, VELMARO_MODULE_PATH);
 }
 
 TEST_F(Plugin, TheLoaderNamesWhatIsWrongAndUnregistersOnUnload)
