@@ -337,6 +337,39 @@ TEST(FirmwareProtections, OverCurrentLongerThanItsTimeSetsBit1AndSwitchesOff)
     EXPECT_TRUE(rig.fw->SwitchOn());
 }
 
+// Counted in speed-loop periods whose largest phase current, as the drive
+// measures it, is above the level: still on after N-1 of them, off with its
+// bit after exactly N.
+TEST(FirmwareProtections, OverCurrentTripsAfterExactlyItsNumberOfPeriods)
+{
+    constexpr double kLevel = 2000.0;
+    for (int periods : {1, 2, 5}) {
+        SCOPED_TRACE(periods);
+        Rig rig;
+        rig.plant->HoldSpeed(0.0);
+        rig.fw->SetRegister("IMAXPROT", kLevel);
+        rig.fw->SetRegister("TIMAXPROT", periods);
+        ASSERT_TRUE(rig.fw->SwitchOn());
+        rig.fw->ImposeAngle(-16384);
+        rig.fw->SetCurrent(3000.0);
+        int over = 0;
+        std::int64_t ticks = rig.fw->SlowTicks();
+        for (int k = 0; k < 20000 && rig.fw->IsOn(); ++k) {
+            rig.fw->StepPwm();
+            if (rig.fw->SlowTicks() == ticks)
+                continue;
+            ticks = rig.fw->SlowTicks();
+            const double ia = rig.fw->CurrentA();
+            const double ib = rig.fw->CurrentB();
+            over = std::max({std::abs(ia), std::abs(ib), std::abs(ia + ib)}) > kLevel ? over + 1 : 0;
+            EXPECT_EQ(rig.fw->IsOn(), over < periods) << "after " << over << " periods over the level";
+        }
+        EXPECT_EQ(over, periods);
+        EXPECT_FALSE(rig.fw->IsOn());
+        EXPECT_EQ(rig.fw->Errors() & Mer::kShortCircuit, Mer::kShortCircuit);
+    }
+}
+
 TEST(FirmwareProtections, ShortCircuitTripsAtTheFirstCurrentLoop)
 {
     PlantOptions options;
