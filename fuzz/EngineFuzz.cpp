@@ -83,29 +83,30 @@ void ScaleOfAnyUnitAndName(CMC_Setup& setup, FuzzInput& in)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::unique_ptr<CMC_Setup> setup = FuzzReferenceSetup().Clone();
+    RestoredAfterInput working;
+    CMC_Setup* setup = &working.Setup();
     FuzzInput in(data, size);
     const int edits = in.Take<std::uint8_t>() % 8;
     for (int i = 0; i < edits; ++i)
         Edit(*setup, in);
     const std::uint8_t passes = in.Take<std::uint8_t>();
     if (passes & 1)
-        ComputeRegistersFromParameters(setup.get());
+        ComputeRegistersFromParameters(setup);
     if (passes & 2)
-        ComputeParametersFromRegisters(setup.get());
+        ComputeParametersFromRegisters(setup);
     if (passes & 4) {
-        ComputeParameterLimits(setup.get());
-        UpdateClosedLoopOptions(setup.get());
-        UpdateTransmissionUnits(setup.get());
+        ComputeParameterLimits(setup);
+        UpdateClosedLoopOptions(setup);
+        UpdateTransmissionUnits(setup);
     }
     if (passes & 8)
-        DesignCurrentController(setup.get());
+        DesignCurrentController(setup);
     if (passes & 16)
-        DesignSpeedController(setup.get());
+        DesignSpeedController(setup);
     if (passes & 32)
-        DesignPositionController(setup.get());
+        DesignPositionController(setup);
     const auto& parameters = setup->GetParameters();
-    ParameterChangeDispatch(setup.get(), parameters[in.Take<std::uint16_t>() % parameters.size()]->GetName());
+    ParameterChangeDispatch(setup, parameters[in.Take<std::uint16_t>() % parameters.size()]->GetName());
     while (!in.Empty())
         ScaleOfAnyUnitAndName(*setup, in);
     return 0;

@@ -17,9 +17,9 @@ constexpr const char* kVariables[] = {"Speed_Reference", "Motor_Current", "APOS"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::unique_ptr<CMC_Setup> setup = FuzzReferenceSetup().Clone();
+    RestoredAfterInput working;
     FuzzInput in(data, size);
-    CMC_ScopeLogger logger(setup.get(), nullptr);
+    CMC_ScopeLogger logger(&working.Setup(), nullptr);
     const int channels = 1 + in.Take<std::uint8_t>() % 3;
     for (int i = 0; i < channels; ++i)
         logger.AddVariable(kVariables[i], 0);

@@ -11,11 +11,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::unique_ptr<CMC_Setup> setup = FuzzReferenceSetup().Clone();
-    setup->SetOption("Scope", std::string_view(reinterpret_cast<const char*>(data), size));
-    CMC_ScopeLogger logger(setup.get(), nullptr);
+    RestoredAfterInput working;
+    CMC_Setup& setup = working.Setup();
+    setup.SetOption(kFuzzScopeOption, std::string_view(reinterpret_cast<const char*>(data), size));
+    CMC_ScopeLogger logger(&setup, nullptr);
     const std::string before = FormatScopeSettings(logger.GetSettings());
-    if (logger.LoadSettingsFromSetupOption("Scope") == 0) {
+    if (logger.LoadSettingsFromSetupOption(kFuzzScopeOption) == 0) {
         if (FormatScopeSettings(logger.GetSettings()) != before)
             __builtin_trap();
         return 0;
