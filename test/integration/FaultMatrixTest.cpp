@@ -559,7 +559,9 @@ void FaultMatrix::Requests()
         for (const LinkResult result : {LinkResult::NoAnswer, Refusal(r)}) {
             InjectedFault fault;
             fault.kind = LinkFault::FailRequest;
-            fault.request = stage;
+            fault.requestKind = r.kind;
+            fault.name = r.name;
+            fault.run = r.run;
             fault.result = result;
             const Outcome o = RunDialog(fault, {}, Patience());
             Expected e{End::Fails, MessageForFailed(r, result)};

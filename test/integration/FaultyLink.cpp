@@ -20,8 +20,11 @@ LinkResult FaultyLink::Begin(RequestKind kind, const std::string& name)
     LinkResult result = LinkResult::Ok;
     if (m_silent)
         result = LinkResult::NoAnswer;
-    else if (m_fault.kind == LinkFault::FailRequest && index == m_fault.request)
+    else if (m_fault.kind == LinkFault::FailRequest && !m_struck && kind == m_fault.requestKind &&
+             name == m_fault.name && m_run == m_fault.run) {
+        m_struck = true;
         result = m_fault.result;
+    }
     if (result != LinkResult::Ok)
         m_lastError = LinkResultText(result);
     return result;

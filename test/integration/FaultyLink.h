@@ -19,7 +19,7 @@ using RequestKind = ScriptedDrive::Kind;
 
 enum class LinkFault {
     None,
-    FailRequest,    // request `request` fails with `result`, once
+    FailRequest,    // the first `requestKind` request on `name` in run `run` fails with `result`
     StopsAnswering, // every request from request `request` on fails with NoAnswer
     MerBit,         // "MER" reads with `bit` set once a program has been started
     NoResult,       // `name` reads 1.2345e100 in run `run`
@@ -29,7 +29,8 @@ enum class LinkFault {
 
 struct InjectedFault {
     LinkFault kind = LinkFault::None;
-    int request = 0; // 0-based index into the request log (FailRequest, StopsAnswering)
+    int request = 0; // StopsAnswering: 0-based index into the request log
+    RequestKind requestKind = RequestKind::DownloadSetup; // FailRequest
     LinkResult result = LinkResult::NoAnswer;
     std::uint16_t bit = 0;
     std::string name;
@@ -89,6 +90,7 @@ private:
     std::vector<LoggedRequest> m_log;
     int m_run = -1;
     bool m_armed = false;
+    bool m_struck = false;
     bool m_silent = false;
     std::string m_lastError;
 };
