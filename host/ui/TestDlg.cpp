@@ -142,7 +142,9 @@ void CMC_TestDlg::EndRun()
     m_bRunning = 0;
     if (m_programRunning) {
         m_programRunning = false;
-        if (DriveLink* link = CMC_Comm::ActiveLink())
+        // A stop lost on the way must not leave the drive running: ask once more.
+        if (DriveLink* link = CMC_Comm::ActiveLink();
+            link && !CMC_Comm::Record(link->StopProgram(CMC_Comm::Now())))
             CMC_Comm::Record(link->StopProgram(CMC_Comm::Now()));
     }
     RunStateChanged();

@@ -159,7 +159,7 @@ void CDetectPolePairs::OnMove()
                 return;
         }
         if (!read && m_bRunning)
-            FailTest(*this, msc_pszErrInternal);
+            FailTest(*this, angle ? CMC_Comm::GetLastErrorText() : msc_pszErrInternal);
     }
     m_moveEnabled = 1;
     UpdateData(false);
@@ -219,7 +219,7 @@ void CDetectPolePairs::WaitUntilReady()
     if (started != 0.0) {
         int on = 0;
         if (!GetAxisOn(on)) {
-            FailTest(*this, msc_pszErrInternal);
+            FailTest(*this, CMC_Comm::GetLastErrorText());
             return;
         }
         if (on != 0) {

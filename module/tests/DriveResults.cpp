@@ -23,10 +23,10 @@ DriveResult ReadDriveResult(CMyTestDlg& test, const char* name, double& value, b
         FailTest(test, CMC_Comm::GetLastErrorText());
         return DriveResult::NotRead;
     }
-    if (std::isfinite(read))
+    if (std::isfinite(read) && read != kNoResult)
         variable->SetValueInInternalUnit(read);
     const double result = inBaseUnits ? variable->GetValueInBaseUnit() : variable->GetValueInInternalUnit();
-    if (!std::isfinite(read) || !std::isfinite(result)) {
+    if (!std::isfinite(read) || read == kNoResult || !std::isfinite(result)) {
         FailTest(test, CMC_TestDlg::msc_pszErrInternal);
         return DriveResult::NotANumber;
     }

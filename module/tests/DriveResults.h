@@ -5,7 +5,8 @@
 class CMyTestDlg;
 
 // Read, or how the test failed: with the internal error when the setup lacks
-// the variable or the drive reported a value that is not a finite number,
+// the variable or the drive reported a value that is not a finite number
+// or the no-result value,
 // with the communication error when the transfer failed.
 enum class DriveResult { Read, Missing, NotANumber, NotRead };
 

@@ -54,7 +54,8 @@ ProgramState PollProgramEnd(CMyTestDlg& test, CMC_CoffFormat* image, std::uint16
     }
     int on = 0;
     if (!test.GetAxisOn(on)) {
-        test.TestFailed(1);
+        // The link's reason, not an empty outcome.
+        FailTest(test, CMC_Comm::GetLastErrorText());
         return ProgramState::Failed;
     }
     if (on != 0) {
@@ -80,7 +81,27 @@ bool ReadDriveVariable(CMyTestDlg& test, const char* name, double& value, DriveU
         test.TestFailed(1);
         return false;
     }
+    // A program that found nothing leaves the no-result value: no number to use.
+    if (variable->GetValueInInternalUnit() == kNoResult) {
+        FailTest(test, CMC_TestDlg::msc_pszErrInternal);
+        return false;
+    }
     value = units == DriveUnits::Base ? variable->GetValueInBaseUnit() : variable->GetValueInInternalUnit();
+    return true;
+}
+
+bool ReadProgramResult(CMyTestDlg& test, CMC_CoffFormat* image, const char* name, double& value)
+{
+    double read = 0.0;
+    if (!test.GetUserVariableValue(image, name, read, test.m_strError)) {
+        test.TestFailed(1);
+        return false;
+    }
+    if (read == kNoResult) {
+        FailTest(test, CMC_TestDlg::msc_pszErrInternal);
+        return false;
+    }
+    value = read;
     return true;
 }
 

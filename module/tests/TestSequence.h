@@ -48,11 +48,16 @@ ProgramState PollProgramEnd(CMyTestDlg& test, CMC_CoffFormat* image, std::uint16
                             EndCheck endCheck = EndCheck::DriveErrors);
 
 // Reads a drive variable from the drive, in internal or base units. A
-// variable the setup lacks fails with the internal error, a failed read with
-// the communication error.
+// variable the setup lacks, or one that holds the no-result value, fails
+// with the internal error, a failed read with the communication error.
 enum class DriveUnits { Internal, Base };
 bool ReadDriveVariable(CMyTestDlg& test, const char* name, double& value,
                        DriveUnits units = DriveUnits::Internal);
+
+// Reads a result the program left in a user variable of its image. A failed
+// read fails with the communication error, the no-result value with the
+// internal error.
+bool ReadProgramResult(CMyTestDlg& test, CMC_CoffFormat* image, const char* name, double& value);
 
 // A value a test determined, as the question on Close shows it.
 struct ComparedValue {

@@ -137,12 +137,10 @@ void CTotalInertiaTest::EvaluateInertiaProgram()
     double testFlag = 0.0;
     double deltaTime = 0.0;  // [speed-loop periods]; negative: failure code
     double deltaSpeed = 0.0; // [internal speed units]
-    if (!GetUserVariableValue(&m_main, "test_flag", testFlag, m_strError) ||
-        !GetUserVariableValue(&m_main, "delta_time", deltaTime, m_strError) ||
-        !GetUserVariableValue(&m_main, "delta_speed", deltaSpeed, m_strError)) {
-        TestFailed(1);
+    if (!ReadProgramResult(*this, &m_main, "test_flag", testFlag) ||
+        !ReadProgramResult(*this, &m_main, "delta_time", deltaTime) ||
+        !ReadProgramResult(*this, &m_main, "delta_speed", deltaSpeed))
         return;
-    }
     if (testFlag <= 0.0)
         return FailTest(*this, kSpeedNegative);
     if (deltaTime == -1.0)

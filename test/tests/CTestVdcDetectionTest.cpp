@@ -70,7 +70,7 @@ TEST_F(CTestVdcDetectionTest, FailuresLeaveVdcUnchanged)
             {"drive errors unreadable", fail(Kind::ReadVariable, "MER"), CMC_TestDlg::msc_pszErrInternal},
             {"STARTED unreadable", fail(Kind::ReadUser, "STARTED"), ""},
             {"var_u2 unreadable", fail(Kind::ReadVariable, "var_u2"), ""},
-            {"axis state unreadable", fail(Kind::GetAxisOn, ""), kNoText},
+            {"axis state unreadable", fail(Kind::GetAxisOn, ""), ""},
         },
         [this] { setup->SetParameterValueInBaseUnit("Vdc", 48.0); });
     EXPECT_DOUBLE_EQ(Value("Vdc"), 48.0);

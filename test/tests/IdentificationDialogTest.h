@@ -13,9 +13,6 @@
 #include <string>
 #include <vector>
 
-// The error text a failed axis state read leaves: none.
-inline const std::string kNoText = "(none)";
-
 // An answer to the close question, the dialog's result and how often the
 // question came (a dialog that stays open is closed again, answering No).
 struct AnswerCase {
@@ -57,9 +54,7 @@ protected:
             RunOnce(dialog, [&](DialogDriver& d) {
                 ExpectNothingRunning(dialog);
                 EXPECT_EQ(dialog.m_nResult, 0);
-                const std::string error = c.error == kNoText ? ""
-                                          : c.error.empty()  ? drive->LastError()
-                                                             : c.error;
+                const std::string error = c.error.empty() ? drive->LastError() : c.error;
                 EXPECT_EQ(dialog.m_strError, error);
                 EXPECT_EQ(ResultText(d).toStdString(), error.empty() ? "Test failed." : error);
                 if (c.check)

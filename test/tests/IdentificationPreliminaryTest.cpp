@@ -55,7 +55,7 @@ TEST_P(PreliminaryStageTest, EveryFailureEndsTheRunAndOnlyASuccessLaunchesTheMai
         {"In1 not written", fail(Kind::WriteUser, "In1"), kDriveText},
         {"preliminary program not started", fail(Kind::StartProgram, kPreliminary), kInternal},
         {"STARTED unreadable", fail(Kind::ReadUser, "STARTED"), kDriveText},
-        {"axis state unreadable", fail(Kind::GetAxisOn, ""), ""}, // no text of its own
+        {"axis state unreadable", fail(Kind::GetAxisOn, ""), kDriveText},
         {"MER unreadable", fail(Kind::ReadVariable, "MER"), kInternal},
         {"In1 unreadable", fail(Kind::ReadUser, "In1"), kDriveText},
         {"REFTST_V unreadable", fail(Kind::ReadVariable, "REFTST_V"), kDriveText},
