@@ -6,6 +6,27 @@
 #include <cmath>
 #include <iterator>
 
+JsonValue::~JsonValue()
+{
+    if (items.empty() && members.empty())
+        return;
+    std::vector<JsonValue> pending;
+    auto takeChildren = [&pending](JsonValue& value) {
+        for (JsonValue& item : value.items)
+            pending.push_back(std::move(item));
+        for (auto& member : value.members)
+            pending.push_back(std::move(member.second));
+        value.items.clear();
+        value.members.clear();
+    };
+    takeChildren(*this);
+    while (!pending.empty()) {
+        JsonValue value = std::move(pending.back());
+        pending.pop_back();
+        takeChildren(value);
+    }
+}
+
 const JsonValue* JsonValue::Find(std::string_view key) const
 {
     for (const auto& [name, value] : members)
@@ -194,6 +215,8 @@ private:
 
     bool Open(JsonValue&& v)
     {
+        if (m_stack.size() >= kMaxJsonDepth)
+            return Fail(m_tokenLine, "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
         m_stack.push_back(Place(std::move(v)));
         return true;
     }

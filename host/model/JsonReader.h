@@ -1,15 +1,28 @@
 // A JSON reader that keeps the line of every value, so that a refused file can
-// be reported by file, line and problem. Duplicate keys and numbers that are
-// not finite are refused while parsing.
+// be reported by file, line and problem. Duplicate keys, numbers that are not
+// finite and nesting deeper than kMaxJsonDepth are refused while parsing; no
+// input makes the reader or a value's destruction recurse.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+// Our files nest four levels at most.
+constexpr std::size_t kMaxJsonDepth = 64;
+
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Object, Array };
+
+    JsonValue() = default;
+    JsonValue(const JsonValue&) = default;
+    JsonValue(JsonValue&&) noexcept = default;
+    JsonValue& operator=(const JsonValue&) = default;
+    JsonValue& operator=(JsonValue&&) noexcept = default;
+    // Takes the children apart one level at a time: no recursion.
+    ~JsonValue();
 
     Kind kind = Kind::Null;
     int line = 0;

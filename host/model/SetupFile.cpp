@@ -60,6 +60,17 @@ bool ReadOptions(const JsonValue& options, JsonFields& fields, CMC_Setup& setup)
     return true;
 }
 
+// A value the drive holds as is keeps its described unit type: the scales of
+// the drive's units read such values, so one of those units would make a
+// scale read itself. A drive-scaled value may take another drive unit (rot
+// or mm for a load).
+bool UnitTypeFits(const CMC_UnitType& described, const CMC_UnitType& chosen)
+{
+    if (!described.IsDriveScaled())
+        return &chosen == &described;
+    return chosen.IsDriveScaled();
+}
+
 // Selects unit type and display unit as the file says; both must exist.
 bool ReadUnits(const JsonValue& entry, JsonFields& fields, CMC_Quantity& quantity)
 {
@@ -67,9 +78,14 @@ bool ReadUnits(const JsonValue& entry, JsonFields& fields, CMC_Quantity& quantit
     std::string unit;
     if (!fields.Optional(entry, "unitType", unitType) || !fields.Optional(entry, "unit", unit))
         return false;
-    if (!quantity.GetSetup()->GetUnits().Find(unitType))
+    const CMC_UnitType* type = quantity.GetSetup()->GetUnits().Find(unitType);
+    if (!type)
         return fields.Fail(entry.line,
                            "unknown unit type \"" + unitType + "\" of \"" + quantity.Name() + "\"");
+    if (!UnitTypeFits(quantity.UnitType(), *type))
+        return fields.Fail(entry.Find("unitType")->line,
+                           "the unit type \"" + unitType + "\" does not fit \"" + quantity.Name() +
+                               "\" (its unit type is \"" + quantity.GetUnitType() + "\")");
     quantity.ChangeUnitType(unitType.c_str());
     if (entry.Find("unit") && quantity.UnitType().FindUnit(unit) < 0)
         return fields.Fail(entry.Find("unit")->line,
