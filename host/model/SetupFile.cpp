@@ -5,6 +5,7 @@
 #include "Setup.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -95,6 +96,17 @@ bool ReadUnits(const JsonValue& entry, JsonFields& fields, CMC_Quantity& quantit
     return true;
 }
 
+// A register's value must lie within its width, as the drive holds it.
+bool FitsRegister(const CMC_Parameter& p, double value, int line, JsonFields& fields)
+{
+    const double whole = std::round(value);
+    if (p.GetType() != PT_REGISTER || (whole >= p.GetRegisterLowest() && whole <= p.GetRegisterHighest()))
+        return true;
+    return fields.Fail(line, "\"" + p.Name() + "\" = " + JsonNumber(value) + " does not fit its register (" +
+                                 JsonNumber(p.GetRegisterLowest()) + " to " +
+                                 JsonNumber(p.GetRegisterHighest()) + ")");
+}
+
 bool ReadParameter(const std::string& name, const JsonValue& entry, JsonFields& fields, CMC_Setup& setup)
 {
     if (!setup.Description().FindParameter(name))
@@ -104,13 +116,15 @@ bool ReadParameter(const std::string& name, const JsonValue& entry, JsonFields& 
         return fields.Fail(entry.line, "duplicate parameter \"" + name + "\" (names ignore letter case)");
     CMC_Parameter* p = setup.AddParameter(name);
     if (entry.IsNumber())
-        return p->SetValueInInternalUnit(entry.number) != 0;
+        return FitsRegister(*p, entry.number, entry.line, fields) &&
+               p->SetValueInInternalUnit(entry.number) != 0;
     if (!fields.Expect(entry, JsonValue::Kind::Object, "the parameter \"" + name + "\"") ||
         !fields.OnlyKnown(entry, {"value", "min", "max", "unitType", "unit"}))
         return false;
     double value = p->GetValueInInternalUnit(), min = p->GetMinInBaseUnit(), max = p->GetMaxInBaseUnit();
     if (!fields.Optional(entry, "value", value) || !fields.Optional(entry, "min", min) ||
-        !fields.Optional(entry, "max", max) || !ReadUnits(entry, fields, *p))
+        !fields.Optional(entry, "max", max) || !ReadUnits(entry, fields, *p) ||
+        !FitsRegister(*p, value, entry.Find("value") ? entry.Find("value")->line : entry.line, fields))
         return false;
     p->SetValueInInternalUnit(value);
     p->SetMinInBaseUnit(min);

@@ -44,10 +44,11 @@ class HostileSetups : public ModelTest {
 protected:
     SetupLoadResult Parse(const std::string& parameters)
     {
-        return ParseSetup("{\"format\": \"velmaro-setup\", \"version\": 1, \"identity\": {}, \"options\": {},\n"
-                          "\"parameters\": {\n" +
-                              parameters + "\n},\n\"variables\": {}}\n",
-                          "hostile.json", setup->DescriptionPtr());
+        return ParseSetup(
+            "{\"format\": \"velmaro-setup\", \"version\": 1, \"identity\": {}, \"options\": {},\n"
+            "\"parameters\": {\n" +
+                parameters + "\n},\n\"variables\": {}}\n",
+            "hostile.json", setup->DescriptionPtr());
     }
 };
 
@@ -108,8 +109,9 @@ TEST_F(HostileSetups, RegistersHoldWholeNumbersWithinTheirWidth)
     const struct {
         double asked, held;
         bool clamped;
-    } cases[] = {{32767.0, 32767.0, false}, {0.0, 0.0, false},  {123.4, 123.0, false}, {32767.4, 32767.0, false},
-                 {32767.5, 32767.0, true},  {1.6368e6, 32767.0, true}, {-0.6, 0.0, true}, {-1e300, 0.0, true}};
+    } cases[] = {{32767.0, 32767.0, false}, {0.0, 0.0, false},        {123.4, 123.0, false},
+                 {32767.4, 32767.0, false}, {32767.5, 32767.0, true}, {1.6368e6, 32767.0, true},
+                 {-0.6, 0.0, true},         {-1e300, 0.0, true}};
     for (const auto& c : cases) {
         EXPECT_EQ(kpi.SetValueInInternalUnit(c.asked), 1);
         EXPECT_EQ(kpi.GetValueInInternalUnit(), c.held) << c.asked;

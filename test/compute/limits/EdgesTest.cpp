@@ -45,7 +45,8 @@ TEST_F(EngineEdges, ACurrentDesignBelowZeroHoldsZeroAndSaysSo)
         Design(&DesignCurrentController, {"Kp_C_scl", "Ki_C_scl"});
         EXPECT_EQ(Register("KPI"), 0.0) << edge.name;
         EXPECT_EQ(Value(*setup, "Kp_C_scl"), 0.0) << edge.name;
-        EXPECT_NE(RegistersAtLimit(setup.get(), {"KPI", "SFTKPI"}).find("KPI (0 to 32767)"), std::string::npos)
+        EXPECT_NE(RegistersAtLimit(setup.get(), {"KPI", "SFTKPI"}).find("KPI (0 to 32767)"),
+                  std::string::npos)
             << edge.name;
     }
 }
@@ -83,18 +84,24 @@ TEST_F(EngineEdges, TheRegisterPassClampsToTheWidthsAndSaysSo)
 TEST_F(EngineEdges, ZeroOrMissingDivisorsAndValuesThatAreNotFiniteAreDefects)
 {
     EXPECT_TRUE(SetupDefects(setup.get()).empty());
-    for (const char* divisor : {"Motor_transmission", "SLPER", "PWMPER", "MECRESL", "DSP_freq"}) {
+    for (const char* divisor : {"Motor_transmission", "Load_transmission", "DSP_freq", "Vdc", "ImaxPS"}) {
         setup = Reference();
         CMC_Parameter* p = setup->FindParameter(divisor);
         const double before = p->GetValueInInternalUnit();
-        EXPECT_EQ(DefectOfChange(p, 0.0), "\"" + std::string(divisor) + "\" is 0; the drive's scales divide by it");
+        const std::string zero = "\"" + std::string(divisor) + "\" is 0; the drive's scales divide by it";
+        EXPECT_EQ(DefectOfChange(p, 0.0), zero);
         EXPECT_EQ(p->GetValueInInternalUnit(), before) << divisor;
         EXPECT_EQ(DefectOfChange(p, 2.0 * p->GetValueInBaseUnit()), "") << divisor;
 
         p->SetValueInInternalUnit(0.0);
         const std::vector<std::string> defects = SetupDefects(setup.get());
         ASSERT_FALSE(defects.empty()) << divisor;
-        EXPECT_EQ(defects.front(), "\"" + std::string(divisor) + "\" is 0; the drive's scales divide by it");
+        EXPECT_EQ(defects.front(), zero);
+    }
+    // The divisors that are registers cannot hold 0: their widths start at 1.
+    for (const char* divisor : {"SLPER", "PWMPER", "MECRESL"}) {
+        setup->FindParameter(divisor)->SetValueInInternalUnit(0.0);
+        EXPECT_EQ(Register(divisor), 1.0) << divisor;
     }
     auto bare = With({{"CLPER", 1.0}});
     EXPECT_EQ(SetupDefects(bare.get()).front(), "\"DSP_freq\" is missing; the drive's scales divide by it");
