@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <iterator>
+#include <unordered_set>
 
 JsonValue::~JsonValue()
 {
@@ -138,18 +139,19 @@ public:
     {
         JsonValue v;
         v.kind = JsonValue::Kind::Object;
+        m_names.emplace_back();
         return Open(std::move(v));
     }
     bool key(string_t& name) override
     {
-        JsonValue* object = m_stack.back();
-        if (object->Find(name))
+        if (!m_names.back().insert(name).second)
             return Fail(m_tokenLine, "duplicate name \"" + name + "\"");
         m_key = std::move(name);
         return true;
     }
     bool end_object() override
     {
+        m_names.pop_back();
         m_stack.pop_back();
         return true;
     }
@@ -232,6 +234,7 @@ private:
     JsonValue& m_root;
     const int& m_tokenLine;
     std::vector<JsonValue*> m_stack;
+    std::vector<std::unordered_set<std::string>> m_names; // of each open object, for duplicates
     std::string m_key;
     std::string m_error;
 };

@@ -51,13 +51,16 @@ bool ReadIdentity(const JsonValue& identity, JsonFields& fields, CMC_Setup& setu
 
 bool ReadOptions(const JsonValue& options, JsonFields& fields, CMC_Setup& setup)
 {
+    CaseInsensitiveMap<bool> seen;
+    std::vector<std::pair<std::string, std::string>> read;
     for (const auto& [name, value] : options.members) {
         if (!fields.Expect(value, JsonValue::Kind::String, "the option \"" + name + "\""))
             return false;
-        if (setup.HasOption(name))
+        if (!seen.emplace(name, true).second)
             return fields.Fail(value.line, "duplicate option \"" + name + "\"");
-        setup.SetOption(name, value.text);
+        read.emplace_back(name, value.text);
     }
+    setup.ReplaceOptions(std::move(read));
     return true;
 }
 
