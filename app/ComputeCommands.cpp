@@ -9,6 +9,7 @@
 #include "ParametersToRegisters.h"
 #include "RegistersToParameters.h"
 #include "Setup.h"
+#include "SetupChecks.h"
 #include "SetupCommands.h"
 #include "SetupFile.h"
 
@@ -187,6 +188,8 @@ int RunCompute(ComputeArgs args, const std::vector<Step>& steps, std::ostream& o
     for (const Step& step : steps)
         if (!RunStep(setup.get(), step, err))
             return 1;
+    if (const std::string limit = RegistersAtLimit(setup.get()); !limit.empty())
+        err << "velmaro: warning: " << limit << '\n';
 
     const std::string text = args.json ? MachineReadable(*setup) : SerializeSetup(*setup);
     if (args.output.empty()) {

@@ -1,5 +1,6 @@
 #include "SetupCommands.h"
 
+#include "SetupChecks.h"
 #include "SetupDiff.h"
 
 #include "Commands.h"
@@ -350,8 +351,14 @@ void AddSetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exi
                 << " is not one; nothing was changed\n";
             return;
         }
+        if (const std::string defect = DefectOfChange(p, base); !defect.empty()) {
+            err << "velmaro: " << defect << "; nothing was changed\n";
+            return;
+        }
         if (!p->SetValueInBaseUnit(base))
             return;
+        if (const std::string limit = RegistersAtLimit(setup.get(), {p->GetName()}); !limit.empty())
+            err << "velmaro: " << limit << '\n';
         std::string error;
         if (!SaveSetupFile(*setup, target, error)) {
             err << "velmaro: " << error << '\n';
@@ -374,6 +381,12 @@ void AddValidateCommand(CLI::App& app, std::ostream& out, std::ostream& err, int
             exitCode = 1;
             return;
         }
+        for (const std::string& defect : SetupDefects(setup.get())) {
+            err << "velmaro: " << option->Path() << ": " << defect << '\n';
+            exitCode = 1;
+        }
+        if (exitCode != 0)
+            return;
         int outside = 0;
         for (const auto& p : setup->GetParameters()) {
             const double value = p->GetValueInBaseUnit();

@@ -1,10 +1,11 @@
-// Lookup and conversion costs of the setup model on the reference setup.
+// Lookup, conversion and reading costs of the setup model.
 #include "Setup.h"
 #include "SetupFile.h"
 
 #include <benchmark/benchmark.h>
 
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -56,6 +57,21 @@ void BM_DriveScaledBaseRead(benchmark::State& state)
     RegisterScaleProvider({});
 }
 BENCHMARK(BM_DriveScaledBaseRead);
+
+// A setup file whose options hold many names: reading must stay linear in
+// the size of the file (a hostile file of 1 MB reads in well under a second).
+void BM_ReadSetupWithManyOptions(benchmark::State& state)
+{
+    std::string text = R"({"format": "velmaro-setup", "version": 1, "identity": {}, "options": {)";
+    for (long i = 0; i < state.range(0); ++i)
+        text += (i ? ", \"k" : "\"k") + std::to_string(i) + "\": \"1\"";
+    text += R"(}, "parameters": {}, "variables": {}})";
+    const auto description = SetupDescription::Default();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ParseSetup(text, "options.json", description));
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ReadSetupWithManyOptions)->RangeMultiplier(10)->Range(1000, 100000)->Complexity();
 
 } // namespace
 

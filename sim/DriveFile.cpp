@@ -6,41 +6,55 @@ using namespace simfile;
 
 namespace {
 
-bool ReadBoard(const Json& root, DriveBoard& board, std::string& problem)
+// Physical ranges of a drive's fields.
+constexpr Range kSupplyVoltage{1.0, 2000.0};   // [V]
+constexpr Range kSupplyResistance{0.0, 100.0}; // [ohm]
+constexpr Range kCurrentFullScale{0.01, 1e4};  // [A]
+constexpr Range kAdcBits{8, 16};
+constexpr Range kBusFullScale{1.0, 1e4};       // [V]
+constexpr Range kAdcRange{0.1, 100.0};         // [V]
+constexpr Range kBusCapacitance{1e-7, 10.0};   // [F]
+constexpr Range kSensorVolts{-10.0, 10.0};     // [V/degC], [V]
+constexpr Range kCurrentNoise{0.0, 100.0};     // [A rms]
+constexpr Range kCurrentOffset{-100.0, 100.0}; // [A]
+constexpr Range kVoltageNoise{0.0, 100.0};     // [V rms]
+
+bool ReadBoard(JsonFields& fields, const JsonValue& root, DriveBoard& board)
 {
-    double bits = board.adcBits;
-    const bool ok = ReadNumber(root, "currentFullScale", board.currentFullScale, false, problem) &&
-                    ReadNumber(root, "adcBits", bits, false, problem) &&
-                    ReadNumber(root, "busFullScale", board.busFullScale, false, problem) &&
-                    ReadNumber(root, "adcRange", board.adcRange, false, problem) &&
-                    ReadNumber(root, "busCapacitance", board.busCapacitance, false, problem) &&
-                    ReadSigned(root, "tempSensorGain", board.tempSensorGain, problem) &&
-                    ReadSigned(root, "tempSensorAt0", board.tempSensorAt0, problem);
-    if (!ok)
-        return false;
-    if (bits != std::floor(bits) || bits < 8 || bits > 16) {
-        problem = "\"adcBits\" must be a whole number from 8 to 16";
-        return false;
-    }
-    board.adcBits = static_cast<int>(bits);
-    return true;
+    return ReadNumber(fields, root, "currentFullScale", kCurrentFullScale, board.currentFullScale) &&
+           ReadWhole(fields, root, "adcBits", kAdcBits, board.adcBits) &&
+           ReadNumber(fields, root, "busFullScale", kBusFullScale, board.busFullScale) &&
+           ReadNumber(fields, root, "adcRange", kAdcRange, board.adcRange) &&
+           ReadNumber(fields, root, "busCapacitance", kBusCapacitance, board.busCapacitance) &&
+           ReadNumber(fields, root, "tempSensorGain", kSensorVolts, board.tempSensorGain) &&
+           ReadNumber(fields, root, "tempSensorAt0", kSensorVolts, board.tempSensorAt0);
 }
 
 // The sensors' noise and offsets, from the file's optional "sensors" object.
-bool ReadSensors(const Json& root, SensorImperfections& sensors, std::string& problem)
+bool ReadSensors(JsonFields& fields, const JsonValue& root, SensorImperfections& sensors)
 {
-    if (!root.contains("sensors"))
-        return true;
-    const Json& object = root["sensors"];
-    if (!object.is_object()) {
-        problem = "\"sensors\" must be an object";
-        return false;
-    }
-    return ReadNumber(object, "currentNoise", sensors.currentNoise, true, problem) &&
-           ReadSigned(object, "currentOffsetA", sensors.currentOffsetA, problem) &&
-           ReadSigned(object, "currentOffsetB", sensors.currentOffsetB, problem) &&
-           ReadNumber(object, "hallNoise", sensors.hallNoise, true, problem) &&
-           ReadNumber(object, "busNoise", sensors.busNoise, true, problem);
+    bool ok = true;
+    const JsonValue* object = OptionalObject(fields, root, "sensors", ok);
+    if (!object)
+        return ok;
+    return fields.OnlyKnown(*object,
+                            {"currentNoise", "currentOffsetA", "currentOffsetB", "hallNoise", "busNoise"}) &&
+           ReadNumber(fields, *object, "currentNoise", kCurrentNoise, sensors.currentNoise) &&
+           ReadNumber(fields, *object, "currentOffsetA", kCurrentOffset, sensors.currentOffsetA) &&
+           ReadNumber(fields, *object, "currentOffsetB", kCurrentOffset, sensors.currentOffsetB) &&
+           ReadNumber(fields, *object, "hallNoise", kVoltageNoise, sensors.hallNoise) &&
+           ReadNumber(fields, *object, "busNoise", kVoltageNoise, sensors.busNoise);
+}
+
+bool ReadDrive(JsonFields& fields, const JsonValue& root, DriveDescription& drive)
+{
+    return fields.OnlyKnown(root, {"format", "version", "name", "supplyVoltage", "supplyResistance",
+                                   "currentFullScale", "adcBits", "busFullScale", "adcRange",
+                                   "busCapacitance", "tempSensorGain", "tempSensorAt0", "sensors"}) &&
+           fields.Optional(root, "name", drive.name) &&
+           ReadNumber(fields, root, "supplyVoltage", kSupplyVoltage, drive.supplyVoltage) &&
+           ReadNumber(fields, root, "supplyResistance", kSupplyResistance, drive.supplyResistance) &&
+           ReadBoard(fields, root, drive.board) && ReadSensors(fields, root, drive.sensors);
 }
 
 } // namespace
@@ -60,18 +74,14 @@ void DriveDescription::ApplyTo(PlantOptions& options) const
 bool DriveDescription::Parse(const std::string& text, const std::string& fileName, DriveDescription& drive,
                              std::string& error)
 {
-    const Json root = Json::parse(text, nullptr, false);
-    if (root.is_discarded() || !root.is_object() || root.value("format", std::string()) != "velmaro-drive") {
-        error = fileName + ": not a drive file";
+    JsonValue root;
+    if (!ParseDataFile(text, fileName, "velmaro-drive", root, error))
         return false;
-    }
     DriveDescription result;
-    result.name = root.value("name", std::string());
     std::string problem;
-    if (!ReadNumber(root, "supplyVoltage", result.supplyVoltage, false, problem) ||
-        !ReadNumber(root, "supplyResistance", result.supplyResistance, true, problem) ||
-        !ReadBoard(root, result.board, problem) || !ReadSensors(root, result.sensors, problem)) {
-        error = fileName + ": " + problem;
+    JsonFields fields(problem);
+    if (!ReadDrive(fields, root, result)) {
+        error = fileName + ":" + problem;
         return false;
     }
     drive = std::move(result);

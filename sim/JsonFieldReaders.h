@@ -1,50 +1,83 @@
-// Optional numeric fields of the virtual drive's data files (motors,
-// drives): each read only when present, and refused with a message naming
-// the field when it is not a number in its range.
+// The fields of the virtual drive's data files (motors, drives), read with the
+// setup files' JSON reader: every field is checked for its kind and its
+// physical range, and a refusal names the field and its line. Nothing throws.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include "JsonFields.h"
+#include "JsonReader.h"
 
 #include <cmath>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 
 namespace simfile {
 
-using Json = nlohmann::json;
+// The physical range of a number field, both ends included.
+struct Range {
+    double lowest;
+    double highest;
+};
 
-// Reads an optional positive (or non-negative) number into target.
-inline bool ReadNumber(const Json& object, const char* key, double& target, bool allowZero,
-                       std::string& problem)
+inline std::string Quoted(const char* key)
 {
-    auto it = object.find(key);
-    if (it == object.end())
+    return std::string("\"") + key + "\"";
+}
+
+// Reads an optional number within its range into target; a missing field
+// leaves target as it is.
+inline bool ReadNumber(JsonFields& fields, const JsonValue& object, const char* key, Range range,
+                       double& target)
+{
+    const JsonValue* value = object.Find(key);
+    if (!value)
         return true;
-    if (!it->is_number()) {
-        problem = std::string("\"") + key + "\" must be a number";
+    if (!fields.Expect(*value, JsonValue::Kind::Number, Quoted(key)))
         return false;
-    }
-    const double value = it->get<double>();
-    if (!std::isfinite(value) || value < 0.0 || (!allowZero && value == 0.0)) {
-        problem = std::string("\"") + key + "\" must be " + (allowZero ? "zero or more" : "above zero");
-        return false;
-    }
-    target = value;
+    if (!(value->number >= range.lowest && value->number <= range.highest))
+        return fields.Fail(value->line, Quoted(key) + " must be from " + JsonNumber(range.lowest) + " to " +
+                                            JsonNumber(range.highest) + ", not " + JsonNumber(value->number));
+    target = value->number;
     return true;
 }
 
-inline bool ReadSigned(const Json& object, const char* key, double& target, std::string& problem)
+// Reads an optional whole number within its range into target.
+inline bool ReadWhole(JsonFields& fields, const JsonValue& object, const char* key, Range range, int& target)
 {
-    auto it = object.find(key);
-    if (it == object.end())
-        return true;
-    if (!it->is_number() || !std::isfinite(it->get<double>())) {
-        problem = std::string("\"") + key + "\" must be a number";
+    double value = target;
+    if (!ReadNumber(fields, object, key, range, value))
         return false;
-    }
-    target = it->get<double>();
+    if (value != std::floor(value))
+        return fields.Fail(object.Find(key)->line, Quoted(key) + " must be a whole number");
+    target = static_cast<int>(value);
     return true;
+}
+
+// An optional member that must be an object when present; null when absent
+// or refused (ok tells which; fields holds the problem).
+inline const JsonValue* OptionalObject(JsonFields& fields, const JsonValue& parent, const char* key, bool& ok)
+{
+    const JsonValue* object = parent.Find(key);
+    ok = !object || fields.Expect(*object, JsonValue::Kind::Object, Quoted(key));
+    return ok ? object : nullptr;
+}
+
+// Parses a data file and checks its format name; on failure error reads
+// "FILE:LINE: problem".
+inline bool ParseDataFile(const std::string& text, const std::string& fileName, const char* format,
+                          JsonValue& root, std::string& error)
+{
+    std::string problem;
+    JsonFields fields(problem);
+    if (ParseJson(text, root, problem) && fields.Expect(root, JsonValue::Kind::Object, "the file")) {
+        const JsonValue* name = root.Find("format");
+        if (name && name->IsString() && name->text == format)
+            return true;
+        fields.Fail(name ? name->line : root.line, std::string("not a ") + format + " file");
+    }
+    error = fileName + ":" + problem;
+    return false;
 }
 
 // Reads a data file whole; on failure error names it.

@@ -1,8 +1,7 @@
 #include "MotorModel.h"
 
 #include "JsonFieldReaders.h"
-
-#include <nlohmann/json.hpp>
+#include "Plant.h"
 
 #include <cmath>
 
@@ -10,89 +9,177 @@ namespace {
 
 using namespace simfile;
 
-bool ReadPlant(const Json& plant, MotorModel& motor, std::string& problem)
+// Physical ranges of the plant's fields: wide enough for any servo motor,
+// narrow enough that the simulation stays finite and fast.
+constexpr Range kResistance{1e-4, 1e3};     // [ohm]
+constexpr Range kInductance{1e-7, 10.0};    // [H]
+constexpr Range kTorqueConstant{1e-4, 1e2}; // [Nm/A]
+constexpr Range kPolePairs{1, 64};
+constexpr Range kRotorInertia{1e-8, 1e2};        // [kg m^2]
+constexpr Range kLoadInertia{0.0, 1e3};          // [kg m^2]
+constexpr Range kFriction{0.0, 1e3};             // [Nm s/rad] or [Nm]
+constexpr Range kLoadTorque{-1e4, 1e4};          // [Nm]
+constexpr Range kThermalResistance{0.0, 1e3};    // [K/W]
+constexpr Range kThermalTimeConstant{1e-3, 1e7}; // [s]
+constexpr Range kStiffness{1e-3, 1e9};           // [Nm/rad]
+constexpr Range kShaftDamping{0.0, 1e4};         // [Nm s/rad]
+constexpr Range kHallVolts{0.0, 5.0};            // [V]
+constexpr Range kHallAngle{-360.0, 720.0};       // [electrical degrees]
+
+struct PlantNumber {
+    const char* key;
+    Range range;
+    double MotorModel::*target;
+};
+
+constexpr PlantNumber kPlantNumbers[] = {
+    {"R", kResistance, &MotorModel::R},
+    {"Ld", kInductance, &MotorModel::Ld},
+    {"Lq", kInductance, &MotorModel::Lq},
+    {"K", kTorqueConstant, &MotorModel::K},
+    {"Jm", kRotorInertia, &MotorModel::Jm},
+    {"Jload", kLoadInertia, &MotorModel::Jload},
+    {"viscous", kFriction, &MotorModel::viscous},
+    {"coulomb", kFriction, &MotorModel::coulomb},
+    {"loadViscous", kFriction, &MotorModel::loadViscous},
+    {"loadCoulomb", kFriction, &MotorModel::loadCoulomb},
+    {"loadTorque", kLoadTorque, &MotorModel::loadTorque},
+    {"brakeTorque", kFriction, &MotorModel::brakeTorque},
+    {"thermalResistance", kThermalResistance, &MotorModel::thermalResistance},
+    {"thermalTimeConstant", kThermalTimeConstant, &MotorModel::thermalTimeConstant},
+};
+
+bool ReadConnection(JsonFields& fields, const JsonValue& plant, MotorModel& motor)
 {
-    if (!plant.is_object()) {
-        problem = "\"plant\" must be an object";
-        return false;
-    }
-    if (auto it = plant.find("connection"); it != plant.end()) {
-        if (!it->is_string() || (*it != "star" && *it != "delta")) {
-            problem = "\"connection\" must be \"star\" or \"delta\"";
-            return false;
-        }
-        motor.delta = *it == "delta";
-    }
-    double L = -1.0;
-    if (!ReadNumber(plant, "L", L, false, problem))
-        return false;
-    if (L > 0.0)
-        motor.Ld = motor.Lq = L;
-    double pp = motor.polePairs;
-    const bool ok = ReadNumber(plant, "R", motor.R, false, problem) &&
-                    ReadNumber(plant, "Ld", motor.Ld, false, problem) &&
-                    ReadNumber(plant, "Lq", motor.Lq, false, problem) &&
-                    ReadNumber(plant, "K", motor.K, false, problem) &&
-                    ReadNumber(plant, "pp", pp, false, problem) &&
-                    ReadNumber(plant, "Jm", motor.Jm, false, problem) &&
-                    ReadNumber(plant, "Jload", motor.Jload, true, problem) &&
-                    ReadNumber(plant, "viscous", motor.viscous, true, problem) &&
-                    ReadNumber(plant, "coulomb", motor.coulomb, true, problem) &&
-                    ReadNumber(plant, "loadViscous", motor.loadViscous, true, problem) &&
-                    ReadNumber(plant, "loadCoulomb", motor.loadCoulomb, true, problem) &&
-                    ReadSigned(plant, "loadTorque", motor.loadTorque, problem) &&
-                    ReadNumber(plant, "brakeTorque", motor.brakeTorque, true, problem) &&
-                    ReadNumber(plant, "thermalResistance", motor.thermalResistance, true, problem) &&
-                    ReadNumber(plant, "thermalTimeConstant", motor.thermalTimeConstant, false, problem);
-    if (!ok)
-        return false;
-    if (pp != std::floor(pp) || pp > 64) {
-        problem = "\"pp\" must be a whole number from 1 to 64";
-        return false;
-    }
-    motor.polePairs = static_cast<int>(pp);
+    const JsonValue* connection = plant.Find("connection");
+    if (!connection)
+        return true;
+    if (!connection->IsString() || (connection->text != "star" && connection->text != "delta"))
+        return fields.Fail(connection->line, "\"connection\" must be \"star\" or \"delta\"");
+    motor.delta = connection->text == "delta";
+    return true;
+}
 
-    if (auto it = plant.find("coupling"); it != plant.end()) {
-        if (!it->is_object()) {
-            problem = "\"coupling\" must be an object";
-            return false;
-        }
-        motor.coupling.present = true;
-        if (!ReadNumber(*it, "stiffness", motor.coupling.stiffness, false, problem) ||
-            !ReadNumber(*it, "damping", motor.coupling.damping, true, problem))
-            return false;
-        if (it->find("stiffness") == it->end()) {
-            problem = "\"coupling\" needs a \"stiffness\"";
-            return false;
-        }
-        if (motor.Jload <= 0.0) {
-            problem = "a \"coupling\" needs a load inertia \"Jload\" above zero";
-            return false;
-        }
-    }
+bool ReadCoupling(JsonFields& fields, const JsonValue& plant, MotorModel& motor)
+{
+    bool ok = true;
+    const JsonValue* coupling = OptionalObject(fields, plant, "coupling", ok);
+    if (!coupling)
+        return ok;
+    motor.coupling.present = true;
+    if (!fields.OnlyKnown(*coupling, {"stiffness", "damping"}) ||
+        !fields.Require(*coupling, "stiffness", JsonValue::Kind::Number) ||
+        !ReadNumber(fields, *coupling, "stiffness", kStiffness, motor.coupling.stiffness) ||
+        !ReadNumber(fields, *coupling, "damping", kShaftDamping, motor.coupling.damping))
+        return false;
+    if (motor.Jload <= 0.0)
+        return fields.Fail(coupling->line, "a \"coupling\" needs a load inertia \"Jload\" above zero");
+    if (ShaftSubStepsNeeded(motor.ShaftResonance(), kLongestPwmPeriod) > kMaxShaftSubSteps)
+        return fields.Fail(coupling->line, "the \"coupling\" is too stiff for its inertias (a resonance of " +
+                                               JsonNumber(motor.ShaftResonance()) + " rad/s)");
+    return true;
+}
 
-    if (auto it = plant.find("halls"); it != plant.end()) {
-        if (!it->is_array() || it->size() != 3) {
-            problem = "\"halls\" must list three sensors";
+bool ReadHalls(JsonFields& fields, const JsonValue& plant, MotorModel& motor)
+{
+    const JsonValue* halls = plant.Find("halls");
+    if (!halls)
+        return true;
+    if (!halls->IsArray() || halls->items.size() != 3)
+        return fields.Fail(halls->line, "\"halls\" must list three sensors");
+    for (std::size_t i = 0; i < 3; ++i) {
+        const JsonValue& hall = halls->items[i];
+        HallSensorModel& model = motor.halls[i];
+        if (!fields.Expect(hall, JsonValue::Kind::Object, "each Hall sensor") ||
+            !fields.OnlyKnown(hall, {"amplitude", "offset", "angle"}) ||
+            !ReadNumber(fields, hall, "amplitude", kHallVolts, model.amplitude) ||
+            !ReadNumber(fields, hall, "offset", kHallVolts, model.offset) ||
+            !ReadNumber(fields, hall, "angle", kHallAngle, model.angle))
             return false;
-        }
-        for (std::size_t i = 0; i < 3; ++i) {
-            const Json& hall = (*it)[i];
-            if (!hall.is_object()) {
-                problem = "each Hall sensor must be an object";
-                return false;
-            }
-            HallSensorModel& model = motor.halls[i];
-            if (!ReadNumber(hall, "amplitude", model.amplitude, true, problem) ||
-                !ReadNumber(hall, "offset", model.offset, true, problem) ||
-                !ReadSigned(hall, "angle", model.angle, problem))
-                return false;
-        }
     }
     return true;
 }
 
+bool ReadPlant(JsonFields& fields, const JsonValue& plant, MotorModel& motor)
+{
+    if (!fields.OnlyKnown(plant, {"connection", "R", "L", "Ld", "Lq", "K", "pp", "Jm", "Jload", "viscous",
+                                  "coulomb", "loadViscous", "loadCoulomb", "loadTorque", "brakeTorque",
+                                  "thermalResistance", "thermalTimeConstant", "coupling", "halls"}) ||
+        !ReadConnection(fields, plant, motor))
+        return false;
+    double L = 0.0;
+    if (!ReadNumber(fields, plant, "L", kInductance, L))
+        return false;
+    if (L > 0.0)
+        motor.Ld = motor.Lq = L;
+    for (const PlantNumber& field : kPlantNumbers)
+        if (!ReadNumber(fields, plant, field.key, field.range, motor.*field.target))
+            return false;
+    return ReadWhole(fields, plant, "pp", kPolePairs, motor.polePairs) &&
+           ReadCoupling(fields, plant, motor) && ReadHalls(fields, plant, motor);
+}
+
+// A motor of the database without a plant: its data sheet values make one
+// (a load as heavy as the rotor, the reference's sensors).
+bool ReadDatasheetPlant(JsonFields& fields, const JsonValue& parameters, MotorModel& motor)
+{
+    for (const char* key : {"R", "L", "K", "pp", "Jm"})
+        if (!fields.Require(parameters, key, JsonValue::Kind::Number))
+            return false;
+    double L = 0.0, connection = 0.0;
+    if (!ReadNumber(fields, parameters, "R", kResistance, motor.R) ||
+        !ReadNumber(fields, parameters, "L", kInductance, L) ||
+        !ReadNumber(fields, parameters, "K", kTorqueConstant, motor.K) ||
+        !ReadWhole(fields, parameters, "pp", kPolePairs, motor.polePairs) ||
+        !ReadNumber(fields, parameters, "Jm", kRotorInertia, motor.Jm) ||
+        !ReadNumber(fields, parameters, "MotorPhaseConnectionType", Range{0.0, 1.0}, connection))
+        return false;
+    motor.Ld = motor.Lq = L;
+    motor.Jload = motor.Jm;
+    motor.delta = connection == 1.0;
+    return true;
+}
+
+bool ReadFaults(JsonFields& fields, const JsonValue& root, MotorModel& motor)
+{
+    const JsonValue* faults = root.Find("faults");
+    if (!faults)
+        return true;
+    if (!fields.Expect(*faults, JsonValue::Kind::Array, "\"faults\""))
+        return false;
+    for (const JsonValue& fault : faults->items) {
+        if (!fields.Expect(fault, JsonValue::Kind::String, "each of the \"faults\""))
+            return false;
+        motor.faults.push_back(fault.text);
+    }
+    return true;
+}
+
+bool ReadMotor(JsonFields& fields, const JsonValue& root, MotorModel& motor)
+{
+    if (!fields.Optional(root, "name", motor.name))
+        return false;
+    bool ok = true;
+    const JsonValue* plant = root.Find("plant");
+    const JsonValue* parameters = OptionalObject(fields, root, "parameters", ok);
+    if (plant) {
+        if (!fields.Expect(*plant, JsonValue::Kind::Object, "\"plant\"") || !ReadPlant(fields, *plant, motor))
+            return false;
+    } else if (parameters) {
+        if (!ReadDatasheetPlant(fields, *parameters, motor))
+            return false;
+    } else {
+        return ok && fields.Fail(root.line, "the motor file has no \"plant\" section");
+    }
+    return ReadFaults(fields, root, motor);
+}
+
 } // namespace
+
+double MotorModel::ShaftResonance() const
+{
+    return std::sqrt(coupling.stiffness * (1.0 / Jm + 1.0 / Jload));
+}
 
 MotorModel MotorModel::Reference()
 {
@@ -104,58 +191,16 @@ MotorModel MotorModel::Reference()
 bool MotorModel::Parse(const std::string& text, const std::string& fileName, MotorModel& motor,
                        std::string& error)
 {
-    Json root;
-    try {
-        root = Json::parse(text);
-    } catch (const Json::parse_error& e) {
-        error = fileName + ": " + e.what();
+    JsonValue root;
+    if (!ParseDataFile(text, fileName, "velmaro-motor", root, error))
         return false;
-    }
-    if (!root.is_object() || root.value("format", std::string()) != "velmaro-motor") {
-        error = fileName + ": not a motor file";
-        return false;
-    }
-    Json plant;
-    if (auto it = root.find("plant"); it != root.end()) {
-        plant = *it;
-    } else if (auto parameters = root.find("parameters");
-               parameters != root.end() && parameters->is_object()) {
-        // A motor of the database without a plant: its data sheet values
-        // make one (a load as heavy as the rotor, the reference's sensors).
-        plant = Json::object();
-        for (const char* key : {"R", "L", "K", "pp", "Jm"}) {
-            if (!parameters->contains(key)) {
-                error = fileName + ": the motor file has no \"plant\" section and no \"" + key + "\"";
-                return false;
-            }
-            plant[key] = (*parameters)[key];
-        }
-        plant["Jload"] = plant["Jm"];
-        if (parameters->value("MotorPhaseConnectionType", 0.0) == 1.0)
-            plant["connection"] = "delta";
-    } else {
-        error = fileName + ": the motor file has no \"plant\" section";
-        return false;
-    }
     MotorModel result = Reference();
-    result.name = root.value("name", std::string());
+    result.name.clear();
     std::string problem;
-    if (!ReadPlant(plant, result, problem)) {
-        error = fileName + ": " + problem;
+    JsonFields fields(problem);
+    if (!ReadMotor(fields, root, result)) {
+        error = fileName + ":" + problem;
         return false;
-    }
-    if (auto faults = root.find("faults"); faults != root.end()) {
-        if (!faults->is_array()) {
-            error = fileName + ": \"faults\" must be a list of names";
-            return false;
-        }
-        for (const Json& fault : *faults) {
-            if (!fault.is_string()) {
-                error = fileName + ": \"faults\" must be a list of names";
-                return false;
-            }
-            result.faults.push_back(fault.get<std::string>());
-        }
     }
     motor = std::move(result);
     return true;

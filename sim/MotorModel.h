@@ -62,14 +62,18 @@ struct MotorModel {
     // The flux linkage that matches K: torque = 1.5 x pp x flux x iq.
     double FluxLinkage() const { return K / (1.5 * polePairs); }
     double TotalInertia() const { return Jm + Jload; }
+    // The compliant shaft's resonance with the rotor and the load [rad/s].
+    double ShaftResonance() const;
 
     // The reference setup's motor (the default of the virtual drive).
     static MotorModel Reference();
 
     // Reads a motor file. Missing fields of the "plant" section keep the
     // reference values; a file without one takes R, L, K, pp and Jm from its
-    // "parameters" (a load as heavy as the rotor). On failure returns false
-    // and error names the file and the problem.
+    // "parameters" (a load as heavy as the rotor). Every field must be a
+    // number in its physical range, and a shaft no stiffer than the plant can
+    // simulate (see kMaxShaftSubSteps). On failure returns false and error
+    // reads "FILE:LINE: problem"; nothing throws.
     static bool Load(const std::string& path, MotorModel& motor, std::string& error);
     static bool Parse(const std::string& text, const std::string& fileName, MotorModel& motor,
                       std::string& error);

@@ -528,8 +528,7 @@ void Plant::StepMechanics(double torque)
     }
     // Two masses on a compliant shaft; a few sub-steps keep a stiff shaft stable.
     const MotorModel& m = m_motor;
-    const double resonance = std::sqrt(m.coupling.stiffness * (1.0 / m.Jm + 1.0 / m.Jload));
-    const int steps = std::max(1, static_cast<int>(std::ceil(resonance * h / 0.2)));
+    const int steps = ShaftSubSteps(m.ShaftResonance(), h);
     const double dt = h / steps;
     for (int k = 0; k < steps; ++k) {
         const double shaft =

@@ -30,6 +30,22 @@
 #include <cmath>
 #include <cstdint>
 
+// A compliant shaft advances in sub-steps of at most a fifth of its
+// resonance period; a plant never takes more than kMaxShaftSubSteps of them
+// per PWM period, and a motor file whose shaft would need more at the
+// longest PWM period the drive runs it at is refused.
+constexpr double kMaxShaftSubSteps = 1000;
+constexpr double kLongestPwmPeriod = 1e-3; // [s]
+inline double ShaftSubStepsNeeded(double resonance, double h)
+{
+    return std::ceil(resonance * h / 0.2);
+}
+inline int ShaftSubSteps(double resonance, double h)
+{
+    const double needed = ShaftSubStepsNeeded(resonance, h);
+    return needed >= 1.0 ? static_cast<int>(std::min(needed, kMaxShaftSubSteps)) : 1;
+}
+
 // The drive's board: its converter and the ranges of its sensors. They are
 // the board's own: a setup that describes another board gives the wrong
 // readings a real drive would give.

@@ -5,13 +5,34 @@
 #include <charconv>
 #include <cmath>
 #include <iterator>
+#include <unordered_set>
+
+JsonValue::~JsonValue()
+{
+    if (items.empty() && members.empty())
+        return;
+    std::vector<JsonValue> pending;
+    auto takeChildren = [&pending](JsonValue& value) {
+        for (JsonValue& item : value.items)
+            pending.push_back(std::move(item));
+        for (auto& member : value.members)
+            pending.push_back(std::move(member.second));
+        value.items.clear();
+        value.members.clear();
+    };
+    takeChildren(*this);
+    while (!pending.empty()) {
+        JsonValue value = std::move(pending.back());
+        pending.pop_back();
+        takeChildren(value);
+    }
+}
 
 JsonValue::JsonValue() = default;
 JsonValue::JsonValue(const JsonValue&) = default;
 JsonValue::JsonValue(JsonValue&&) noexcept = default;
 JsonValue& JsonValue::operator=(const JsonValue&) = default;
 JsonValue& JsonValue::operator=(JsonValue&&) noexcept = default;
-JsonValue::~JsonValue() = default;
 
 const JsonValue* JsonValue::Find(std::string_view key) const
 {
@@ -124,18 +145,19 @@ public:
     {
         JsonValue v;
         v.kind = JsonValue::Kind::Object;
+        m_names.emplace_back();
         return Open(std::move(v));
     }
     bool key(string_t& name) override
     {
-        JsonValue* object = m_stack.back();
-        if (object->Find(name))
+        if (!m_names.back().insert(name).second)
             return Fail(m_tokenLine, "duplicate name \"" + name + "\"");
         m_key = std::move(name);
         return true;
     }
     bool end_object() override
     {
+        m_names.pop_back();
         m_stack.pop_back();
         return true;
     }
@@ -201,6 +223,8 @@ private:
 
     bool Open(JsonValue&& v)
     {
+        if (m_stack.size() >= kMaxJsonDepth)
+            return Fail(m_tokenLine, "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
         m_stack.push_back(Place(std::move(v)));
         return true;
     }
@@ -216,6 +240,7 @@ private:
     JsonValue& m_root;
     const int& m_tokenLine;
     std::vector<JsonValue*> m_stack;
+    std::vector<std::unordered_set<std::string>> m_names; // of each open object, for duplicates
     std::string m_key;
     std::string m_error;
 };

@@ -1,15 +1,29 @@
 // A JSON reader that keeps the line of every value, so that a refused file can
-// be reported by file, line and problem. Duplicate keys and numbers that are
-// not finite are refused while parsing.
+// be reported by file, line and problem. Duplicate keys, numbers that are not
+// finite and nesting deeper than kMaxJsonDepth are refused while parsing; no
+// input makes the reader or a value's destruction recurse.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+// Our files nest four levels at most.
+constexpr std::size_t kMaxJsonDepth = 64;
+
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Object, Array };
+
+    // Out of line: the members hold the type itself.
+    JsonValue();
+    JsonValue(const JsonValue&);
+    JsonValue(JsonValue&&) noexcept;
+    JsonValue& operator=(const JsonValue&);
+    JsonValue& operator=(JsonValue&&) noexcept;
+    // Takes the children apart one level at a time: no recursion.
+    ~JsonValue();
 
     Kind kind = Kind::Null;
     int line = 0;
@@ -18,14 +32,6 @@ struct JsonValue {
     std::string text;
     std::vector<std::pair<std::string, JsonValue>> members; // objects, in file order
     std::vector<JsonValue> items;                           // arrays
-
-    // Out of line: the members hold the type itself.
-    JsonValue();
-    JsonValue(const JsonValue&);
-    JsonValue(JsonValue&&) noexcept;
-    JsonValue& operator=(const JsonValue&);
-    JsonValue& operator=(JsonValue&&) noexcept;
-    ~JsonValue();
 
     const JsonValue* Find(std::string_view key) const;
     bool IsObject() const { return kind == Kind::Object; }

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Setup.h"
 
+#include <algorithm>
 #include <cmath>
 
 CMC_Parameter::CMC_Parameter(CMC_Setup* setup, std::string name, const CMC_UnitType* unitType, int type)
@@ -12,7 +13,22 @@ CMC_Parameter::CMC_Parameter(CMC_Setup* setup, std::string name, const CMC_UnitT
 
 int CMC_Parameter::SetValueInInternalUnit(double value)
 {
-    return CMC_Quantity::SetValueInInternalUnit(m_type == PT_REGISTER ? std::round(value) : value);
+    if (m_type != PT_REGISTER)
+        return CMC_Quantity::SetValueInInternalUnit(value);
+    const double whole = std::round(value);
+    const double held = std::clamp(whole, m_lowest, m_highest);
+    const int stored = CMC_Quantity::SetValueInInternalUnit(held);
+    if (stored)
+        m_clamped = held != whole;
+    return stored;
+}
+
+void CMC_Parameter::SetRegisterWidth(double lowest, double highest)
+{
+    if (lowest > highest)
+        return;
+    m_lowest = lowest;
+    m_highest = highest;
 }
 
 int CMC_Parameter::SetMinInBaseUnit(double min)

@@ -3,6 +3,8 @@
 
 #include "Quantity.h"
 
+#include <limits>
+
 // Type codes of the setup description. Rescaling of loop-dependent values
 // skips the computed and read-only ones.
 enum CMC_ParameterType {
@@ -21,9 +23,16 @@ public:
 
     int GetType() const { return m_type; }
 
-    // A register holds a whole number, as the drive does: its value is
-    // rounded when stored (half away from zero).
+    // A register holds a whole number within its width, as the drive does:
+    // its value is rounded when stored (half away from zero) and clamped to
+    // the width.
     int SetValueInInternalUnit(double value) override;
+    // The width of a register (its described range); others have none.
+    void SetRegisterWidth(double lowest, double highest);
+    double GetRegisterLowest() const { return m_lowest; }
+    double GetRegisterHighest() const { return m_highest; }
+    // True when the last value stored lay beyond the width and was clamped to it.
+    bool WasClamped() const { return m_clamped; }
 
     // The editable range [base units]. A non-finite bound is refused.
     double GetMinInBaseUnit() const { return m_min; }
@@ -39,4 +48,7 @@ private:
     int m_type;
     double m_min = -1e300;
     double m_max = 1e300;
+    double m_lowest = -std::numeric_limits<double>::infinity();
+    double m_highest = std::numeric_limits<double>::infinity();
+    bool m_clamped = false;
 };

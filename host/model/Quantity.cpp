@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 CMC_Quantity::CMC_Quantity(CMC_Setup* setup, std::string name, const CMC_UnitType* unitType)
@@ -29,11 +30,44 @@ int CMC_Quantity::SetValueInInternalUnit(double value)
     return 1;
 }
 
+namespace {
+
+// Marks a computation as running for as long as it lives; Entered() is false
+// when it was running already.
+class ReentryGuard {
+public:
+    explicit ReentryGuard(bool& busy) : m_busy(busy), m_entered(!busy) { m_busy = true; }
+    ~ReentryGuard()
+    {
+        if (m_entered)
+            m_busy = false;
+    }
+    ReentryGuard(const ReentryGuard&) = delete;
+    ReentryGuard& operator=(const ReentryGuard&) = delete;
+    bool Entered() const { return m_entered; }
+
+private:
+    bool& m_busy;
+    bool m_entered;
+};
+
+} // namespace
+
+double CMC_Quantity::CircularScale() const
+{
+    ReportError("The scale of \"" + m_name + "\" in \"" + m_unitType->GetName() + "\" reads \"" + m_name +
+                "\" itself; the unit type does not fit it.");
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
 double CMC_Quantity::ScaleFactor() const
 {
     const ScaleProvider& provider = GetScaleProvider();
     if (!provider.factor)
         return 1.0;
+    const ReentryGuard guard(m_scaling);
+    if (!guard.Entered())
+        return CircularScale();
     return provider.factor(m_setup, m_unitType->GetBaseUnit().c_str(), m_name.c_str());
 }
 
@@ -42,6 +76,9 @@ double CMC_Quantity::ScaleOffset() const
     const ScaleProvider& provider = GetScaleProvider();
     if (!provider.offset)
         return 0.0;
+    const ReentryGuard guard(m_scaling);
+    if (!guard.Entered())
+        return CircularScale();
     return provider.offset(m_setup, m_unitType->GetBaseUnit().c_str());
 }
 

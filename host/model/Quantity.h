@@ -62,6 +62,9 @@ protected:
 private:
     double ScaleFactor() const;
     double ScaleOffset() const;
+    // NaN and a message: the scale of this quantity's unit type reads the
+    // quantity itself (a unit type that does not fit it).
+    double CircularScale() const;
 
     CMC_Setup* m_setup;
     std::string m_name;
@@ -69,4 +72,5 @@ private:
     int m_unit = 0;       // index into the unit type's display units
     double m_value = 0.0; // [internal units]
     bool m_physical = false;
+    mutable bool m_scaling = false; // a scale of this quantity is being computed
 };

@@ -32,6 +32,7 @@ void CMC_Setup::AssignFrom(const CMC_Setup& other)
         auto p =
             std::make_unique<CMC_Parameter>(this, source->Name(), &source->UnitType(), source->GetType());
         p->SetPhysical(source->IsPhysical());
+        p->SetRegisterWidth(source->GetRegisterLowest(), source->GetRegisterHighest());
         p->ChangeUnit(source->GetUnitName());
         p->SetMinInBaseUnit(source->GetMinInBaseUnit());
         p->SetMaxInBaseUnit(source->GetMaxInBaseUnit());
@@ -60,6 +61,8 @@ CMC_Parameter* CMC_Setup::AddParameter(std::string_view name)
     auto p = std::make_unique<CMC_Parameter>(this, def->name, type ? type : m_description->Units().None(),
                                              def->type);
     p->SetPhysical(def->physical);
+    if (def->type == PT_REGISTER)
+        p->SetRegisterWidth(def->min, def->max);
     p->SetMinInBaseUnit(def->min);
     p->SetMaxInBaseUnit(def->max);
     CMC_Parameter* raw = p.get();

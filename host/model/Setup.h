@@ -51,6 +51,11 @@ public:
     std::string GetOptionNoError(std::string_view name) const;
     bool HasOption(std::string_view name) const;
     void SetOption(std::string_view name, std::string_view text);
+    // Replaces every option at once; the names must differ ignoring case.
+    void ReplaceOptions(std::vector<std::pair<std::string, std::string>> options)
+    {
+        m_options = std::move(options);
+    }
     void ClearOption(std::string_view name);
     const std::vector<std::pair<std::string, std::string>>& GetOptions() const { return m_options; }
 

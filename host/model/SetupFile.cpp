@@ -4,6 +4,7 @@
 #include "JsonFields.h"
 #include "Setup.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -47,14 +48,28 @@ bool ReadIdentity(const JsonValue& identity, JsonFields& fields, CMC_Setup& setu
 
 bool ReadOptions(const JsonValue& options, JsonFields& fields, CMC_Setup& setup)
 {
+    CaseInsensitiveMap<bool> seen;
+    std::vector<std::pair<std::string, std::string>> read;
     for (const auto& [name, value] : options.members) {
         if (!fields.Expect(value, JsonValue::Kind::String, "the option \"" + name + "\""))
             return false;
-        if (setup.HasOption(name))
+        if (!seen.emplace(name, true).second)
             return fields.Fail(value.line, "duplicate option \"" + name + "\"");
-        setup.SetOption(name, value.text);
+        read.emplace_back(name, value.text);
     }
+    setup.ReplaceOptions(std::move(read));
     return true;
+}
+
+// A value the drive holds as is keeps its described unit type: the scales of
+// the drive's units read such values, so one of those units would make a
+// scale read itself. A drive-scaled value may take another drive unit (rot
+// or mm for a load).
+bool UnitTypeFits(const CMC_UnitType& described, const CMC_UnitType& chosen)
+{
+    if (!described.IsDriveScaled())
+        return &chosen == &described;
+    return chosen.IsDriveScaled();
 }
 
 // Selects unit type and display unit as the file says; both must exist.
@@ -64,9 +79,14 @@ bool ReadUnits(const JsonValue& entry, JsonFields& fields, CMC_Quantity& quantit
     std::string unit;
     if (!fields.Optional(entry, "unitType", unitType) || !fields.Optional(entry, "unit", unit))
         return false;
-    if (!quantity.GetSetup()->GetUnits().Find(unitType))
+    const CMC_UnitType* type = quantity.GetSetup()->GetUnits().Find(unitType);
+    if (!type)
         return fields.Fail(entry.line,
                            "unknown unit type \"" + unitType + "\" of \"" + quantity.Name() + "\"");
+    if (!UnitTypeFits(quantity.UnitType(), *type))
+        return fields.Fail(entry.Find("unitType")->line,
+                           "the unit type \"" + unitType + "\" does not fit \"" + quantity.Name() +
+                               "\" (its unit type is \"" + quantity.GetUnitType() + "\")");
     quantity.ChangeUnitType(unitType.c_str());
     if (entry.Find("unit") && quantity.UnitType().FindUnit(unit) < 0)
         return fields.Fail(entry.Find("unit")->line,
@@ -74,6 +94,17 @@ bool ReadUnits(const JsonValue& entry, JsonFields& fields, CMC_Quantity& quantit
     if (entry.Find("unit"))
         quantity.ChangeUnit(unit.c_str());
     return true;
+}
+
+// A register's value must lie within its width, as the drive holds it.
+bool FitsRegister(const CMC_Parameter& p, double value, int line, JsonFields& fields)
+{
+    const double whole = std::round(value);
+    if (p.GetType() != PT_REGISTER || (whole >= p.GetRegisterLowest() && whole <= p.GetRegisterHighest()))
+        return true;
+    return fields.Fail(line, "\"" + p.Name() + "\" = " + JsonNumber(value) + " does not fit its register (" +
+                                 JsonNumber(p.GetRegisterLowest()) + " to " +
+                                 JsonNumber(p.GetRegisterHighest()) + ")");
 }
 
 bool ReadParameter(const std::string& name, const JsonValue& entry, JsonFields& fields, CMC_Setup& setup)
@@ -85,13 +116,15 @@ bool ReadParameter(const std::string& name, const JsonValue& entry, JsonFields& 
         return fields.Fail(entry.line, "duplicate parameter \"" + name + "\" (names ignore letter case)");
     CMC_Parameter* p = setup.AddParameter(name);
     if (entry.IsNumber())
-        return p->SetValueInInternalUnit(entry.number) != 0;
+        return FitsRegister(*p, entry.number, entry.line, fields) &&
+               p->SetValueInInternalUnit(entry.number) != 0;
     if (!fields.Expect(entry, JsonValue::Kind::Object, "the parameter \"" + name + "\"") ||
         !fields.OnlyKnown(entry, {"value", "min", "max", "unitType", "unit"}))
         return false;
     double value = p->GetValueInInternalUnit(), min = p->GetMinInBaseUnit(), max = p->GetMaxInBaseUnit();
     if (!fields.Optional(entry, "value", value) || !fields.Optional(entry, "min", min) ||
-        !fields.Optional(entry, "max", max) || !ReadUnits(entry, fields, *p))
+        !fields.Optional(entry, "max", max) || !ReadUnits(entry, fields, *p) ||
+        !FitsRegister(*p, value, entry.Find("value") ? entry.Find("value")->line : entry.line, fields))
         return false;
     p->SetValueInInternalUnit(value);
     p->SetMinInBaseUnit(min);

@@ -18,9 +18,6 @@ int CMC_UnitType::FindUnit(std::string_view unitName) const
     for (std::size_t i = 0; i < m_units.size(); ++i)
         if (m_units[i].name == unitName)
             return static_cast<int>(i);
-    for (std::size_t i = 0; i < m_units.size(); ++i)
-        if (EqualsIgnoringCase(m_units[i].name, unitName))
-            return static_cast<int>(i);
     return -1;
 }
 

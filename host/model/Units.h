@@ -27,7 +27,8 @@ public:
     const std::string& GetBaseUnit() const { return m_baseUnit; }
     bool IsDriveScaled() const { return m_driveScaled; }
     const std::vector<CMC_Unit>& GetUnits() const { return m_units; }
-    // Index of the named display unit (exact match first, then ignoring case), or -1.
+    // Index of the display unit of exactly this name, or -1: letter case
+    // matters ("mA" is not "MA").
     int FindUnit(std::string_view unitName) const;
 
 private:

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Helpers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -56,7 +57,7 @@ double ShiftOfGain(double gain)
 
 double MantissaOfGain(double gain)
 {
-    return gain * kQ15 / std::pow(2.0, ShiftOfGain(gain));
+    return gain * kQ15 / std::pow(2.0, std::min(ShiftOfGain(gain), kMaxGainShift));
 }
 
 std::int64_t TruncRegister(double value)

@@ -23,8 +23,11 @@ int SetParameterRange(CMC_Parameter* parameter, double min, double max);
 // Fixed-point gain pair: gain = mantissa x 2^shift / 32767.
 inline constexpr double kQ15 = 32767.0;
 double GainFromPair(double mantissa, double shift);
-double ShiftOfGain(double gain);    // 0 for gain <= 1, else ceil(log2 gain)
-double MantissaOfGain(double gain); // gain x 32767 / 2^shift
+double ShiftOfGain(double gain); // 0 for gain <= 1, else ceil(log2 gain)
+// gain x 32767 / 2^shift, with the shift the register can hold (at most
+// kMaxGainShift): a larger gain gives a mantissa beyond its width.
+inline constexpr double kMaxGainShift = 15.0;
+double MantissaOfGain(double gain);
 
 // Registers are truncated toward zero before their bits are tested.
 std::int64_t TruncRegister(double value);

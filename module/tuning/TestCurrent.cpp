@@ -196,6 +196,7 @@ void CTestCurrent::Tune()
     if (m_bRunning)
         WriteRegistersToDrive(GetSetup(), {"SFTKPI", "KPI", "SFTKII", "KII"});
     RefreshAllParameters(0);
+    WarnOfGainsAtLimit(setup, {"SFTKPI", "KPI", "SFTKII", "KII"});
 }
 
 void CTestCurrent::OnChangedParameterValue(const char* name)

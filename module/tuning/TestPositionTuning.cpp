@@ -195,6 +195,7 @@ void CTestPositionTuning::Tune()
     if (m_bRunning)
         WriteRegistersToDrive(setup, {"SFTKPP", "KPP", "SFTKIP", "KIP", "SFTKDP", "KDP"});
     RefreshAllParameters(0);
+    WarnOfGainsAtLimit(setup, {"SFTKPP", "KPP", "SFTKIP", "KIP", "SFTKDP", "KDP"});
 }
 
 void CTestPositionTuning::ConvertGain(const char* name)

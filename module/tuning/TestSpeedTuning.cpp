@@ -118,6 +118,7 @@ void CTestSpeedTuning::Tune()
     if (m_bRunning)
         WriteRegistersToDrive(setup, {"SFTKPS", "KPS", "SFTKIS", "KIS"});
     RefreshAllParameters(0);
+    WarnOfGainsAtLimit(setup, {"SFTKPS", "KPS", "SFTKIS", "KIS"});
 }
 
 void CTestSpeedTuning::ConvertGain(const char* name)

@@ -5,6 +5,7 @@
 #include "GraphWindow.h"
 #include "HostServices.h"
 #include "Logger.h"
+#include "SetupChecks.h"
 #include "TestDlg.h"
 
 #include <cmath>
@@ -28,6 +29,13 @@ void WriteRegistersToDrive(CMC_Setup* setup, std::initializer_list<const char*> 
         if (p == nullptr || p->WriteToChip() == 0)
             return;
     }
+}
+
+void WarnOfGainsAtLimit(CMC_Setup* setup, std::initializer_list<const char*> names)
+{
+    const std::string limit = RegistersAtLimit(setup, names);
+    if (!limit.empty())
+        ShowMessageBox(QString::fromStdString(limit), MB_OK | MB_ICONWARNING);
 }
 
 double TruncatedProgramInput(double internal)

@@ -33,6 +33,10 @@ bool IsOn(const CMC_Setup* setup, const char* name);
 // that the drive does not take.
 void WriteRegistersToDrive(CMC_Setup* setup, std::initializer_list<const char*> names);
 
+// Tells the user, in a message box, when a designed gain's registers (names)
+// could not hold the gain and were clamped to their widths.
+void WarnOfGainsAtLimit(CMC_Setup* setup, std::initializer_list<const char*> names);
+
 // A value in internal units as a program's signed 16-bit input takes it.
 double TruncatedProgramInput(double internal);
 double RoundedProgramInput(double internal);

@@ -109,6 +109,7 @@ TEST_F(SetupModel, PhysicalValuesHoldInternalEqualToBase)
 TEST_F(SetupModel, RegistersAreRoundedToWholeNumbersWhenStored)
 {
     CMC_Parameter& kpi = Param("KPI");
+    kpi.SetRegisterWidth(-32768, 32767); // signed, for the negative halves
     for (const auto& [stored, held] : std::initializer_list<std::pair<double, double>>{
              {24575.4138, 24575}, {2.5, 3}, {-2.5, -3}, {3.5, 4}, {-0.5, -1}, {0.49999999999999994, 0}}) {
         ASSERT_EQ(kpi.SetValueInInternalUnit(stored), 1);

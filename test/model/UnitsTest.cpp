@@ -32,7 +32,7 @@ TEST(UnitTable, DisplayUnitsAreFoundByName)
     auto description = TestDescription();
     const CMC_UnitType* inductance = description->Units().Find("Inductance");
     EXPECT_EQ(inductance->FindUnit("mH"), 1);
-    EXPECT_EQ(inductance->FindUnit("MH"), 1);
+    EXPECT_EQ(inductance->FindUnit("MH"), -1); // letter case matters: M is mega
     EXPECT_EQ(inductance->FindUnit("µH"), 2);
     EXPECT_EQ(inductance->FindUnit("Ohm"), -1);
 }

@@ -207,7 +207,7 @@ TEST(MotorFiles, DamagedFilesAreRefusedWithTheirName)
         MotorModel motor;
         std::string error;
         EXPECT_FALSE(MotorModel::Parse(text, "bad.json", motor, error)) << text;
-        EXPECT_EQ(error.rfind("bad.json: ", 0), 0u) << error;
+        EXPECT_EQ(error.rfind("bad.json:", 0), 0u) << error;
     }
     MotorModel motor;
     std::string error;
@@ -264,7 +264,7 @@ TEST(DriveFiles, TheNoisyDriveGivesItsSensorsImperfectionsAndDamagedFilesAreRefu
     for (const char* text : bad) {
         DriveDescription drive;
         EXPECT_FALSE(DriveDescription::Parse(text, "bad.json", drive, error)) << text;
-        EXPECT_EQ(error.rfind("bad.json: ", 0), 0u) << error;
+        EXPECT_EQ(error.rfind("bad.json:", 0), 0u) << error;
     }
 }
 

@@ -192,6 +192,25 @@ TEST_F(CTestCurrentTest, TuneShowsTheGainsTheRegistersHoldAndWritesNothingWhileI
     EXPECT_TRUE(WrittenRegisters().empty());
 }
 
+TEST_F(CTestCurrentTest, ADesignBeyondTheRegistersHoldsTheirLimitAndSaysSo)
+{
+    for (const double damping : {0.707, 0.01}) { // the low damping makes the proportional gain negative
+        setup->SetParameterValueInBaseUnit("Dump_C", damping);
+        CTestCurrent dialog(setup.get(), 1, nullptr);
+        const auto messages = user.Messages().size();
+        OpenOnTestPage(dialog, [&](DialogDriver& d) { d.Click(CTestCurrent::kTune); });
+        if (damping > 0.1) {
+            EXPECT_EQ(user.Messages().size(), messages);
+            continue;
+        }
+        ASSERT_EQ(user.Messages().size(), messages + 1);
+        EXPECT_TRUE(
+            user.Messages().back().text.startsWith(QStringLiteral("At the limit of its register: KPI")))
+            << user.Messages().back().text.toStdString();
+        EXPECT_EQ(setup->GetParameterValueInInternalUnit("KPI"), 0.0);
+    }
+}
+
 TEST_F(CTestCurrentTest, TheTestPageNeedsAProtectionAtLeastTheTestCurrent)
 {
     const double test = setup->GetParameterValueInBaseUnit("TestCurrent");

@@ -151,12 +151,12 @@ TEST_F(BitFields, PolaritiesUpgradeCommunicationAndBrake)
     Set("EnablePolarity", 0);
     Set("LSNPolarity", 1);
     Set("LSPPolarity", 1);
-    Set("DIGIN_ACTIVE_LEVEL", 0x18001);
+    Set("DIGIN_ACTIVE_LEVEL", 0x8001);
     Compute_DIGIN_ACTIVE_LEVEL(setup.get());
     EXPECT_EQ(Reg("DIGIN_ACTIVE_LEVEL"), 0x6001);
 
     Set("isLimitMaximum", 1);
-    Set("UPGRADE", 0x18200);
+    Set("UPGRADE", 0x8200);
     Compute_UPGRADE(setup.get());
     EXPECT_EQ(Reg("UPGRADE"), 0x0204);
 

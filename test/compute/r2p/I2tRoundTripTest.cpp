@@ -88,8 +88,10 @@ TEST_F(I2tRoundTrip, RepeatingBothDirectionsNeverMovesAValue)
         CMC_Parameter* current = setup->FindParameter(pair.current);
         CMC_Parameter* limit = setup->FindParameter(pair.limit);
         for (int i = 0; i < 3000; ++i) {
-            // From a current the user typed.
-            const double typed = LogUniform(random, 3.3, 30.0);
+            // From a current the user typed, no lower than the editor allows (a
+            // current below the nominal one gives a limit below zero, which
+            // the register cannot hold).
+            const double typed = LogUniform(random, current->GetMinInBaseUnit(), 30.0);
             current->SetValueInBaseUnit(typed);
             pair.toRegister(setup.get());
             const double reg = limit->GetValueInInternalUnit();
