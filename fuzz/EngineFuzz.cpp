@@ -9,6 +9,7 @@
 #include "ParametersToRegisters.h"
 #include "RegistersToParameters.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -79,6 +80,19 @@ void ScaleOfAnyUnitAndName(CMC_Setup& setup, FuzzInput& in)
     ScaleOffsetOf(&setup, unit.name.c_str());
 }
 
+// Whatever the passes and designs computed, every register the drive would
+// receive fits its width.
+bool RegistersFitTheirWidths(const CMC_Setup& setup)
+{
+    for (const auto& p : setup.GetParameters()) {
+        const double value = p->GetValueInInternalUnit();
+        if (p->GetType() == PT_REGISTER && std::isfinite(value) &&
+            (value < p->GetRegisterLowest() || value > p->GetRegisterHighest()))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -107,6 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DesignPositionController(setup);
     const auto& parameters = setup->GetParameters();
     ParameterChangeDispatch(setup, parameters[in.Take<std::uint16_t>() % parameters.size()]->GetName());
+    if (!RegistersFitTheirWidths(*setup))
+        __builtin_trap();
     while (!in.Empty())
         ScaleOfAnyUnitAndName(*setup, in);
     return 0;
