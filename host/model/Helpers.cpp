@@ -8,15 +8,16 @@
 
 std::uint32_t Compute_ADCMaxValue(const CMC_Setup* setup)
 {
-    int bits = 10;
+    double bits = 10;
     if (setup) {
         QuietLookup quiet;
         if (const CMC_Parameter* p = setup->FindParameter("ADCbits"))
-            bits = static_cast<int>(p->GetValueInInternalUnit());
+            bits = std::trunc(p->GetValueInInternalUnit());
     }
-    if (bits < 1 || bits > 16)
+    if (!(bits >= 1 && bits <= 16))
         bits = 10;
-    return ((1u << bits) - 1u) << (16 - bits);
+    const int whole = static_cast<int>(bits);
+    return ((1u << whole) - 1u) << (16 - whole);
 }
 
 long TG_Round(double x)

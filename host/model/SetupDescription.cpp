@@ -47,7 +47,7 @@ bool ReadParameter(const JsonValue& entry, JsonFields& fields, const CMC_UnitTab
     if (!type)
         return false;
     def.name = name->text;
-    def.type = static_cast<int>(type->number);
+    def.type = type->number >= 0 && type->number <= 6 ? static_cast<int>(type->number) : -1;
     def.min = -1e300;
     def.max = 1e300;
     if (!fields.Optional(entry, "unitType", def.unitType) ||

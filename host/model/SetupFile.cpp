@@ -29,7 +29,7 @@ bool ReadIdentity(const JsonValue& identity, JsonFields& fields, CMC_Setup& setu
     if (e2romSize < 0 || e2romSize > 4294967295.0 ||
         e2romSize != static_cast<double>(static_cast<long long>(e2romSize)))
         return fields.Fail(identity.Find("e2romSize")->line, "\"e2romSize\" must be a whole number of words");
-    if (mcVersion != static_cast<double>(static_cast<int>(mcVersion)))
+    if (!(std::abs(mcVersion) <= 2147483647.0) || mcVersion != std::trunc(mcVersion))
         return fields.Fail(identity.Find("mcVersion")->line, "\"mcVersion\" must be a whole number");
     if (applicationId.size() > CMC_Setup::kMaxUserAppIdLength)
         return fields.Fail(identity.Find("applicationId")->line,
