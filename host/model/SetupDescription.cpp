@@ -40,7 +40,8 @@ bool ReadParameter(const JsonValue& entry, JsonFields& fields, const CMC_UnitTab
                    ParameterDefinition& def)
 {
     if (!fields.Expect(entry, JsonValue::Kind::Object, "a parameter") ||
-        !fields.OnlyKnown(entry, {"name", "unitType", "type", "default", "min", "max", "physical", "wholeNumber", "doc"}))
+        !fields.OnlyKnown(
+            entry, {"name", "unitType", "type", "default", "min", "max", "physical", "wholeNumber", "doc"}))
         return false;
     const JsonValue* name = fields.Require(entry, "name", JsonValue::Kind::String);
     const JsonValue* type = name ? fields.Require(entry, "type", JsonValue::Kind::Number) : nullptr;

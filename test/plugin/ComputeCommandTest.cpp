@@ -137,4 +137,3 @@ TEST_F(ComputeCommand, ScalePrintsTheModulesFactorAndOffset)
     EXPECT_EQ(Velmaro({"scale", "V", "AnalogueInputsRange"}).out, "factor 1\noffset 0\n");
     EXPECT_EQ(Velmaro({"scale", "parsec"}).code, 1) << "not a unit of the description";
 }
-
