@@ -21,7 +21,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus"
   echo "== $target: $runs inputs"
   start=$(date +%s)
-  "build/fuzz/fuzz/fuzz_$target" -runs="$runs" -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+  "build/fuzz/fuzz/fuzz_$target" -runs="$runs" -timeout=10 -rss_limit_mb=4096 -max_len=40000 -print_final_stats=1 \
     -artifact_prefix="build/fuzz/findings/$target-" "$corpus" "fuzz/corpus/$target" 2>&1 |
     grep -E "^(stat::|Done|==|SUMMARY|artifact)" || true
   echo "== $target: $(( $(date +%s) - start )) s"
