@@ -77,6 +77,12 @@ bool WriteDirectly(const std::string& path, std::string_view content, std::strin
     return true;
 }
 
+std::string FolderOf(const std::string& target)
+{
+    const std::filesystem::path path(target);
+    return path.has_parent_path() ? path.parent_path().string() : ".";
+}
+
 bool IsProcessGone(const std::string& digits)
 {
     if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
@@ -88,10 +94,8 @@ bool IsProcessGone(const std::string& digits)
 // Removes the temporary files of saves of this target whose process is gone.
 void RemoveStaleTemporaries(const std::string& target)
 {
-    const std::filesystem::path path(target);
-    const std::string prefix = path.filename().string() + kTemporaryMark;
-    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
-    DIR* dir = ::opendir(folder.c_str());
+    const std::string prefix = std::filesystem::path(target).filename().string() + kTemporaryMark;
+    DIR* dir = ::opendir(FolderOf(target).c_str());
     if (dir == nullptr)
         return;
     while (const dirent* entry = ::readdir(dir)) {
@@ -108,9 +112,7 @@ void RemoveStaleTemporaries(const std::string& target)
 // Flushes the folder so that the rename itself survives a power loss.
 void SyncFolderOf(const std::string& target)
 {
-    const std::filesystem::path path(target);
-    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
