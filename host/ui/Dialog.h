@@ -65,6 +65,9 @@ public:
     // Escape or the window's close box: the dialog's OnCancel.
     void reject() override;
 
+    // A command from outside the dialog's controls (a host menu, say): goes to
+    // OnCommand as a click would. Returns true when the dialog handled it.
+    bool SendCommand(int id) { return OnCommand(id); }
     // Hands a message from one of the dialog's windows to OnWindowMessage
     // (a scope graph's scale step, see GraphWindow.h).
     void SendWindowMessage(int message, unsigned wParam, unsigned lParam);

@@ -177,10 +177,8 @@ void CAnalogReferenceDlg::DoDataExchange(bool saveAndValidate)
     ShowFilterBandwidth(m_hasAnalogueInput && IntValue("UseFilter") != 0);
     ShowChild(kLimitEdit, analogue && limit && m_mode < 2);
     ShowChild(kLimitUnit, analogue && limit && m_mode < 2);
-    // The digital limit edit is bound in position control only, the one mode
-    // with a digital reference.
-    ShowChild(kDigitalLimitEdit, !analogue && limit && m_mode == 0);
-    ShowChild(kDigitalLimitUnit, !analogue && limit && m_mode == 0);
+    ShowChild(kDigitalLimitEdit, !analogue && limit && m_mode < 2);
+    ShowChild(kDigitalLimitUnit, !analogue && limit && m_mode < 2);
     EnableChildren(kAnalogueControls, analogue && m_hasAnalogueInput);
     if (QWidget* caption =
             Content() ? Content()->findChild<QWidget*>(QStringLiteral("labelInputVolts")) : nullptr)

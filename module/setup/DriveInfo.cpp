@@ -133,9 +133,9 @@ bool CDriveInfo::PreTranslateKey(int key, Qt::KeyboardModifiers modifiers)
         return CMySetupDlg::PreTranslateKey(key, modifiers);
     m_serviceEdit = !m_serviceEdit;
     UpdateData(false);
-    // Taken here: the chord means nothing to the controls, and a key that a
-    // control leaves unhandled would reach this filter again from its parent.
-    return true;
+    // The key goes on to the control and the dialog as any other: only its
+    // first receiver hands it here, so it toggles once.
+    return false;
 }
 
 bool CDriveInfo::OnCommand(int id)

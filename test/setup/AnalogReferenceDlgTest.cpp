@@ -115,6 +115,17 @@ TEST_F(AnalogReferenceDlgTest, ControlsFollowControlModeAndReferenceKind)
     });
     EXPECT_DOUBLE_EQ(Value("ErefMaxAcceleration"), 250.0);
 
+    // In speed control a digital reference's limit row is the digital one too.
+    Prepare(1, 0);
+    Run([&](DialogDriver& d) {
+        EXPECT_FALSE(d.IsVisible(3302));
+        EXPECT_TRUE(d.IsVisible(3304));
+        EXPECT_TRUE(d.IsVisible(3137));
+        d.Click(3116);
+        EXPECT_FALSE(d.IsVisible(3304));
+        EXPECT_FALSE(d.IsVisible(3137));
+    });
+
     Prepare(1, 1);
     Run([&](DialogDriver& d) {
         EXPECT_EQ(d.Text(1007), "Maximum Speed");
@@ -139,6 +150,33 @@ TEST_F(AnalogReferenceDlgTest, ControlsFollowControlModeAndReferenceKind)
         d.Click(1001);
         EXPECT_TRUE(d.IsVisible(1003));
     });
+}
+
+// The old dead band lies around its point inside the input span, so each of
+// the two bounds the other as the user edits them.
+TEST_F(AnalogReferenceDlgTest, DeadBandPointAndRangeBoundEachOther)
+{
+    setup->ClearOption("NewDeadBand");
+    setup->SetParameterValueInBaseUnit("AnalogueInputsRange", 5.0);
+    ComputeParameterLimits(setup.get());
+    Run([&](DialogDriver& d) {
+        d.SetEditText(1010, QStringLiteral("2.5")); // V
+        d.SetEditText(1012, QStringLiteral("2"));
+        EXPECT_TRUE(d.Hint(1012).isEmpty());
+        // Moved towards the top, the point leaves 0.5 V for the range.
+        d.SetEditText(1010, QStringLiteral("4.5"));
+        EXPECT_NEAR(setup->FindParameter("DeadBand_Range")->GetMaxInBaseUnit(), 0.5, 1e-12);
+        d.SetEditText(1012, QStringLiteral("1"));
+        EXPECT_FALSE(d.Hint(1012).isEmpty());
+        d.SetEditText(1012, QStringLiteral("0.4"));
+        EXPECT_TRUE(d.Hint(1012).isEmpty());
+        EXPECT_EQ(d.Text(1010), "4.5");
+        d.Click(10024);
+        d.Ok();
+    });
+    EXPECT_NEAR(Value("DeadBand_Point"), 4.5, 1e-3);
+    EXPECT_NEAR(Value("DeadBand_Range"), 0.4, 1e-3);
+    EXPECT_EQ(user.HelpTopics(), std::vector<unsigned>{262401});
 }
 
 TEST_F(AnalogReferenceDlgTest, WithoutAnAnalogueInputOnlyTheDigitalReferenceIsOffered)

@@ -2,6 +2,8 @@
 
 #include "DriveInfo.h"
 
+#include <QEvent>
+
 namespace {
 
 const Qt::KeyboardModifiers kChord = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
@@ -50,6 +52,34 @@ TEST_F(DriveInfoTest, ServiceChordTogglesTheDriveDataAndIdentityEdits)
         for (int id : kServiceEdits)
             EXPECT_FALSE(d.IsEnabled(id)) << id;
         EXPECT_TRUE(d.IsEnabled(3114));
+        d.Ok();
+    });
+}
+
+// Counts the key presses that reach the object it watches.
+class KeyPressCounter : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override
+    {
+        count += event->type() == QEvent::KeyPress;
+        return false;
+    }
+};
+
+TEST_F(DriveInfoTest, ServiceChordGoesOnToNormalHandlingAndTogglesOnce)
+{
+    Run([](DialogDriver& d) {
+        // An edit leaves the chord unhandled, so it travels on to the dialog.
+        d.Dialog()->GetDlgItem(3114)->setFocus();
+        KeyPressCounter reachedDialog;
+        d.Dialog()->installEventFilter(&reachedDialog);
+        d.PressKey(Qt::Key_S, kChord);
+        d.Dialog()->removeEventFilter(&reachedDialog);
+        EXPECT_EQ(reachedDialog.count, 1);
+        EXPECT_TRUE(d.IsEnabled(3087));
         d.Ok();
     });
 }

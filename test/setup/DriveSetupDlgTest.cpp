@@ -580,6 +580,95 @@ TEST_F(DriveSetupDialog, TypedGainShowsWhatItsWholeRegisterHolds)
     EXPECT_EQ(Internal("KPI"), 24575.0);
 }
 
+// The setup dialogs the hub opens, and what it does around each: a recompute
+// before, and after OK a recompute followed by a display exchange (the
+// controls and their show and enable rules), or by nothing more.
+struct ChildDialog {
+    int command;
+    int templateId;
+    bool controlsFollow;
+};
+
+TEST_F(DriveSetupDialog, SetupDialogCommandsRecomputeAroundTheirDialogAndUpdateTheControls)
+{
+    const ChildDialog children[] = {
+        {3208, 111, true},   {10019, kMotorSetup, true}, {3158, 110, true},
+        {3159, 3018, false}, {1117, kMotorSetup, true},
+    };
+    auto gain = [this] { return Internal("KPI") * std::pow(2.0, Internal("SFTKPI")) / 32767.0; };
+    Prepare({{"ExternalReference", 1.0}, {"Kp_C_scl", 2.0}, {"PositionControlType", 1.0}});
+    for (const ChildDialog& child : children) {
+        SCOPED_TRACE(child.command);
+        bool opened = false;
+        const DialogScript script = [&](DialogDriver& c) {
+            opened = true;
+            EXPECT_NEAR(gain(), 3.0, 1e-3) << "the gain stored before reached the registers";
+            setup->SetParameterValueInBaseUnit("Kp_C_scl", 4.0);
+            setup->SetParameterValueInBaseUnit("PositionControlType", 0.0);
+            c.Ok();
+        };
+        if (child.templateId != kMotorSetup)
+            user.OnDialog(child.templateId, script);
+        Run([&](DialogDriver& d) {
+            const QString shownGain = d.Text(3173);
+            ASSERT_TRUE(d.IsVisible(1043));
+            setup->SetParameterValueInBaseUnit("Kp_C_scl", 3.0);
+            motorScript = script;
+            if (child.command == 1117)
+                EXPECT_TRUE(d.Dialog()->SendCommand(child.command));
+            else
+                d.Click(child.command);
+            motorScript = nullptr;
+            EXPECT_TRUE(opened);
+            EXPECT_NEAR(gain(), 4.0, 1e-3) << "the gain stored in the dialog reached the registers";
+            EXPECT_EQ(d.Text(3173) != shownGain, child.controlsFollow);
+            EXPECT_EQ(!d.IsVisible(1043), child.controlsFollow);
+            d.Cancel();
+        });
+        Prepare({{"Kp_C_scl", 2.0}, {"PositionControlType", 1.0}});
+    }
+}
+
+// Each gain typed in the dialog reaches its registers at once, through the
+// change dispatch, as the whole register pass would put it there, and the
+// dialog shows the gain read back from them.
+TEST_F(DriveSetupDialog, EveryGainTypedReachesItsRegistersAtOnce)
+{
+    struct GainEdit {
+        int edit;
+        const char* gain;
+        std::vector<const char*> registers;
+    };
+    const GainEdit gains[] = {
+        {3173, "Kp_C_scl", {"KPI", "SFTKPI"}},
+        {3176, "Ki_C_scl", {"KII", "SFTKII"}},
+        {3179, "Kp_S_scl", {"KPS", "SFTKPS"}},
+        {3180, "Ki_S_scl", {"KIS", "SFTKIS"}},
+        {3190, "Kp_P_scl", {"KPP", "SFTKPP"}},
+        {3191, "Ki_P_scl", {"KIP", "SFTKIP"}},
+        {3192, "Kd_P_scl", {"KDP", "SFTKDP"}},
+        {3196, "KFFS_scl", {"KFFS", "SFTSFFW"}},
+        {3197, "KFFA_scl", {"KFFA", "SFTKFF", "SFTAFFW"}},
+    };
+    Prepare({{"ControlMode", 0.0}, {"PositionControlType", 1.0}});
+    Run([&](DialogDriver& d) {
+        for (const GainEdit& g : gains) {
+            SCOPED_TRACE(g.gain);
+            ASSERT_TRUE(d.IsVisible(g.edit) && d.IsEnabled(g.edit));
+            const double typed = Base(g.gain) > 0.0 ? 1.37 * Base(g.gain) : 0.5;
+            d.SetEditText(g.edit, QString::number(typed, 'g', 12));
+            // Within a step of the register (a small integral gain has few bits).
+            EXPECT_NEAR(Base(g.gain), typed, 1e-2 * typed);
+            EXPECT_EQ(d.Text(g.edit), QString::number(Base(g.gain), 'g', 6));
+            auto passed = setup->Clone();
+            ComputeRegistersFromParameters(passed.get());
+            for (const char* name : g.registers)
+                EXPECT_EQ(Internal(name), passed->GetParameterValueInInternalUnit(name)) << name;
+        }
+        d.Cancel();
+    });
+}
+
 TEST_F(DriveSetupDialog, MotorSetupButtonAppliesTheRulesOnlyWhenItEndsWithOk)
 {
     Run([this](DialogDriver& d) {

@@ -68,7 +68,7 @@ TEST_F(MotorSetupDialogTest, InertiaUnknownDisablesEditUnitAndLabelTogetherAndBa
     EXPECT_EQ(Value("isMotorInertiaUnknown"), 0.0);
 }
 
-TEST_F(MotorSetupDialogTest, OkWithoutTemperatureSensorSwitchesMotorOverTemperatureOff)
+TEST_F(MotorSetupDialogTest, OkOrItsCommandWithoutTemperatureSensorSwitchesMotorOverTemperatureOff)
 {
     Set("isMotorTemperatureSensor", 1);
     Set("isMotorOverTemp", 1);
@@ -96,6 +96,16 @@ TEST_F(MotorSetupDialogTest, OkWithoutTemperatureSensorSwitchesMotorOverTemperat
         d.Ok();
     });
     EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(Value("isMotorOverTemp"), 0.0);
+
+    // Command 10018, sent from outside the dialog's controls, is OK.
+    Set("isMotorTemperatureSensor", 1);
+    Set("isMotorOverTemp", 1);
+    const int byCommand = Run([](DialogDriver& d) {
+        d.Click(1183);
+        EXPECT_TRUE(d.Dialog()->SendCommand(10018));
+    });
+    EXPECT_EQ(byCommand, IDOK);
     EXPECT_EQ(Value("isMotorOverTemp"), 0.0);
 }
 

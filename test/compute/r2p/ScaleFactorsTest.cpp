@@ -4,7 +4,10 @@
 #include "Helpers.h"
 #include "RegistersToParameters.h"
 
+#include <cctype>
 #include <cmath>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -58,4 +61,89 @@ TEST_F(ScaleFactors, ATemperatureReadsAsTheProtectionLevelDoes)
             (counts + ScaleOffsetOf(setup.get(), degrees)) * ScaleFactorOf(setup.get(), degrees, "");
         EXPECT_NEAR(celsius, Value(*setup, "Temp_2"), 1e-12);
     }
+}
+
+namespace {
+
+struct ScaleRow {
+    const char* unit;
+    std::vector<const char*> names;
+    double factor;
+};
+
+std::string Lowered(const char* text)
+{
+    std::string lowered(text);
+    for (char& c : lowered)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lowered;
+}
+
+} // namespace
+
+// Each row of the unit table, on a setup where every scale differs from the
+// others: a reversing transmission (signed and magnitude scales part), fast and
+// slow loops at different periods, a drive-side motor scale.
+TEST_F(ScaleFactors, EveryUnitAndNameGetsItsOwnScale)
+{
+    auto setup = Reference();
+    CMC_Setup* s = setup.get();
+    setup->FindParameter("Motor_transmission")->SetValueInInternalUnit(-3.0);
+    ASSERT_NE(CurrentLoopPeriod(s), SpeedLoopPeriod(s));
+    ASSERT_NE(std::fabs(LoadSpeedScale(s)), MotorSpeedScale(s));
+    ASSERT_LT(LoadPositionScale(s), 0.0);
+
+    const double adcMax = Compute_ADCMaxValue(s);
+    const double kp = LoadPositionScale(s);
+    const double ks = LoadSpeedScale(s);
+    const double tc = CurrentLoopPeriod(s);
+    const double ts = SpeedLoopPeriod(s);
+    const double polePairs = std::round(setup->GetParameterValueInInternalUnit("MECRESL") *
+                                        setup->GetParameterValueInInternalUnit("ENC2THL") / 4294967296.0);
+    const double thetaStep = 2.0 * 3.141592653589793 / 65534.0;
+    const std::vector<const char*> positionMagnitudes = {"ERR_position", "FreezeControl_errband",
+                                                         "TestPosition", "POS_max", "POS_min"};
+    const std::vector<const char*> speedMagnitudes = {"ERR_speed", "Limit_Speed", "ErefMaxSpeed",
+                                                      "TestSpeed", "SPD_max",     "SPD_min"};
+    const ScaleRow rows[] = {
+        {"V ", {"AD5", "Voltage_Reference"}, 1.0 / DcBusVoltageScale(s)},
+        {"V", {"AnalogueInputsRange"}, 1.0},
+        {"V",
+         {"DeadBand_Point", "DeadBand_Range", "AD2", "AD2FIL_VAL", "AD5"},
+         Value(*setup, "AnalogueInputsRange") / adcMax},
+        {"V", {"Voltage_Reference", "UQREF"}, 1.0 / VoltageCommandScale(s)},
+        {"A", {"IQ", "Ts_C"}, 1.0 / CurrentScale(s)},
+        {"s", {"Ts_C"}, tc},
+        {"s", {"Ts_S", "time_ERR_pos"}, ts},
+        {"rad", {"Motor_Position", "APOS_MT"}, 1.0 / MotorPositionScale(s)},
+        {"rad", {"THTST"}, thetaStep},
+        {"rad", positionMagnitudes, 1.0 / std::fabs(kp)},
+        {"rad", {"APOS_LD", "Negative_SWLS"}, 1.0 / kp},
+        {"m", positionMagnitudes, 1.0 / std::fabs(kp)},
+        {"m", {"APOS_LD"}, 1.0 / kp},
+        {"rad/s",
+         {"Motor_Speed", "ASPD", "ASPD_MT", "TestMaxSpeed", "SPDREF", "Motor_Speed_Reference"},
+         1.0 / MotorSpeedScale(s)},
+        {"rad/s", {"TINCTST"}, thetaStep / tc / polePairs},
+        {"rad/s", speedMagnitudes, 1.0 / std::fabs(ks)},
+        {"rad/s", {"ASPD_LD"}, 1.0 / ks},
+        {"m/s", speedMagnitudes, 1.0 / std::fabs(ks)},
+        {"m/s", {"ASPD_LD", "Motor_Speed"}, 1.0 / ks},
+        {"rad/s^2", {"ErefMaxAcceleration"}, 1.0 / LoadAccelerationScale(s)},
+        {"m/s^2", {"ErefMaxAcceleration"}, 1.0 / LoadAccelerationScale(s)},
+        {"rad/s^3", {"Jerk"}, 1.0 / LoadJerkScale(s)},
+        {"m/s^3", {"Jerk"}, 1.0 / LoadJerkScale(s)},
+        {"°C", {"Temp_2"}, 1.0 / (adcMax * Value(*setup, "DriveTempSensorGain") / Value(*setup, "ADCrange"))},
+        {"V/s", {"VoltageRate"}, 1.0 / VoltageCommandScale(s) / ts},
+        {"A/s", {"CurrentRate"}, 1.0 / CurrentScale(s) / ts},
+        {"Hz", {"PWM_freq"}, 1.0},
+    };
+    for (const ScaleRow& row : rows)
+        for (const char* name : row.names) {
+            EXPECT_DOUBLE_EQ(ScaleFactorOf(s, row.unit, name), row.factor)
+                << '"' << row.unit << "\" " << name;
+            EXPECT_DOUBLE_EQ(ScaleFactorOf(s, Lowered(row.unit).c_str(), Lowered(name).c_str()), row.factor)
+                << '"' << row.unit << "\" " << name << " in lower case";
+        }
+    EXPECT_TRUE(errors.empty());
 }
