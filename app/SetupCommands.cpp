@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iomanip>
 #include <ostream>
 #include <regex>
@@ -214,50 +215,56 @@ std::string PrintNumber(double value)
     return s.str();
 }
 
+// A command over the chosen setup: the --setup option, and a body that runs
+// once the setup is read; a setup that does not read exits 1.
+CLI::App* AddCommandOnSetup(CLI::App& app, const char* name, const char* description, std::ostream& err,
+                            int& exitCode, std::function<void(CMC_Setup&, const SetupOption&)> body)
+{
+    auto* command = app.add_subcommand(name, description);
+    auto option = std::make_shared<SetupOption>();
+    AddSetupOption(*command, *option);
+    command->callback([&err, &exitCode, option, body = std::move(body)] {
+        auto setup = LoadChosenSetup(*option, err);
+        if (!setup) {
+            exitCode = 1;
+            return;
+        }
+        body(*setup, *option);
+    });
+    return command;
+}
+
 } // namespace
 
 void AddInfoCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
 {
-    auto* command = app.add_subcommand("info", "Print a summary of the setup");
-    auto option = std::make_shared<SetupOption>();
-    AddSetupOption(*command, *option);
-    command->callback([&out, &err, &exitCode, option] {
-        auto setup = LoadChosenSetup(*option, err);
-        if (!setup) {
-            exitCode = 1;
-            return;
-        }
-        PrintSummary(out, *setup, option->Path());
-    });
+    AddCommandOnSetup(
+        app, "info", "Print a summary of the setup", err, exitCode,
+        [&out](CMC_Setup& setup, const SetupOption& option) { PrintSummary(out, setup, option.Path()); });
 }
 
 void AddListCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
 {
-    auto* command = app.add_subcommand("list", "List the parameters whose names match a pattern (* and ?)");
-    auto option = std::make_shared<SetupOption>();
     auto pattern = std::make_shared<std::string>("*");
+    auto* command =
+        AddCommandOnSetup(app, "list", "List the parameters whose names match a pattern (* and ?)", err,
+                          exitCode, [&out, &err, &exitCode, pattern](CMC_Setup& setup, const SetupOption&) {
+                              int shown = 0;
+                              for (const auto& p : setup.GetParameters()) {
+                                  if (fnmatch(pattern->c_str(), p->GetName(), FNM_CASEFOLD) != 0)
+                                      continue;
+                                  out << std::left << std::setw(34) << p->Name() << ' ' << std::setw(24)
+                                      << ValueWithUnit(*p) << " [" << PrintNumber(p->GetMinInBaseUnit())
+                                      << ", " << PrintNumber(p->GetMaxInBaseUnit()) << "] type "
+                                      << p->GetType() << '\n';
+                                  ++shown;
+                              }
+                              if (shown == 0) {
+                                  err << "velmaro: no parameter matches \"" << *pattern << "\"\n";
+                                  exitCode = 1;
+                              }
+                          });
     command->add_option("PATTERN", *pattern, "Name pattern, letter case ignored");
-    AddSetupOption(*command, *option);
-    command->callback([&out, &err, &exitCode, option, pattern] {
-        auto setup = LoadChosenSetup(*option, err);
-        if (!setup) {
-            exitCode = 1;
-            return;
-        }
-        int shown = 0;
-        for (const auto& p : setup->GetParameters()) {
-            if (fnmatch(pattern->c_str(), p->GetName(), FNM_CASEFOLD) != 0)
-                continue;
-            out << std::left << std::setw(34) << p->Name() << ' ' << std::setw(24) << ValueWithUnit(*p)
-                << " [" << PrintNumber(p->GetMinInBaseUnit()) << ", " << PrintNumber(p->GetMaxInBaseUnit())
-                << "] type " << p->GetType() << '\n';
-            ++shown;
-        }
-        if (shown == 0) {
-            err << "velmaro: no parameter matches \"" << *pattern << "\"\n";
-            exitCode = 1;
-        }
-    });
 }
 
 void AddGetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
@@ -371,35 +378,28 @@ void AddSetCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exi
 
 void AddValidateCommand(CLI::App& app, std::ostream& out, std::ostream& err, int& exitCode)
 {
-    auto* command =
-        app.add_subcommand("validate", "Check that a setup file reads and its values lie in their ranges");
-    auto option = std::make_shared<SetupOption>();
-    AddSetupOption(*command, *option);
-    command->callback([&out, &err, &exitCode, option] {
-        auto setup = LoadChosenSetup(*option, err);
-        if (!setup) {
-            exitCode = 1;
-            return;
-        }
-        for (const std::string& defect : SetupDefects(setup.get())) {
-            err << "velmaro: " << option->Path() << ": " << defect << '\n';
-            exitCode = 1;
-        }
-        if (exitCode != 0)
-            return;
-        int outside = 0;
-        for (const auto& p : setup->GetParameters()) {
-            const double value = p->GetValueInBaseUnit();
-            if (!std::isfinite(value) || p->IsInRange(value))
-                continue;
-            out << "warning: " << p->Name() << " = " << PrintNumber(value) << " lies outside ["
-                << PrintNumber(p->GetMinInBaseUnit()) << ", " << PrintNumber(p->GetMaxInBaseUnit()) << "]\n";
-            ++outside;
-        }
-        out << option->Path() << ": valid, " << setup->GetParameters().size() << " parameters, "
-            << setup->GetVariables().size() << " drive variables, " << outside
-            << " values outside their ranges\n";
-    });
+    AddCommandOnSetup(app, "validate", "Check that a setup file reads and its values lie in their ranges",
+                      err, exitCode, [&out, &err, &exitCode](CMC_Setup& setup, const SetupOption& option) {
+                          for (const std::string& defect : SetupDefects(&setup)) {
+                              err << "velmaro: " << option.Path() << ": " << defect << '\n';
+                              exitCode = 1;
+                          }
+                          if (exitCode != 0)
+                              return;
+                          int outside = 0;
+                          for (const auto& p : setup.GetParameters()) {
+                              const double value = p->GetValueInBaseUnit();
+                              if (!std::isfinite(value) || p->IsInRange(value))
+                                  continue;
+                              out << "warning: " << p->Name() << " = " << PrintNumber(value)
+                                  << " lies outside [" << PrintNumber(p->GetMinInBaseUnit()) << ", "
+                                  << PrintNumber(p->GetMaxInBaseUnit()) << "]\n";
+                              ++outside;
+                          }
+                          out << option.Path() << ": valid, " << setup.GetParameters().size()
+                              << " parameters, " << setup.GetVariables().size() << " drive variables, "
+                              << outside << " values outside their ranges\n";
+                      });
 }
 
 namespace {
