@@ -100,6 +100,10 @@ CProfileTuningDlg::CProfileTuningDlg(CMC_Setup* setup, int flag, QWidget* parent
     AddCheckParameterControls(loop.multiCycle, 1332);
     if (HasSpeedTestReferenceType(setup))
         AddSwitchParameterControls(loop.referenceType, 3528, 3530);
+    // The feed-forward gains and the inertia ratio of both loops.
+    AddSliderParameterControls("KFFS_scl", 1354, 1352, 0, 1353, 1355);
+    AddSliderParameterControls("KFFA_scl", 1359, 1357, 0, 1358, 1360);
+    AddSliderParameterControls("Jload_over_J", 1387, 1385, 0, 1386, 1388);
     SnapFinalValue();
     m_logger = std::make_unique<CMC_SingleAxisLogger>(setup, nullptr);
     if (setup->GetIntOption("hasOscilloscope") != 0) {

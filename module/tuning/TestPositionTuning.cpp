@@ -92,10 +92,7 @@ CTestPositionTuning::CTestPositionTuning(CMC_Setup* setup, int flag, QWidget* pa
     AddSliderParameterControls("Ki_P_scl", 1342, 1340, 0, 1341, 1343);
     AddSliderParameterControls("Kd_P_scl", 1510, 1508, 0, 1509, 1511);
     AddSliderParameterControls("IPSatP", 1348, 1345, 1346, 1347, 1349);
-    AddSliderParameterControls("KFFS_scl", 1354, 1352, 0, 1353, 1355);
-    AddSliderParameterControls("KFFA_scl", 1359, 1357, 0, 1358, 1360);
     AddSliderParameterControls("PB_P", 1382, 1379, 1380, 1381, 1383);
-    AddSliderParameterControls("Jload_over_J", 1387, 1385, 0, 1386, 1388);
 }
 
 std::array<const char*, 4> CTestPositionTuning::LoggedVariables() const

@@ -71,10 +71,7 @@ CTestSpeedTuning::CTestSpeedTuning(CMC_Setup* setup, int flag, QWidget* parent)
     AddSliderParameterControls("Kp_S_scl", 1337, 1335, 0, 1336, 1338);
     AddSliderParameterControls("Ki_S_scl", 1342, 1340, 0, 1341, 1343);
     AddSliderParameterControls("IPSatS", 1348, 1345, 1346, 1347, 1349);
-    AddSliderParameterControls("KFFS_scl", 1354, 1352, 0, 1353, 1355);
-    AddSliderParameterControls("KFFA_scl", 1359, 1357, 0, 1358, 1360);
     AddSliderParameterControls("PB_S", 1382, 1379, 1380, 1381, 1383);
-    AddSliderParameterControls("Jload_over_J", 1387, 1385, 0, 1386, 1388);
 }
 
 std::array<const char*, 4> CTestSpeedTuning::LoggedVariables() const

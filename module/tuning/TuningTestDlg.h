@@ -10,12 +10,13 @@
 
 class CTuningTestDlg : public CPositioningTestDlg {
 public:
+    CGraphWindow& Graph() { return m_graph; }
+    int Page() const { return m_page; }
+
+    // The tab control of the pages, the graph, and the button that saves the plots.
     static constexpr int kTab = 1300;
     static constexpr int kGraph = 1361;
     static constexpr int kSavePlots = 1372;
-
-    CGraphWindow& Graph() { return m_graph; }
-    int Page() const { return m_page; }
 
 protected:
     // The pages' control lists end with 0; procedure is the five lines of
