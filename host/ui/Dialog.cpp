@@ -28,9 +28,39 @@
 #include <cstdlib>
 #include <memory>
 #include <typeinfo>
+#include <utility>
 
 namespace {
 bool g_instantTimers = false;
+// Set while a TimerRefusal lives.
+struct RefusedTimers {
+    bool active = false;
+    std::string reason;
+    int allowed = 0;
+} g_refusedTimers;
+
+// Whether the next timer may be created; false when a TimerRefusal holds it back.
+bool MayCreateTimer()
+{
+    if (!g_refusedTimers.active)
+        return true;
+    if (g_refusedTimers.allowed > 0) {
+        --g_refusedTimers.allowed;
+        return true;
+    }
+    SetLastErrorText(g_refusedTimers.reason);
+    return false;
+}
+} // namespace
+
+TimerRefusal::TimerRefusal(std::string reason, int allowed)
+{
+    g_refusedTimers = {true, std::move(reason), allowed};
+}
+
+TimerRefusal::~TimerRefusal()
+{
+    g_refusedTimers = {};
 }
 
 QString TemplatePath(int templateId)
@@ -364,8 +394,10 @@ void CMC_Dialog::SetInstantTimers(bool instant)
     g_instantTimers = instant;
 }
 
-void CMC_Dialog::SetTimer(int id, int milliseconds)
+int CMC_Dialog::SetTimer(int id, int milliseconds)
 {
+    if (!MayCreateTimer())
+        return 0;
     QTimer*& timer = m_timers[id];
     if (!timer) {
         timer = new QTimer(this);
@@ -373,6 +405,7 @@ void CMC_Dialog::SetTimer(int id, int milliseconds)
         connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
     }
     timer->start(g_instantTimers ? 0 : milliseconds);
+    return 1;
 }
 
 void CMC_Dialog::KillTimer(int id)

@@ -51,7 +51,9 @@ public:
 
     // One-shot timers: OnTimer(id) runs once, ms milliseconds later (at once in
     // instant mode, see SetInstantTimers). Setting a running timer restarts it.
-    void SetTimer(int id, int milliseconds);
+    // Returns 0 when the timer cannot be created (see TimerRefusal), with the
+    // reason in GetLastErrorText(); else non-zero.
+    int SetTimer(int id, int milliseconds);
     void KillTimer(int id);
     bool IsTimerActive(int id) const;
     bool HasActiveTimers() const;
@@ -121,6 +123,17 @@ private:
     bool m_initialised = false;
     bool m_ending = false;
     bool m_selectingTab = false;
+};
+
+// While one lives, no dialog can create a timer, except the first `allowed`
+// asked for: SetTimer fails with `reason`. Tests use it to see how a dialog
+// copes with a system that has run out of timers.
+class TimerRefusal {
+public:
+    explicit TimerRefusal(std::string reason, int allowed = 0);
+    ~TimerRefusal();
+    TimerRefusal(const TimerRefusal&) = delete;
+    TimerRefusal& operator=(const TimerRefusal&) = delete;
 };
 
 // Where dialog templates and pictures come from: Qt resources of the module,

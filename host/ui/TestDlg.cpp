@@ -209,18 +209,26 @@ int CMC_TestDlg::ExecuteCode(const char* programName, CMC_CoffFormat* image, CMC
     return 1;
 }
 
-int CMC_TestDlg::SetUserVariableValue(CMC_CoffFormat* image, const char* name, double value,
-                                      std::string& error)
+// Whether the image is loaded and lists the variable; else the error says why.
+bool CMC_TestDlg::HasUserVariable(const CMC_CoffFormat* image, const char* name, std::string& error)
 {
     if (image == nullptr || !image->IsLoaded()) {
         error = image != nullptr && !image->LastError().empty() ? image->LastError()
                                                                 : "The test program is not loaded.";
-        return 0;
+        return false;
     }
     if (name == nullptr || !image->HasUserVariable(name)) {
         error = "The program " + image->ProgramName() + " has no variable " + (name ? name : "") + ".";
-        return 0;
+        return false;
     }
+    return true;
+}
+
+int CMC_TestDlg::SetUserVariableValue(CMC_CoffFormat* image, const char* name, double value,
+                                      std::string& error)
+{
+    if (!HasUserVariable(image, name, error))
+        return 0;
     if (!std::isfinite(value)) {
         error = "The value of " + std::string(name) + " is not a finite number.";
         return 0;
@@ -239,15 +247,8 @@ int CMC_TestDlg::SetUserVariableValue(CMC_CoffFormat* image, const char* name, d
 int CMC_TestDlg::GetUserVariableValue(CMC_CoffFormat* image, const char* name, double& value,
                                       std::string& error)
 {
-    if (image == nullptr || !image->IsLoaded()) {
-        error = image != nullptr && !image->LastError().empty() ? image->LastError()
-                                                                : "The test program is not loaded.";
+    if (!HasUserVariable(image, name, error))
         return 0;
-    }
-    if (name == nullptr || !image->HasUserVariable(name)) {
-        error = "The program " + image->ProgramName() + " has no variable " + (name ? name : "") + ".";
-        return 0;
-    }
     DriveLink* link = CMC_Comm::ActiveLink();
     double read = 0.0;
     const LinkResult result = link != nullptr

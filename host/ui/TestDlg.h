@@ -82,6 +82,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    static bool HasUserVariable(const CMC_CoffFormat* image, const char* name, std::string& error);
     void EndRun();
     void ShowStartButton();
     // The Start/Stop caption and the dialog's enable and show rules follow

@@ -44,19 +44,11 @@ const std::array<CDetectHallGainOffset::Transfer, 8> CDetectHallGainOffset::kTra
 }};
 
 CDetectHallGainOffset::CDetectHallGainOffset(CMC_Setup* setup, int flag, QWidget* parent)
-    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kProgram,
-                          Accept::NonZero)
+    : CHallTracesTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kProgram)
 {
-    AddParameterControls("TestCurrent", 1005, 1017);
 }
 
 CDetectHallGainOffset::~CDetectHallGainOffset() = default;
-
-int CDetectHallGainOffset::OnInitDialog()
-{
-    m_traces.Attach(*this);
-    return CPositioningTestDlg::OnInitDialog();
-}
 
 void CDetectHallGainOffset::OnCancel()
 {
@@ -66,17 +58,14 @@ void CDetectHallGainOffset::OnCancel()
 
 void CDetectHallGainOffset::BeginTest()
 {
-    HallTraces::ClearValues(*this);
     m_bStopRequest = 0;
-    BeginWithPreliminaryTest();
+    BeginWithEmptyValues();
 }
 
 void CDetectHallGainOffset::LaunchMainProgram()
 {
-    if (!HandOverPreliminaryResults() || !StartMainProgram())
-        return;
-    m_traces.Prepare();
-    RearmPoll(*this);
+    if (HandOverPreliminaryResults())
+        StartMainProgramOnEmptyTraces();
 }
 
 void CDetectHallGainOffset::PollOwnStage()

@@ -6,10 +6,9 @@
 // so that the caller recomputes the setup with the new values.
 #pragma once
 
-#include "HallTraces.h"
-#include "PositioningTestDlg.h"
+#include "HallTracesTestDlg.h"
 
-class CDetectHallGainOffset : public CPositioningTestDlg {
+class CDetectHallGainOffset : public CHallTracesTestDlg {
 public:
     CDetectHallGainOffset(CMC_Setup* setup, int flag, QWidget* parent);
     ~CDetectHallGainOffset() override;
@@ -31,10 +30,7 @@ public:
 
     void BeginTest() override;
 
-    const HallTraces& Traces() const { return m_traces; }
-
 protected:
-    int OnInitDialog() override;
     void OnCancel() override;
     void LaunchMainProgram() override;
     void PollOwnStage() override;
@@ -42,6 +38,4 @@ protected:
 private:
     void WatchUntilDone();
     void TransferResults();
-
-    HallTraces m_traces;
 };

@@ -124,7 +124,7 @@ void CDetectPolePairs::OnStartStop()
         return;
     }
     ShowStageText();
-    SetTimer(kPollTimer, 1);
+    RearmPoll(1);
 }
 
 void CDetectPolePairs::OnMove()
@@ -189,7 +189,8 @@ void CDetectPolePairs::OnPollTimer()
 
 void CDetectPolePairs::LaunchMainProgram()
 {
-    if (HandOverPreliminaryResults() && StartMainProgram())
+    // No poll yet: the program may be waiting for Move at once.
+    if (HandOverPreliminaryResults() && StartProgram(kProgram, &m_main))
         WaitUntilReady();
 }
 
@@ -230,7 +231,7 @@ void CDetectPolePairs::WaitUntilReady()
         }
     }
     if (CheckDriveErrors(1, kMaskShortCircuitEnable))
-        RearmPoll(*this);
+        RearmPoll();
 }
 
 void CDetectPolePairs::Finish()

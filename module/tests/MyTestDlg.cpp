@@ -2,6 +2,7 @@
 
 #include "CoffFormat.h"
 #include "EngineCore.h"
+#include "Errors.h"
 #include "ModuleResources.h"
 #include "Setup.h"
 
@@ -67,6 +68,35 @@ int CMyTestDlg::CheckDriveErrors(int failOnError, std::uint16_t mask)
         }
     }
     return 1;
+}
+
+bool CMyTestDlg::RearmPoll(int milliseconds)
+{
+    if (SetTimer(kPollTimer, milliseconds))
+        return true;
+    m_strError = GetLastErrorText();
+    TestFailed(1);
+    return false;
+}
+
+void CMyTestDlg::AddProgramImage(CMC_CoffFormat& image, const char* program)
+{
+    m_images.emplace_back(&image, program);
+}
+
+int CMyTestDlg::OnInitDialog()
+{
+    const int result = CMC_TestDlg::OnInitDialog();
+    LoadProgramImages();
+    return result;
+}
+
+void CMyTestDlg::LoadProgramImages()
+{
+    for (const auto& [image, program] : m_images) {
+        image->m_strFileName = GetOutPathName(program);
+        image->ReadCoff();
+    }
 }
 
 void CMyTestDlg::ShowStageText()

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
+#include <vector>
 
 class CMC_CoffFormat;
 class CMC_Logger;
@@ -29,7 +31,19 @@ public:
     // when failOnError is non-zero, and 0 is returned.
     int CheckDriveErrors(int failOnError, std::uint16_t mask);
 
+    // Arms timer 1 for the next poll of the drive. When the timer cannot be
+    // created the run fails with the system's reason and false is returned.
+    bool RearmPoll(int milliseconds = kPollPeriodMs);
+
 protected:
+    // A program image that OnInitDialog loads, in the order named.
+    void AddProgramImage(CMC_CoffFormat& image, const char* program);
+    // The host's start-up, then the program images are loaded.
+    int OnInitDialog() override;
+    // Loads every image named with AddProgramImage; whether a load worked
+    // shows later, when the program is started.
+    void LoadProgramImages();
+
     // Shows the text of stage m_nStage and so advances to the next stage;
     // past the last text nothing is shown and the stage stays.
     void ShowStageText();
@@ -47,6 +61,7 @@ protected:
 
 private:
     std::span<const char* const> m_stageTexts;
+    std::vector<std::pair<CMC_CoffFormat*, const char*>> m_images;
 };
 
 // Registers every test dialog of the module with the setup editor's launcher.

@@ -9,14 +9,8 @@ CPositioningTestDlg::CPositioningTestDlg(CMC_Setup* setup, int templateId, int f
     : CMyTestDlg(setup, templateId, flag, parent, stageTexts, helpTopic), m_mainProgram(mainProgram),
       m_accept(accept)
 {
-}
-
-int CPositioningTestDlg::OnInitDialog()
-{
-    const int result = CMyTestDlg::OnInitDialog();
-    LoadProgramImage(m_main, m_mainProgram);
-    LoadProgramImage(m_preliminary, kPreliminaryProgram);
-    return result;
+    AddProgramImage(m_main, mainProgram);
+    AddProgramImage(m_preliminary, kPreliminaryProgram);
 }
 
 void CPositioningTestDlg::OnPollTimer()
@@ -46,10 +40,7 @@ bool CPositioningTestDlg::BeginWithPreliminaryTest(int current)
         TestFailed(1);
         return false;
     }
-    if (!StartProgram(kPreliminaryProgram, &m_preliminary))
-        return false;
-    RearmPoll(*this);
-    return true;
+    return StartProgram(kPreliminaryProgram, &m_preliminary) && RearmPoll();
 }
 
 bool CPositioningTestDlg::PreliminaryTestEnded()
@@ -88,5 +79,14 @@ bool CPositioningTestDlg::HandOverPreliminaryResults()
 
 bool CPositioningTestDlg::StartMainProgram(CMC_Logger* logger)
 {
-    return StartProgram(m_mainProgram, &m_main, logger);
+    return StartProgram(m_mainProgram, &m_main, logger) && RearmPoll();
+}
+
+bool CPositioningTestDlg::MainProgramEnded(std::uint16_t mask)
+{
+    if (m_nStage != 4) {
+        TestFailed(1);
+        return false;
+    }
+    return PollProgramEnd(*this, &m_main, mask) == ProgramState::Ended;
 }

@@ -20,14 +20,16 @@ protected:
                         std::span<const char* const> stageTexts, unsigned helpTopic, const char* mainProgram,
                         Accept accept = Accept::Positive);
 
-    // The host's start-up, then both program images are loaded.
-    int OnInitDialog() override;
     void OnPollTimer() override;
     // Stage 3: gives the main program its inputs and starts it.
     virtual void LaunchMainProgram() = 0;
     // A poll in any other stage: the test's own from stage 4 on; a stage the
     // test does not know fails the run.
     virtual void PollOwnStage() = 0;
+    // The own stage of a test with one main program: true once the main
+    // program has ended in stage 4 without a drive error under the mask.
+    // Any other stage fails the run.
+    bool MainProgramEnded(std::uint16_t mask);
 
     // Takes "TestCurrent", opens the run, starts the preliminary program with
     // it as "In1" and polls; false when the run has already failed.
@@ -40,7 +42,7 @@ protected:
     // Writes the preliminary results into the main program's "RefTest" and
     // "RIncTest".
     bool HandOverPreliminaryResults();
-    // StartProgram for the main program.
+    // StartProgram for the main program, then its poll.
     bool StartMainProgram(CMC_Logger* logger = nullptr);
 
     CMC_CoffFormat m_main;

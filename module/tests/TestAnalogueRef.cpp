@@ -116,7 +116,7 @@ void CTestAnalogueRef::BeginTest()
     m_commandBar.Invalidate();
     OpenRun();
     if (StartProgram(kProgram, nullptr))
-        RearmPoll(*this);
+        RearmPoll();
 }
 
 void CTestAnalogueRef::OnPollTimer()
@@ -136,7 +136,7 @@ void CTestAnalogueRef::OnPollTimer()
     // (or the dialog closed) meanwhile.
     PumpMessages();
     if (m_bRunning)
-        RearmPoll(*this);
+        RearmPoll();
 }
 
 bool CTestAnalogueRef::ShowReading()

@@ -25,26 +25,17 @@ constexpr double kFullScaleVolts = 5.0;
 } // namespace
 
 CTestHallSignals::CTestHallSignals(CMC_Setup* setup, int flag, QWidget* parent)
-    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kProgram,
-                          Accept::NonZero)
+    : CHallTracesTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic, kProgram)
 {
-    AddParameterControls("TestCurrent", 1005, 1017);
 }
 
 CTestHallSignals::~CTestHallSignals() = default;
 
-int CTestHallSignals::OnInitDialog()
-{
-    m_traces.Attach(*this);
-    return CPositioningTestDlg::OnInitDialog();
-}
-
 void CTestHallSignals::BeginTest()
 {
-    HallTraces::ClearValues(*this);
     // Stop stays the host's until the sampling begins.
     m_bStoppable = 0;
-    if (!BeginWithPreliminaryTest())
+    if (!BeginWithEmptyValues())
         return;
     m_firstSamplePending = 1;
     m_changed.fill(0);
@@ -58,10 +49,7 @@ void CTestHallSignals::LaunchMainProgram()
         TestFailed(1);
         return;
     }
-    if (!StartMainProgram())
-        return;
-    m_traces.Prepare();
-    RearmPoll(*this);
+    StartMainProgramOnEmptyTraces();
 }
 
 void CTestHallSignals::PollOwnStage()

@@ -5,10 +5,9 @@
 // Nothing is written into the setup.
 #pragma once
 
-#include "HallTraces.h"
-#include "PositioningTestDlg.h"
+#include "HallTracesTestDlg.h"
 
-class CTestHallSignals : public CPositioningTestDlg {
+class CTestHallSignals : public CHallTracesTestDlg {
 public:
     CTestHallSignals(CMC_Setup* setup, int flag, QWidget* parent);
     ~CTestHallSignals() override;
@@ -25,11 +24,9 @@ public:
 
     void BeginTest() override;
 
-    const HallTraces& Traces() const { return m_traces; }
     bool HasChanged(int channel) const { return m_changed[channel] != 0; }
 
 protected:
-    int OnInitDialog() override;
     void LaunchMainProgram() override;
     void PollOwnStage() override;
 
@@ -37,7 +34,6 @@ private:
     void SampleUntilStopped();
     void Evaluate();
 
-    HallTraces m_traces;
     int m_firstSamplePending = 1;
     HallTraces::Volts m_initial{};
     std::array<int, HallTraces::kChannels> m_changed{};

@@ -57,7 +57,9 @@ int CTestPhaseConnections::OnInitDialog()
     m_barIA.Attach(this, kIABar);
     m_barIB.Attach(this, kIBBar);
     ResetBars();
-    return CPositioningTestDlg::OnInitDialog();
+    // The images are loaded before the host's start-up.
+    LoadProgramImages();
+    return CMC_TestDlg::OnInitDialog();
 }
 
 void CTestPhaseConnections::OnChangedParameterValue(const char* name)
@@ -88,17 +90,13 @@ void CTestPhaseConnections::BeginTest()
 void CTestPhaseConnections::LaunchMainProgram()
 {
     // The program drives the test current the preliminary test found: no "In1".
-    if (HandOverPreliminaryResults() && StartMainProgram())
-        RearmPoll(*this);
+    if (HandOverPreliminaryResults())
+        StartMainProgram();
 }
 
 void CTestPhaseConnections::PollOwnStage()
 {
-    if (m_nStage != 4) {
-        TestFailed(1);
-        return;
-    }
-    if (PollProgramEnd(*this, &m_main, kMaskShortCircuitEnable) == ProgramState::Ended)
+    if (MainProgramEnded(kMaskShortCircuitEnable))
         EvaluateCurrents();
 }
 

@@ -54,6 +54,7 @@ CTestRL::CTestRL(CMC_Setup* setup, int /*flag*/, QWidget* parent)
     : CPositioningTestDlg(setup, kTemplateId, 1, parent, kStageTexts, kHelpTopic, kResistanceProgram),
       m_logger(std::make_unique<CMC_SingleAxisLogger>(setup, nullptr))
 {
+    AddProgramImage(m_lImage, kInductanceProgram);
     AddParameterControls("R", kREdit, kRUnit);
     AddParameterControls("L", kLEdit, kLUnit);
     AddParameterControls("TestCurrent", 1005, 1017);
@@ -69,7 +70,6 @@ int CTestRL::OnInitDialog()
     m_vdcSaved = setup->GetParameterValueInBaseUnit("Vdc");
     m_lOld = m_lNew = setup->GetParameterValueInBaseUnit("L");
     m_rOld = m_rNew = setup->GetParameterValueInBaseUnit("R");
-    LoadProgramImage(m_lImage, kInductanceProgram);
     return result;
 }
 
@@ -134,8 +134,7 @@ void CTestRL::LaunchResistanceRun(int current, double reftst, double rinctst, in
     }
     m_logger->ChangeSettings(kLogPoints, logType, 1);
     m_logger->AddVariable("IQ", 0);
-    if (StartMainProgram(m_logger.get()))
-        RearmPoll(*this);
+    StartMainProgram(m_logger.get());
 }
 
 bool CTestRL::UploadLog(std::vector<std::vector<double>>& points)
@@ -178,7 +177,7 @@ void CTestRL::LaunchSecondPreliminaryTest()
         return;
     }
     if (StartProgram(kPreliminaryProgram, &m_preliminary))
-        RearmPoll(*this);
+        RearmPoll();
 }
 
 bool CTestRL::EndSecondResistanceRun()
@@ -224,7 +223,7 @@ void CTestRL::LaunchInductanceRun()
     m_logger->AddVariable("ID", 0);
     m_logger->AddVariable("THTST", 0);
     if (StartProgram(kInductanceProgram, &m_lImage, m_logger.get()))
-        RearmPoll(*this);
+        RearmPoll();
 }
 
 void CTestRL::EndInductanceRun()

@@ -1,6 +1,5 @@
 #include "TestSequence.h"
 
-#include "CoffFormat.h"
 #include "Comm.h"
 #include "HostServices.h"
 #include "Setup.h"
@@ -13,17 +12,6 @@ void FailTest(CMyTestDlg& test, const std::string& text)
 {
     test.m_strError = text;
     test.TestFailed(1);
-}
-
-void LoadProgramImage(CMC_CoffFormat& image, const char* programName)
-{
-    image.m_strFileName = GetOutPathName(programName);
-    image.ReadCoff();
-}
-
-void RearmPoll(CMyTestDlg& test)
-{
-    test.SetTimer(kPollTimer, kPollPeriodMs);
 }
 
 void EmptyControls(CMyTestDlg& test, std::initializer_list<int> ids)
@@ -49,8 +37,7 @@ ProgramState PollProgramEnd(CMyTestDlg& test, CMC_CoffFormat* image, std::uint16
         // Not started yet: a drive error may be why.
         if (!test.CheckDriveErrors(1, mask))
             return ProgramState::Failed;
-        RearmPoll(test);
-        return ProgramState::Running;
+        return test.RearmPoll() ? ProgramState::Running : ProgramState::Failed;
     }
     int on = 0;
     if (!test.GetAxisOn(on)) {
@@ -59,8 +46,7 @@ ProgramState PollProgramEnd(CMyTestDlg& test, CMC_CoffFormat* image, std::uint16
         return ProgramState::Failed;
     }
     if (on != 0) {
-        RearmPoll(test);
-        return ProgramState::Running;
+        return test.RearmPoll() ? ProgramState::Running : ProgramState::Failed;
     }
     // The program switches the power stage off when it ends.
     if (endCheck == EndCheck::DriveErrors && !test.CheckDriveErrors(1, mask))

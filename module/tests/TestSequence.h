@@ -27,20 +27,13 @@ inline constexpr std::uint16_t kMaskAll = 0xFFFF;
 // Ends the run as failed with the text.
 void FailTest(CMyTestDlg& test, const std::string& text);
 
-// Sets the image's file name to the program's compiled image and loads it.
-// Whether the load worked shows later, when the program is started.
-void LoadProgramImage(CMC_CoffFormat& image, const char* programName);
-
-// Starts the next poll of the drive.
-void RearmPoll(CMyTestDlg& test);
-
 // Empties edit boxes and unit combo boxes.
 void EmptyControls(CMyTestDlg& test, std::initializer_list<int> ids);
 
 enum class ProgramState { Failed, Running, Ended };
 
 // One poll of a program: still running (the poll is re-armed), ended with no
-// drive error under the mask, or failed. Until the program has started a
+// drive error under the mask, or failed (a poll that cannot be re-armed too). Until the program has started a
 // drive error may be why it has not; once it has switched the power stage
 // off the errors are checked again unless the caller checks them itself.
 enum class EndCheck { DriveErrors, None };

@@ -19,14 +19,8 @@ CTestVdcDetection::CTestVdcDetection(CMC_Setup* setup, int flag, QWidget* parent
     : CMyTestDlg(setup, kTemplateId, flag, parent, kStageTexts, kHelpTopic),
       m_vdcOld(setup->GetParameterValueInBaseUnit("Vdc"))
 {
+    AddProgramImage(m_image, kProgram);
     AddParameterControls("Vdc", kVdcEdit, kVdcUnit);
-}
-
-int CTestVdcDetection::OnInitDialog()
-{
-    CMC_TestDlg::OnInitDialog();
-    LoadProgramImage(m_image, kProgram);
-    return 1;
 }
 
 void CTestVdcDetection::BeginTest()
@@ -34,7 +28,7 @@ void CTestVdcDetection::BeginTest()
     EmptyControls(*this, {kVdcEdit, kVdcUnit});
     OpenRun();
     if (StartProgram(kProgram, &m_image))
-        RearmPoll(*this);
+        RearmPoll();
 }
 
 void CTestVdcDetection::OnPollTimer()

@@ -16,7 +16,6 @@ public:
     void BeginTest() override;
 
 protected:
-    int OnInitDialog() override;
     void OnCancel() override;
     void OnPollTimer() override;
 

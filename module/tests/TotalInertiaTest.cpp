@@ -118,17 +118,12 @@ void CTotalInertiaTest::LaunchMainProgram()
             TestFailed(1);
             return;
         }
-    if (StartMainProgram())
-        RearmPoll(*this);
+    StartMainProgram();
 }
 
 void CTotalInertiaTest::PollOwnStage()
 {
-    if (m_nStage != 4) {
-        TestFailed(1);
-        return;
-    }
-    if (PollProgramEnd(*this, &m_main, kMaskAll) == ProgramState::Ended)
+    if (MainProgramEnded(kMaskAll))
         EvaluateInertiaProgram();
 }
 
@@ -177,7 +172,8 @@ void CTotalInertiaTest::OnCancel()
         m_nResult);
     switch (AskToSaveChangedValues(question)) {
     case IDYES:
-        OnOK();
+        // Only the end with OK: the protection level is not taken over.
+        CMyTestDlg::OnOK();
         return;
     case IDNO:
         GetSetup()->SetParameterValueInBaseUnit("Jt", m_jtOld);

@@ -83,8 +83,8 @@ struct ProfileScopeHandler {
 
 CProfileTuningDlg::CProfileTuningDlg(CMC_Setup* setup, int flag, QWidget* parent, const ProfileLoop& loop,
                                      const char* mainProgram)
-    : CPositioningTestDlg(setup, loop.templateId, flag, parent, kTuningStageTexts, loop.helpTopic,
-                          mainProgram),
+    : CTuningTestDlg(setup, loop.templateId, flag, parent, loop.helpTopic, mainProgram,
+                     std::span(loop.procedure, 5), loop.parametersPage, loop.testPage),
       m_loop(loop), m_mainProgram(mainProgram)
 {
     AddParameterControls("TestLimitCurrent", 3284, 3283);
@@ -100,6 +100,10 @@ CProfileTuningDlg::CProfileTuningDlg(CMC_Setup* setup, int flag, QWidget* parent
     AddCheckParameterControls(loop.multiCycle, 1332);
     if (HasSpeedTestReferenceType(setup))
         AddSwitchParameterControls(loop.referenceType, 3528, 3530);
+    // The feed-forward gains and the inertia ratio of both loops.
+    AddSliderParameterControls("KFFS_scl", 1354, 1352, 0, 1353, 1355);
+    AddSliderParameterControls("KFFA_scl", 1359, 1357, 0, 1358, 1360);
+    AddSliderParameterControls("Jload_over_J", 1387, 1385, 0, 1386, 1388);
     SnapFinalValue();
     m_logger = std::make_unique<CMC_SingleAxisLogger>(setup, nullptr);
     if (setup->GetIntOption("hasOscilloscope") != 0) {
@@ -174,22 +178,15 @@ void CProfileTuningDlg::SnapFinalValue()
 
 int CProfileTuningDlg::OnInitDialog()
 {
-    const int result = CPositioningTestDlg::OnInitDialog();
+    const int result = CTuningTestDlg::OnInitDialog();
     CMC_Setup* setup = GetSetup();
     ShowPictures();
     m_pause.AutoLoad(kPause, this);
     m_continue.AutoLoad(kContinue, this);
-    QStringList procedure;
-    for (int line = 0; line < 5; ++line)
-        procedure << QString::fromUtf8(m_loop.procedure[line]);
-    SetChildText(1377, procedure.join(QStringLiteral("\r\n")));
     SetChildText(m_loop.valueTexts[2], QString());
     SetChildText(m_loop.valueTexts[3], QString());
     ColorText(GetDlgItem(kLegendReference), RGB16(2));
     ColorText(GetDlgItem(kLegendActual), RGB16(5));
-    InsertTabItem(kTab, 0, QStringLiteral("Test Parameters"));
-    InsertTabItem(kTab, 1, QStringLiteral("Test"));
-    SetCurSel(kTab, 0);
     SetUpLogger();
     if (m_scope)
         SetUpScope();
@@ -302,39 +299,15 @@ void CProfileTuningDlg::UpdateTrigger()
 
 // ---- Pages and display rules ------------------------------------------------------------------------------
 
-void CProfileTuningDlg::showEvent(QShowEvent* event)
+const char* CProfileTuningDlg::TestPageRefusal() const
 {
-    CPositioningTestDlg::showEvent(event);
-    SetCurSel(kTab, 0);
-    ShowPage(0);
+    return ParameterInBase("TestLimitCurrent") > ParameterInBase("TestProtectionCurrent")
+               ? kProtectionBelowLimit
+               : nullptr;
 }
 
-void CProfileTuningDlg::ShowPage(int page)
+void CProfileTuningDlg::PageShown(int page)
 {
-    m_page = page;
-    ShowChildren(page == 0 ? m_loop.testPage : m_loop.parametersPage, false);
-    ShowChildren(page == 0 ? m_loop.parametersPage : m_loop.testPage, true);
-    UpdateData(false);
-}
-
-void CProfileTuningDlg::OnTabSelChange(int id)
-{
-    if (id == kTab)
-        SwitchPage(GetCurSel(kTab));
-}
-
-void CProfileTuningDlg::SwitchPage(int page)
-{
-    if ((page == 0 && m_bRunning) || !UpdateData(true)) {
-        SetCurSel(kTab, 1 - page);
-        return;
-    }
-    if (page == 1 && ParameterInBase("TestLimitCurrent") > ParameterInBase("TestProtectionCurrent")) {
-        ShowMessageBox(QString::fromUtf8(kProtectionBelowLimit), MB_OK | MB_ICONWARNING);
-        SetCurSel(kTab, 0);
-        return;
-    }
-    ShowPage(page);
     if (page == 1) {
         if (m_nResult == 1)
             TestSucceeded(0);
@@ -342,13 +315,6 @@ void CProfileTuningDlg::SwitchPage(int page)
             TestFailed(0);
     }
     UpdateData(false);
-}
-
-void CProfileTuningDlg::DoDataExchange(bool saveAndValidate)
-{
-    CPositioningTestDlg::DoDataExchange(saveAndValidate);
-    if (!saveAndValidate)
-        UpdateControls();
 }
 
 void CProfileTuningDlg::UpdateControls()
@@ -413,7 +379,7 @@ void CProfileTuningDlg::OnChangedParameterValue(const char* name)
             online->SetValueInBaseUnit(0.0);
         RefreshAllParameters(0);
     }
-    CPositioningTestDlg::OnChangedParameterValue(name);
+    CTuningTestDlg::OnChangedParameterValue(name);
 }
 
 void CProfileTuningDlg::OnChangedParameterUnit(const char* name)
@@ -422,17 +388,34 @@ void CProfileTuningDlg::OnChangedParameterUnit(const char* name)
         RescaleReferenceChannels();
     if (IsName(name, m_loop.finalValue) || IsName(name, "TestLimitCurrent"))
         RescaleLowerLoopChannels();
-    CPositioningTestDlg::OnChangedParameterUnit(name);
+    CTuningTestDlg::OnChangedParameterUnit(name);
 }
 
-void CProfileTuningDlg::ConvertFeedForwardGain(const char* name, bool always)
+void CProfileTuningDlg::ConvertGain(const char* name)
+{
+    if (const LoopGain* gain = FindGain(m_loop.gains, name))
+        ConvertLoopGain(GetSetup(), *gain);
+    else
+        ConvertFeedForwardGain(name);
+}
+
+void CProfileTuningDlg::WriteGainToDrive(const char* name)
+{
+    if (const LoopGain* gain = FindGain(m_loop.gains, name))
+        WriteRegistersToDrive(GetSetup(), gain->registers);
+    else
+        WriteFeedForwardToDrive(name);
+}
+
+void CProfileTuningDlg::ConvertFeedForwardGain(const char* name)
 {
     CMC_Setup* setup = GetSetup();
     if (IsName(name, "KFFS_scl")) {
         Compute_SFTSFFW(setup);
         Compute_KFFS(setup);
         Compute_KFFA(setup);
-    } else if (IsName(name, "KFFA_scl") && (always || !IsOn(setup, "isMotorInertiaUnknown"))) {
+    } else if (IsName(name, "KFFA_scl") &&
+               (!m_loop.accelerationNeedsMotorInertia || !IsOn(setup, "isMotorInertiaUnknown"))) {
         Compute_SFTAFFW(setup);
         Compute_SFTKFF(setup);
         Compute_KFFA(setup);
@@ -482,7 +465,7 @@ void CProfileTuningDlg::OnRefreshParameterValue(const char* name)
         ShowPictures();
         UpdateTrigger();
     }
-    CPositioningTestDlg::OnRefreshParameterValue(name);
+    CTuningTestDlg::OnRefreshParameterValue(name);
 }
 
 void CProfileTuningDlg::WarnAboutStartCurrent()
@@ -547,7 +530,7 @@ bool CProfileTuningDlg::OnCommand(int id)
         ScopeCommand(id);
         return true;
     default:
-        return CPositioningTestDlg::OnCommand(id);
+        return CTuningTestDlg::OnCommand(id);
     }
 }
 
@@ -664,13 +647,12 @@ void CProfileTuningDlg::OnWindowMessage(int message, unsigned wParam, unsigned l
 void CProfileTuningDlg::OnOK()
 {
     CMC_Setup* setup = GetSetup();
-    CPositioningTestDlg::OnOK();
+    CTuningTestDlg::OnOK();
     if (m_settingsChanged && m_scope)
         m_scope->SaveSettingsToSetupOption(m_loop.scopeOption);
     else
         setup->ClearOption(m_loop.scopeOption);
-    static constexpr std::pair<const char*, const char*> kKept[] = {{"Imax_Prot", "TestProtectionCurrent"},
-                                                                    {"IlimPS", "TestLimitCurrent"},
+    static constexpr std::pair<const char*, const char*> kKept[] = {{"IlimPS", "TestLimitCurrent"},
                                                                     {"StartCurrent", "TestStartCurrent"}};
     for (const auto& [target, source] : kKept)
         if (CMC_Parameter* p = FindQuietly(setup, target); p && ExistsQuietly(setup, source))
@@ -679,7 +661,7 @@ void CProfileTuningDlg::OnOK()
 
 void CProfileTuningDlg::OnDestroyDialog()
 {
-    CPositioningTestDlg::OnDestroyDialog();
+    CTuningTestDlg::OnDestroyDialog();
     if (m_scope)
         m_scope->EndUploadData();
 }
@@ -698,7 +680,7 @@ void CProfileTuningDlg::BeginTest()
         m_nStage = 2;
         m_nResult = -1;
         ShowStageText();
-        SetTimer(kPollTimer, kPollPeriodMs);
+        RearmPoll();
         return;
     }
     m_preliminaryRan = true;
@@ -799,7 +781,8 @@ void CProfileTuningDlg::LaunchMainProgram()
         SetInfoText(QString::fromUtf8(kTuningStageTexts[5]));
     else
         ShowStageText();
-    SetTimer(kPollTimer, online && m_scope ? kScopePollMs : kPollPeriodMs);
+    if (!RearmPoll(online && m_scope ? kScopePollMs : kPollPeriodMs))
+        return;
     if (online && m_scope) {
         m_scopeGraph.Invalidate();
         m_scopeGraph.RefreshGraph();
@@ -845,13 +828,13 @@ void CProfileTuningDlg::WatchMultiCycle()
         if (!TestFlagPasses(0) || !CheckDriveErrors(0, kMaskRunning))
             m_bStopRequest = 1;
         if (!m_bStopRequest) {
-            SetTimer(kPollTimer, kPollPeriodMs);
+            RearmPoll();
             return;
         }
     }
     UpdateData(false);
     ShowStageText();
-    SetTimer(kPollTimer, 1);
+    RearmPoll(1);
 }
 
 void CProfileTuningDlg::WaitForSingleRun()
@@ -859,7 +842,7 @@ void CProfileTuningDlg::WaitForSingleRun()
     if (PollProgramEnd(*this, &m_main, kMaskAll, EndCheck::None) != ProgramState::Ended)
         return;
     ShowStageText();
-    SetTimer(kPollTimer, kPollPeriodMs);
+    RearmPoll();
 }
 
 // The scope: frames come in through the handler until the single sweep is

@@ -10,12 +10,12 @@
 
 #include "BitmapButton.h"
 #include "Comm.h"
-#include "GraphWindow.h"
 #include "Logger.h"
 #include "Oscilloscope.h"
-#include "PositioningTestDlg.h"
 #include "ProfileTable.h"
 #include "ScopeLogger.h"
+#include "TuningSupport.h"
+#include "TuningTestDlg.h"
 
 #include <array>
 #include <cstdint>
@@ -44,19 +44,20 @@ struct ProfileLoop {
     const int* parametersPage;    // control lists end with 0
     const int* testPage;
     const int* gainGroup;
+    std::span<const LoopGain> gains; // besides the feed-forward gains
+    // Whether the acceleration feed-forward gain follows its edit only
+    // while the motor inertia is known.
+    bool accelerationNeedsMotorInertia;
 };
 
-class CProfileTuningDlg : public CPositioningTestDlg {
+class CProfileTuningDlg : public CTuningTestDlg {
 public:
     // Controls both dialogs have.
-    static constexpr int kTab = 1300;
     static constexpr int kLimitsPicture = 1305;
     static constexpr int kProfilePicture = 1322;
-    static constexpr int kGraph = 1361;
     static constexpr int kScopeGraph = 1362;
     static constexpr int kDataLogger = 1368;
     static constexpr int kOnlinePlot = 1369;
-    static constexpr int kSavePlots = 1372;
     static constexpr int kTune = 1390;
     static constexpr int kFilters = 3510;
     static constexpr int kPause = 10016;
@@ -84,10 +85,8 @@ public:
     const ProfileLoop& Loop() const { return m_loop; }
     CMC_SingleAxisLogger* Logger() const { return m_logger.get(); }
     CMC_ScopeLogger* Scope() const { return m_scope.get(); }
-    CGraphWindow& Graph() { return m_graph; }
     CGraphWindow& ScopeGraph() { return m_scopeGraph; }
     const CMC_Oscilloscope& PlainPlot() const { return m_plainPlot; }
-    int Page() const { return m_page; }
     bool SettingsChanged() const { return m_settingsChanged; }
 
 protected:
@@ -113,18 +112,9 @@ protected:
     // The loop's enable rules for the feed-forward controls.
     virtual void UpdateFeedForwardControls() = 0;
     virtual void Tune() = 0;
-    // A gain edited: its registers, and the gain they hold; and its live
-    // write while a test runs.
-    virtual void ConvertGain(const char* name) = 0;
-    virtual void WriteGainToDrive(const char* name) = 0;
 
     // The scope's current channels.
     void RescaleCurrentChannels();
-    // The feed-forward gains both loops have: their registers, and their
-    // live write while a test runs. The acceleration gain is converted only
-    // while the motor inertia is known, unless `always`.
-    void ConvertFeedForwardGain(const char* name, bool always);
-    void WriteFeedForwardToDrive(const char* name);
     bool HasScopeDefaults() const { return m_scope && !m_settingsChanged; }
     // A program input in internal units; false (the run failed) when it
     // cannot be written.
@@ -133,20 +123,20 @@ protected:
     double ParameterInBase(const char* name) const;
     double ParameterInternal(const char* name) const;
 
-    void DoDataExchange(bool saveAndValidate) override;
     int OnInitDialog() override;
     void OnOK() override;
     bool OnCommand(int id) override;
-    void OnTabSelChange(int id) override;
     void OnChangedParameterValue(const char* name) override;
     void OnChangedParameterUnit(const char* name) override;
     void OnRefreshParameterValue(const char* name) override;
     void OnContextMenu(QWidget* control, const QPoint& globalPos) override;
     void OnWindowMessage(int message, unsigned wParam, unsigned lParam) override;
     void OnDestroyDialog() override;
-    void showEvent(QShowEvent* event) override;
     void LaunchMainProgram() override;
     void PollOwnStage() override;
+    const char* TestPageRefusal() const override;
+    void PageShown(int page) override;
+    void UpdateControls() override;
 
 private:
     friend struct ProfileScopeHandler;
@@ -163,11 +153,15 @@ private:
     void UpdateTrigger();
     void AttachScopeGraph();
     void ShowPictures();
-    void ShowPage(int page);
-    void UpdateControls();
-    void SwitchPage(int page);
     void SnapFinalValue();
     void InertiaChanged(const char* name);
+    // A gain edited: its registers, and the gain they hold; and its live
+    // write while a test runs. The loop's own gains, then the feed-forward
+    // gains both loops have.
+    void ConvertGain(const char* name);
+    void WriteGainToDrive(const char* name);
+    void ConvertFeedForwardGain(const char* name);
+    void WriteFeedForwardToDrive(const char* name);
     void WarnAboutStartCurrent();
 
     // The final value in internal units, as the profile's height.
@@ -198,7 +192,6 @@ private:
     const char* m_mainProgram;
     std::unique_ptr<CMC_SingleAxisLogger> m_logger;
     std::unique_ptr<CMC_ScopeLogger> m_scope;
-    CGraphWindow m_graph{2, 0};
     CGraphWindow m_scopeGraph{4, 0};
     CMC_Oscilloscope m_plainPlot;
     CBitmapButton m_pause;
@@ -209,5 +202,4 @@ private:
     bool m_paused = false;
     bool m_frameReceived = false;
     bool m_plainPlotRunning = false;
-    int m_page = 0;
 };

@@ -40,6 +40,11 @@ constexpr int kGravityControls[] = {3143, 3147, 3146, 3145, 3144, 0};
 constexpr int kOffsetControls[] = {3145, 3144, 3146, 0};
 constexpr int kDetails = 10003;
 
+constexpr LoopGain kGains[] = {
+    {"Kp_C_scl", nullptr, {"SFTKPI", "KPI"}},
+    {"Ki_C_scl", nullptr, {"SFTKII", "KII"}},
+};
+
 // The logged columns 1 to 3 and how they are drawn: axis, column, colour index.
 constexpr const char* kLoggedVariables[] = {"Current_Reference", "Motor_Current", "Voltage_Reference"};
 constexpr CurveStyle kCurves[] = {{1, 1, 2}, {2, 3, 8}, {1, 2, 5}};
@@ -47,7 +52,8 @@ constexpr CurveStyle kCurves[] = {{1, 1, 2}, {2, 3, 8}, {1, 2, 5}};
 } // namespace
 
 CTestCurrent::CTestCurrent(CMC_Setup* setup, int flag, QWidget* parent)
-    : CPositioningTestDlg(setup, kTemplateId, flag, parent, kTuningStageTexts, kHelpTopic, kMainProgram)
+    : CTuningTestDlg(setup, kTemplateId, flag, parent, kHelpTopic, kMainProgram, kProcedure, kParametersPage,
+                     kTestPage)
 {
     m_nStageCount = 5;
     AddParameterControls("TestProtectionCurrent", 1303, 1304);
@@ -67,15 +73,8 @@ CTestCurrent::~CTestCurrent() = default;
 
 int CTestCurrent::OnInitDialog()
 {
-    const int result = CPositioningTestDlg::OnInitDialog();
+    const int result = CTuningTestDlg::OnInitDialog();
     SetButtonImage(1123, "BITMAP_3015");
-    QStringList procedure;
-    for (const char* line : kProcedure)
-        procedure << QString::fromUtf8(line);
-    SetChildText(1377, procedure.join(QStringLiteral("\r\n")));
-    InsertTabItem(kTab, 0, QStringLiteral("Test Parameters"));
-    InsertTabItem(kTab, 1, QStringLiteral("Test"));
-    SetCurSel(kTab, 0);
     SetUpLogger();
     return result;
 }
@@ -91,25 +90,8 @@ void CTestCurrent::SetUpLogger()
 
 void CTestCurrent::showEvent(QShowEvent* event)
 {
-    CPositioningTestDlg::showEvent(event);
-    SetCurSel(kTab, 0);
-    ShowPage(0);
+    CTuningTestDlg::showEvent(event);
     ShowChild(kDetails, false);
-}
-
-void CTestCurrent::ShowPage(int page)
-{
-    m_page = page;
-    ShowChildren(page == 0 ? kTestPage : kParametersPage, false);
-    ShowChildren(page == 0 ? kParametersPage : kTestPage, true);
-    UpdateData(false);
-}
-
-void CTestCurrent::DoDataExchange(bool saveAndValidate)
-{
-    CPositioningTestDlg::DoDataExchange(saveAndValidate);
-    if (!saveAndValidate)
-        UpdateControls();
 }
 
 void CTestCurrent::UpdateControls()
@@ -124,23 +106,17 @@ void CTestCurrent::UpdateControls()
     ShowChildren(kOffsetControls, testPage && (!gravity || IsOn(setup, "isCompensateGravitationalLoads")));
 }
 
-void CTestCurrent::OnTabSelChange(int id)
+const char* CTestCurrent::TestPageRefusal() const
 {
-    if (id != kTab)
-        return;
-    const int page = GetCurSel(kTab);
-    if ((page == 0 && m_bRunning) || !UpdateData(true)) {
-        SetCurSel(kTab, 1 - page);
-        return;
-    }
     CMC_Setup* setup = GetSetup();
-    if (page == 1 && setup->GetParameterValueInBaseUnit("TestCurrent") >
-                         setup->GetParameterValueInBaseUnit("TestProtectionCurrent")) {
-        ShowMessageBox(QString::fromUtf8(kProtectionBelowTestCurrent), MB_OK | MB_ICONWARNING);
-        SetCurSel(kTab, 0);
-        return;
-    }
-    ShowPage(page);
+    return setup->GetParameterValueInBaseUnit("TestCurrent") >
+                   setup->GetParameterValueInBaseUnit("TestProtectionCurrent")
+               ? kProtectionBelowTestCurrent
+               : nullptr;
+}
+
+void CTestCurrent::PageShown(int page)
+{
     if (page == 0) {
         ShowChild(kDetails, false);
         return;
@@ -168,7 +144,7 @@ bool CTestCurrent::OnCommand(int id)
         RefreshAllParameters(0);
         return true;
     default:
-        return CPositioningTestDlg::OnCommand(id);
+        return CTuningTestDlg::OnCommand(id);
     }
 }
 
@@ -184,42 +160,29 @@ void CTestCurrent::ApplyFilterAndGravity()
 
 void CTestCurrent::Tune()
 {
-    CMC_Setup* setup = GetSetup();
-    if (!DesignCurrentController(setup))
-        return;
-    Compute_SFTKPI(setup);
-    Compute_KPI(setup);
-    Compute_SFTKII(setup);
-    Compute_KII(setup);
-    Compute_Ki_C_scl(setup);
-    Compute_Kp_C_scl(setup);
-    if (m_bRunning)
-        WriteRegistersToDrive(GetSetup(), {"SFTKPI", "KPI", "SFTKII", "KII"});
-    RefreshAllParameters(0);
-    WarnOfGainsAtLimit(setup, {"SFTKPI", "KPI", "SFTKII", "KII"});
+    TuneController(
+        *this, DesignCurrentController,
+        {Compute_SFTKPI, Compute_KPI, Compute_SFTKII, Compute_KII, Compute_Ki_C_scl, Compute_Kp_C_scl},
+        {"SFTKPI", "KPI", "SFTKII", "KII"}, m_bRunning);
 }
 
 void CTestCurrent::OnChangedParameterValue(const char* name)
 {
     CMC_Setup* setup = GetSetup();
-    if (IsName(name, "Kp_C_scl") || IsName(name, "Ki_C_scl"))
-        ParameterChangeDispatch(setup, name); // the registers, and the gain they hold
+    if (const LoopGain* gain = FindGain(kGains, name))
+        ConvertLoopGain(setup, *gain);
     else if (IsName(name, "OffsetCurrent") && HasGravityCompensation(setup))
         Compute_FFL(setup);
     else if (IsName(name, "FilterOnCurrentControllerOutput"))
         Compute_FILTERQ(setup);
-    CPositioningTestDlg::OnChangedParameterValue(name);
+    CTuningTestDlg::OnChangedParameterValue(name);
 }
 
 void CTestCurrent::OnRefreshParameterValue(const char* name)
 {
-    if (m_bRunning) {
-        if (IsName(name, "Kp_C_scl"))
-            WriteRegistersToDrive(GetSetup(), {"SFTKPI", "KPI"});
-        else if (IsName(name, "Ki_C_scl"))
-            WriteRegistersToDrive(GetSetup(), {"SFTKII", "KII"});
-    }
-    CPositioningTestDlg::OnRefreshParameterValue(name);
+    if (const LoopGain* gain = FindGain(kGains, name); gain && m_bRunning)
+        WriteRegistersToDrive(GetSetup(), gain->registers);
+    CTuningTestDlg::OnRefreshParameterValue(name);
 }
 
 void CTestCurrent::BeginTest()
@@ -243,8 +206,7 @@ void CTestCurrent::LaunchMainProgram()
         TestFailed(1);
         return;
     }
-    if (StartMainProgram(m_logger.get()))
-        RearmPoll(*this);
+    StartMainProgram(m_logger.get());
 }
 
 void CTestCurrent::PollOwnStage()
@@ -289,13 +251,4 @@ void CTestCurrent::UploadResults()
 {
     if (m_logger && UploadOntoGraph(*this, *m_logger, m_graph))
         TestSucceeded(1);
-}
-
-void CTestCurrent::OnOK()
-{
-    CPositioningTestDlg::OnOK();
-    const CMC_Parameter* protection = FindQuietly(GetSetup(), "TestProtectionCurrent");
-    CMC_Parameter* drive = FindQuietly(GetSetup(), "Imax_Prot");
-    if (protection != nullptr && drive != nullptr)
-        drive->SetValueInBaseUnit(protection->GetValueInBaseUnit());
 }

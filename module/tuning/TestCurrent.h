@@ -7,21 +7,17 @@
 // test's over-current protection as the drive's.
 #pragma once
 
-#include "GraphWindow.h"
 #include "Logger.h"
-#include "PositioningTestDlg.h"
+#include "TuningTestDlg.h"
 
 #include <memory>
 
-class CTestCurrent : public CPositioningTestDlg {
+class CTestCurrent : public CTuningTestDlg {
 public:
     static constexpr int kTemplateId = 101;
     static constexpr unsigned kHelpTopic = 262408;
     static constexpr const char* kMainProgram = "Current_Controller_Tuning_Test";
     // Controls.
-    static constexpr int kTab = 1300;
-    static constexpr int kGraph = 1361;
-    static constexpr int kSavePlots = 1372;
     static constexpr int kTune = 3149;
     static constexpr int kUseFilter = 3142;
     static constexpr int kCompensateGravity = 3147;
@@ -33,32 +29,27 @@ public:
 
     void BeginTest() override;
 
-    // The logger and its graph, null before OnInitDialog.
+    // The logger, null before OnInitDialog.
     CMC_SingleAxisLogger* Logger() const { return m_logger.get(); }
-    CGraphWindow& Graph() { return m_graph; }
 
 protected:
-    void DoDataExchange(bool saveAndValidate) override;
     int OnInitDialog() override;
-    void OnOK() override;
     bool OnCommand(int id) override;
-    void OnTabSelChange(int id) override;
     void OnChangedParameterValue(const char* name) override;
     void OnRefreshParameterValue(const char* name) override;
     void showEvent(QShowEvent* event) override;
     void LaunchMainProgram() override;
     void PollOwnStage() override;
+    const char* TestPageRefusal() const override;
+    void PageShown(int page) override;
+    void UpdateControls() override;
 
 private:
     void SetUpLogger();
-    void ShowPage(int page);
-    void UpdateControls();
     void Tune();
     void ApplyFilterAndGravity();
     void EndMainProgram();
     void UploadResults();
 
     std::unique_ptr<CMC_SingleAxisLogger> m_logger;
-    CGraphWindow m_graph{2, 0};
-    int m_page = 0;
 };

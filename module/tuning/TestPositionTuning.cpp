@@ -39,6 +39,12 @@ constexpr int kSpeedFeedForward[] = {1351, 1352, 1353, 1354, 1355, 0};
 constexpr int kAccelerationFeedForward[] = {1356, 1357, 1358, 1359, 1360, 0};
 constexpr const char* kSpeedChannels[] = {"Speed_Reference", "Load_Speed"};
 
+constexpr LoopGain kGains[] = {
+    {"Kp_P_scl", nullptr, {"SFTKPP", "KPP"}},      {"Ki_P_scl", nullptr, {"SFTKIP", "KIP"}},
+    {"Kd_P_scl", nullptr, {"SFTKDP", "KDP"}},      {"filter_D", Compute_KDFP, {"KDFP", nullptr}},
+    {"IPSatP", Compute_IMAXP, {"IMAXP", nullptr}},
+};
+
 const ProfileLoop kPositionLoop = {
     CTestPositionTuning::kTemplateId,
     CTestPositionTuning::kHelpTopic,
@@ -60,6 +66,8 @@ const ProfileLoop kPositionLoop = {
     kParametersPage,
     kTestPage,
     kGainGroup,
+    kGains,
+    false,
 };
 
 bool PositionLoopDrivesSpeedLoop(CMC_Setup* setup)
@@ -84,10 +92,7 @@ CTestPositionTuning::CTestPositionTuning(CMC_Setup* setup, int flag, QWidget* pa
     AddSliderParameterControls("Ki_P_scl", 1342, 1340, 0, 1341, 1343);
     AddSliderParameterControls("Kd_P_scl", 1510, 1508, 0, 1509, 1511);
     AddSliderParameterControls("IPSatP", 1348, 1345, 1346, 1347, 1349);
-    AddSliderParameterControls("KFFS_scl", 1354, 1352, 0, 1353, 1355);
-    AddSliderParameterControls("KFFA_scl", 1359, 1357, 0, 1358, 1360);
     AddSliderParameterControls("PB_P", 1382, 1379, 1380, 1381, 1383);
-    AddSliderParameterControls("Jload_over_J", 1387, 1385, 0, 1386, 1388);
 }
 
 std::array<const char*, 4> CTestPositionTuning::LoggedVariables() const
@@ -180,50 +185,8 @@ void CTestPositionTuning::UpdateFeedForwardControls()
 
 void CTestPositionTuning::Tune()
 {
-    CMC_Setup* setup = GetSetup();
-    if (!DesignPositionController(setup))
-        return;
-    Compute_SFTKPP(setup);
-    Compute_KPP(setup);
-    Compute_SFTKIP(setup);
-    Compute_KIP(setup);
-    Compute_SFTKDP(setup);
-    Compute_KDP(setup);
-    Compute_Ki_P_scl(setup);
-    Compute_Kp_P_scl(setup);
-    Compute_Kd_P_scl(setup);
-    if (m_bRunning)
-        WriteRegistersToDrive(setup, {"SFTKPP", "KPP", "SFTKIP", "KIP", "SFTKDP", "KDP"});
-    RefreshAllParameters(0);
-    WarnOfGainsAtLimit(setup, {"SFTKPP", "KPP", "SFTKIP", "KIP", "SFTKDP", "KDP"});
-}
-
-void CTestPositionTuning::ConvertGain(const char* name)
-{
-    CMC_Setup* setup = GetSetup();
-    if (IsName(name, "Kp_P_scl") || IsName(name, "Ki_P_scl") || IsName(name, "Kd_P_scl"))
-        ParameterChangeDispatch(setup, name); // the registers, and the gain they hold
-    else if (IsName(name, "filter_D"))
-        Compute_KDFP(setup);
-    else if (IsName(name, "IPSatP"))
-        Compute_IMAXP(setup);
-    else
-        ConvertFeedForwardGain(name, true);
-}
-
-void CTestPositionTuning::WriteGainToDrive(const char* name)
-{
-    CMC_Setup* setup = GetSetup();
-    if (IsName(name, "Kp_P_scl"))
-        WriteRegistersToDrive(setup, {"SFTKPP", "KPP"});
-    else if (IsName(name, "Ki_P_scl"))
-        WriteRegistersToDrive(setup, {"SFTKIP", "KIP"});
-    else if (IsName(name, "Kd_P_scl"))
-        WriteRegistersToDrive(setup, {"SFTKDP", "KDP"});
-    else if (IsName(name, "filter_D"))
-        WriteRegistersToDrive(setup, {"KDFP"});
-    else if (IsName(name, "IPSatP"))
-        WriteRegistersToDrive(setup, {"IMAXP"});
-    else
-        WriteFeedForwardToDrive(name);
+    TuneController(*this, DesignPositionController,
+                   {Compute_SFTKPP, Compute_KPP, Compute_SFTKIP, Compute_KIP, Compute_SFTKDP, Compute_KDP,
+                    Compute_Ki_P_scl, Compute_Kp_P_scl, Compute_Kd_P_scl},
+                   {"SFTKPP", "KPP", "SFTKIP", "KIP", "SFTKDP", "KDP"}, m_bRunning);
 }

@@ -30,8 +30,6 @@ protected:
     void RescaleLowerLoopChannels() override;
     void UpdateFeedForwardControls() override;
     void Tune() override;
-    void ConvertGain(const char* name) override;
-    void WriteGainToDrive(const char* name) override;
 
 private:
     void RescaleSpeedChannels();

@@ -32,6 +32,12 @@ constexpr int kGainGroup[] = {1335, 1336, 1337, 1338, 1340, 1341, 1342, 1343, 13
 constexpr int kFeedForward[] = {1350, 1351, 1352, 1353, 1354, 1355, 1356, 1357, 1358, 1359, 1360, 0};
 constexpr int kSpeedFeedForward[] = {1351, 1352, 1353, 1354, 1355, 0};
 
+constexpr LoopGain kGains[] = {
+    {"Kp_S_scl", nullptr, {"SFTKPS", "KPS"}},
+    {"Ki_S_scl", nullptr, {"SFTKIS", "KIS"}},
+    {"IPSatS", Compute_IMAXS, {"IMAXS", nullptr}},
+};
+
 const ProfileLoop kSpeedLoop = {
     CTestSpeedTuning::kTemplateId,
     CTestSpeedTuning::kHelpTopic,
@@ -53,6 +59,8 @@ const ProfileLoop kSpeedLoop = {
     kParametersPage,
     kTestPage,
     kGainGroup,
+    kGains,
+    true,
 };
 
 } // namespace
@@ -63,10 +71,7 @@ CTestSpeedTuning::CTestSpeedTuning(CMC_Setup* setup, int flag, QWidget* parent)
     AddSliderParameterControls("Kp_S_scl", 1337, 1335, 0, 1336, 1338);
     AddSliderParameterControls("Ki_S_scl", 1342, 1340, 0, 1341, 1343);
     AddSliderParameterControls("IPSatS", 1348, 1345, 1346, 1347, 1349);
-    AddSliderParameterControls("KFFS_scl", 1354, 1352, 0, 1353, 1355);
-    AddSliderParameterControls("KFFA_scl", 1359, 1357, 0, 1358, 1360);
     AddSliderParameterControls("PB_S", 1382, 1379, 1380, 1381, 1383);
-    AddSliderParameterControls("Jload_over_J", 1387, 1385, 0, 1386, 1388);
 }
 
 std::array<const char*, 4> CTestSpeedTuning::LoggedVariables() const
@@ -106,41 +111,8 @@ void CTestSpeedTuning::UpdateFeedForwardControls()
 
 void CTestSpeedTuning::Tune()
 {
-    CMC_Setup* setup = GetSetup();
-    if (!DesignSpeedController(setup))
-        return;
-    Compute_SFTKPS(setup);
-    Compute_KPS(setup);
-    Compute_SFTKIS(setup);
-    Compute_KIS(setup);
-    Compute_Ki_S_scl(setup);
-    Compute_Kp_S_scl(setup);
-    if (m_bRunning)
-        WriteRegistersToDrive(setup, {"SFTKPS", "KPS", "SFTKIS", "KIS"});
-    RefreshAllParameters(0);
-    WarnOfGainsAtLimit(setup, {"SFTKPS", "KPS", "SFTKIS", "KIS"});
-}
-
-void CTestSpeedTuning::ConvertGain(const char* name)
-{
-    CMC_Setup* setup = GetSetup();
-    if (IsName(name, "Kp_S_scl") || IsName(name, "Ki_S_scl"))
-        ParameterChangeDispatch(setup, name); // the registers, and the gain they hold
-    else if (IsName(name, "IPSatS"))
-        Compute_IMAXS(setup);
-    else
-        ConvertFeedForwardGain(name, false);
-}
-
-void CTestSpeedTuning::WriteGainToDrive(const char* name)
-{
-    CMC_Setup* setup = GetSetup();
-    if (IsName(name, "Kp_S_scl"))
-        WriteRegistersToDrive(setup, {"SFTKPS", "KPS"});
-    else if (IsName(name, "Ki_S_scl"))
-        WriteRegistersToDrive(setup, {"SFTKIS", "KIS"});
-    else if (IsName(name, "IPSatS"))
-        WriteRegistersToDrive(setup, {"IMAXS"});
-    else
-        WriteFeedForwardToDrive(name);
+    TuneController(
+        *this, DesignSpeedController,
+        {Compute_SFTKPS, Compute_KPS, Compute_SFTKIS, Compute_KIS, Compute_Ki_S_scl, Compute_Kp_S_scl},
+        {"SFTKPS", "KPS", "SFTKIS", "KIS"}, m_bRunning);
 }

@@ -23,6 +23,4 @@ protected:
     void RescaleLowerLoopChannels() override;
     void UpdateFeedForwardControls() override;
     void Tune() override;
-    void ConvertGain(const char* name) override;
-    void WriteGainToDrive(const char* name) override;
 };

@@ -5,6 +5,7 @@
 #include "GraphWindow.h"
 #include "HostServices.h"
 #include "Logger.h"
+#include "ParametersToRegisters.h"
 #include "SetupChecks.h"
 #include "TestDlg.h"
 
@@ -22,13 +23,34 @@ bool IsOn(const CMC_Setup* setup, const char* name)
     return p != nullptr && p->GetValueInBaseUnit() != 0.0;
 }
 
-void WriteRegistersToDrive(CMC_Setup* setup, std::initializer_list<const char*> names)
+void WriteRegistersToDrive(CMC_Setup* setup, std::span<const char* const> names)
 {
     for (const char* name : names) {
-        CMC_Parameter* p = FindQuietly(setup, name);
+        CMC_Parameter* p = name != nullptr ? FindQuietly(setup, name) : nullptr;
         if (p == nullptr || p->WriteToChip() == 0)
             return;
     }
+}
+
+void WriteRegistersToDrive(CMC_Setup* setup, std::initializer_list<const char*> names)
+{
+    WriteRegistersToDrive(setup, std::span(names.begin(), names.size()));
+}
+
+const LoopGain* FindGain(std::span<const LoopGain> gains, const char* name)
+{
+    for (const LoopGain& gain : gains)
+        if (IsName(name, gain.name))
+            return &gain;
+    return nullptr;
+}
+
+void ConvertLoopGain(CMC_Setup* setup, const LoopGain& gain)
+{
+    if (gain.convert != nullptr)
+        gain.convert(setup);
+    else
+        ParameterChangeDispatch(setup, gain.name);
 }
 
 void WarnOfGainsAtLimit(CMC_Setup* setup, std::initializer_list<const char*> names)
@@ -36,6 +58,21 @@ void WarnOfGainsAtLimit(CMC_Setup* setup, std::initializer_list<const char*> nam
     const std::string limit = RegistersAtLimit(setup, names);
     if (!limit.empty())
         ShowMessageBox(QString::fromStdString(limit), MB_OK | MB_ICONWARNING);
+}
+
+void TuneController(CMC_EditSetupDlg& dialog, int (*design)(CMC_Setup*),
+                    std::initializer_list<int (*)(CMC_Setup*)> conversions,
+                    std::initializer_list<const char*> registers, bool running)
+{
+    CMC_Setup* setup = dialog.GetSetup();
+    if (!design(setup))
+        return;
+    for (auto convert : conversions)
+        convert(setup);
+    if (running)
+        WriteRegistersToDrive(setup, registers);
+    dialog.RefreshAllParameters(0);
+    WarnOfGainsAtLimit(setup, registers);
 }
 
 double TruncatedProgramInput(double internal)

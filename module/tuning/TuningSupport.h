@@ -10,6 +10,7 @@ class CGraphWindow;
 class CMC_Dialog;
 class CMC_Setup;
 class CMC_SingleAxisLogger;
+class CMC_EditSetupDlg;
 class CMC_TestDlg;
 
 // The stage texts of a tuning run, in order.
@@ -30,8 +31,30 @@ bool IsName(const char* name, const char* expected);
 bool IsOn(const CMC_Setup* setup, const char* name);
 
 // Sends registers to the drive in order, up to the first that is missing or
-// that the drive does not take.
+// that the drive does not take (or a null name).
+void WriteRegistersToDrive(CMC_Setup* setup, std::span<const char* const> names);
 void WriteRegistersToDrive(CMC_Setup* setup, std::initializer_list<const char*> names);
+
+// A controller gain edited by hand: how its registers follow it (null: the
+// setup's own dispatch, which also gives back the gain they hold), and the
+// registers the drive gets at once while a test runs.
+struct LoopGain {
+    const char* name;
+    int (*convert)(CMC_Setup*);
+    std::array<const char*, 2> registers; // the second may be null
+};
+// The gain of the list with this name, or null.
+const LoopGain* FindGain(std::span<const LoopGain> gains, const char* name);
+void ConvertLoopGain(CMC_Setup* setup, const LoopGain& gain);
+
+// "Tune": designs a controller's gains; the conversions, in order, give
+// their registers and the gains those hold. While a test runs the drive gets
+// the registers at once. Then the dialog's controls show the gains, and the
+// user is warned of registers clamped at their limits. A design that fails
+// changes nothing.
+void TuneController(CMC_EditSetupDlg& dialog, int (*design)(CMC_Setup*),
+                    std::initializer_list<int (*)(CMC_Setup*)> conversions,
+                    std::initializer_list<const char*> registers, bool running);
 
 // Tells the user, in a message box, when a designed gain's registers (names)
 // could not hold the gain and were clamped to their widths.

@@ -2,11 +2,21 @@
 
 #include "TestPhaseConnections.h"
 
+#include <QLineEdit>
+
 #include <cmath>
+#include <optional>
 
 namespace {
 
 constexpr const char* kProgram = CTestPhaseConnections::kProgram;
+
+// The test with its program images in sight.
+class PhaseConnectionsProbe : public CTestPhaseConnections {
+public:
+    using CTestPhaseConnections::CTestPhaseConnections;
+    bool ImagesLoaded() const { return m_main.IsLoaded() && m_preliminary.IsLoaded(); }
+};
 
 class CTestPhaseConnectionsTest : public PositioningTest {
 protected:
@@ -96,6 +106,22 @@ TEST_F(CTestPhaseConnectionsTest, MainProgramFailuresEndTheRun)
         {"var_i2 missing", [](ScriptedDrive&) {}, kInternal, "var_i2"},
     };
     RunCases(Make<CTestPhaseConnections>(), cases, [&] { ScriptCurrents(2.0, -1.0); });
+}
+
+TEST_F(CTestPhaseConnectionsTest, TheHostsStartUpComesAfterTheProgramImagesAreLoaded)
+{
+    PhaseConnectionsProbe dialog(setup.get(), 1, nullptr);
+    // The host's start-up is what first shows the bound test current.
+    std::optional<bool> loadedAtStartUp;
+    auto* edit = dialog.Item<QLineEdit>(1005);
+    ASSERT_TRUE(edit);
+    QObject::connect(edit, &QLineEdit::textChanged, [&] {
+        if (!loadedAtStartUp)
+            loadedAtStartUp = dialog.ImagesLoaded();
+    });
+    Open(dialog, [&](DialogDriver& d) { EXPECT_FALSE(d.Text(1005).isEmpty()); });
+    ASSERT_TRUE(loadedAtStartUp.has_value());
+    EXPECT_TRUE(*loadedAtStartUp);
 }
 
 TEST_F(CTestPhaseConnectionsTest, ClosingWhileTheProgramRunsStopsIt)

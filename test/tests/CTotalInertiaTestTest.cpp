@@ -48,6 +48,13 @@ const std::string kNotReached = "The motor does not reach the programmed speed l
                                 "connections. If these are OK, try to "
                                 "increase the test current.";
 
+// The test with its own OK in reach (its template has no OK button).
+class InertiaProbe : public CTotalInertiaTest {
+public:
+    using CTotalInertiaTest::CTotalInertiaTest;
+    using CTotalInertiaTest::OnOK;
+};
+
 class CTotalInertiaTestTest : public IdentificationDialogTest {
 protected:
     ScriptedDrive::RunScript& ScriptRun(double flag, double periods, double deltaSpeed = DriveSpeed(100.0),
@@ -159,8 +166,24 @@ TEST_F(CTotalInertiaTestTest, StartIsRefusedWhileTheProtectionIsBelowTheTestCurr
     EXPECT_EQ(user.Messages()[0].text,
               QStringLiteral("I protection must be greater or equal to Test current."));
     EXPECT_EQ(user.Messages()[0].type & 0x0F, unsigned{MB_OK});
-    // OK takes the protection level over for the controller tests.
-    EXPECT_DOUBLE_EQ(Value("Imax_Prot"), 1.0);
+}
+
+TEST_F(CTotalInertiaTestTest, OkTakesTheProtectionLevelOverButYesToTheCloseQuestionOnlyEndsWithOk)
+{
+    setup->SetParameterValueInBaseUnit("Imax_Prot", 2.0);
+    setup->SetParameterValueInBaseUnit("TestProtectionCurrent", 4.0);
+    InertiaProbe ok(setup.get(), 1, nullptr);
+    EXPECT_EQ(Open(ok, [&](DialogDriver&) { ok.OnOK(); }), IDOK);
+    EXPECT_DOUBLE_EQ(Value("Imax_Prot"), 4.0);
+
+    setup->SetParameterValueInBaseUnit("Imax_Prot", 2.0);
+    ScriptRun(1, 100);
+    CTotalInertiaTest dialog(setup.get(), 1, nullptr);
+    user.AnswerMessages([](const MessageBoxRequest&) { return IDYES; });
+    EXPECT_EQ(RunOnce(dialog), IDOK);
+    ASSERT_EQ(user.Messages().size(), 1u);
+    EXPECT_NEAR(Value("Jt"), Inertia(100), 1e-12);
+    EXPECT_DOUBLE_EQ(Value("Imax_Prot"), 2.0);
 }
 
 TEST_F(CTotalInertiaTestTest, CloseComparesTheLastRunWithTheOneBefore)
@@ -173,9 +196,9 @@ TEST_F(CTotalInertiaTestTest, CloseComparesTheLastRunWithTheOneBefore)
         double jt; // after closing
         double imaxProt;
     };
-    // Yes takes the protection level over; No puts the first run's result back.
+    // No puts the first run's result back; no answer touches the protection level.
     for (const Case& c :
-         {Case{{IDYES, IDOK, 1}, Inertia(150), 4.0}, Case{{IDNO, IDCANCEL, 1}, Inertia(100), 2.0},
+         {Case{{IDYES, IDOK, 1}, Inertia(150), 2.0}, Case{{IDNO, IDCANCEL, 1}, Inertia(100), 2.0},
           Case{{IDCANCEL, IDCANCEL, 1}, Inertia(150), 2.0}}) {
         SCOPED_TRACE(c.answer.answer);
         ResetDrive();

@@ -5,8 +5,10 @@
 // the scope settings each test keeps, and OK.
 #include "TuningDialogTest.h"
 
+#include "Dialog.h"
 #include "EngineCore.h"
 #include "ProfileTable.h"
+#include "TestCurrent.h"
 #include "TestPositionTuning.h"
 #include "TestSequence.h"
 #include "TestSpeedTuning.h"
@@ -15,7 +17,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -273,6 +278,98 @@ TEST_F(ProfileTuningDlgTest, ThePlainOnlinePlotRunsUntilStopAndTakesGainsLive)
     ASSERT_NE(shift + 1, written.end());
     EXPECT_EQ(*(shift + 1), "KPS");
     EXPECT_EQ(drive->Written(CTestSpeedTuning::kMainProgram, "MultiC"), 1.0);
+}
+
+// Each gain of a loop, edited while the plain on-line plot runs, goes to the
+// drive at once as its own registers, and only those.
+TEST_F(ProfileTuningDlgTest, EveryGainEditedLiveReachesTheDriveAsItsRegisters)
+{
+    struct Gain {
+        int edit;
+        std::vector<std::string> registers;
+    };
+    struct Loop {
+        const char* name;
+        std::function<std::unique_ptr<CProfileTuningDlg>()> make;
+        const char* program;
+        const char* multiCycle;
+        const char* online;
+        std::array<const char*, 2> plotted;
+        std::vector<Gain> gains;
+    };
+    const std::vector<Loop> loops = {
+        {"speed",
+         [&] { return std::make_unique<CTestSpeedTuning>(setup.get(), 1, nullptr); },
+         CTestSpeedTuning::kMainProgram,
+         "MultiCycleS",
+         "OnlinePlotS",
+         {"Speed_Reference", "Load_Speed"},
+         {{1335, {"SFTKPS", "KPS"}}, {1340, {"SFTKIS", "KIS"}}, {1345, {"IMAXS"}}}},
+        {"position",
+         [&] { return std::make_unique<CTestPositionTuning>(setup.get(), 1, nullptr); },
+         CTestPositionTuning::kProgramWithSpeedLoop,
+         "MultiCycleP",
+         "OnlinePlotP",
+         {"Target_Position", "Load_Position"},
+         {{1335, {"SFTKPP", "KPP"}},
+          {1340, {"SFTKIP", "KIP"}},
+          {1508, {"SFTKDP", "KDP"}},
+          {1513, {"KDFP"}},
+          {1345, {"IMAXP"}}}},
+    };
+    setup->SetOption("hasOscilloscope", "0");
+    for (const Loop& loop : loops) {
+        SCOPED_TRACE(loop.name);
+        ResetDrive();
+        Set(loop.multiCycle, 1.0);
+        Set(loop.online, 1.0);
+        drive->Program(loop.program).User("test_flag", {1.0}).NeverEnds();
+        for (const char* name : loop.plotted)
+            drive->Variable(name, std::vector<double>{10.0, 20.0, 30.0});
+        const auto dialog = loop.make();
+        OpenOnTestPage(*dialog, [&](DialogDriver& d) {
+            EveryTurn user([&] {
+                if (dialog->PlainPlot().Points(0).size() < 3)
+                    return false;
+                for (const Gain& gain : loop.gains) {
+                    SCOPED_TRACE(gain.edit);
+                    const std::size_t before = drive->Requests().size();
+                    const double shown = d.Text(gain.edit).toDouble();
+                    d.SetEditText(gain.edit, QString::number(shown != 0.0 ? shown * 0.9 : 0.01));
+                    std::vector<std::string> written;
+                    for (std::size_t i = before; i < drive->Requests().size(); ++i)
+                        if (drive->Requests()[i].kind == Kind::WriteParameter)
+                            written.push_back(drive->Requests()[i].name);
+                    EXPECT_EQ(written, gain.registers);
+                }
+                d.Click(10000);
+                return true;
+            });
+            d.Click(10000);
+            ASSERT_TRUE(WaitForEnd(d, *dialog));
+        });
+        ExpectNothingRunning(*dialog);
+    }
+}
+
+TEST_F(ProfileTuningDlgTest, APollThatCannotBeArmedFailsTheRunWithTheSystemsReason)
+{
+    const char* const reason = "No timer is left for the application.";
+    const std::vector<std::pair<const char*, Maker>> dialogs = {
+        {"current", Make<CTestCurrent>()},
+        {"speed", Make<CTestSpeedTuning>()},
+        {"position", Make<CTestPositionTuning>()},
+    };
+    for (const auto& [name, make] : dialogs) {
+        SCOPED_TRACE(name);
+        ResetDrive();
+        const auto dialog = make(setup.get());
+        TimerRefusal refusal(reason);
+        OpenOnTestPage(*dialog, [&](DialogDriver& d) {
+            d.Click(10000);
+            ExpectOutcome(*dialog, reason);
+        });
+    }
 }
 
 // Closing the dialog in the middle of any kind of run, its own loops
