@@ -54,10 +54,7 @@ const std::array<CanOption, 4>& CanOptions()
 
 const CanOption* FindCanOption(std::string_view name)
 {
-    for (const CanOption& option : CanOptions())
-        if (EqualsIgnoringCase(option.name, name))
-            return &option;
-    return nullptr;
+    return FindNamed(CanOptions(), name);
 }
 
 std::optional<int> ParseCanOption(const CanOption& option, std::string_view text)
