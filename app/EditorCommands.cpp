@@ -1,19 +1,14 @@
 #include "EditorCommands.h"
 
-#include "AdvancedDialog.h"
-#include "AnalogReferenceDlg.h"
 #include "Automation.h"
+#include "CanSettingsDlg.h"
 #include "DriveConnection.h"
 #include "DriveInfo.h"
 #include "DriveSetupDlg.h"
 #include "FiltersDialog.h"
 #include "HostApplication.h"
 #include "InertiaQuestion.h"
-#include "Limits.h"
 #include "ModuleLoader.h"
-#include "MotorSetupDialog.h"
-#include "ParametersToRegisters.h"
-#include "RegistersToParameters.h"
 #include "Setup.h"
 #include "SetupCommands.h"
 #include "SetupFile.h"
@@ -27,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <utility>
 
 namespace {
 
@@ -96,14 +92,75 @@ private:
     int m_saved = 0;
 };
 
-// Puts the setup into a control mode as the Drive Setup dialog would.
-void SetControlMode(CMC_Setup& setup, int mode)
+constexpr int kDriveSetup = 106;
+constexpr int kMotorSetup = 108;
+constexpr int kPositionModeRadio = 1059; // then speed, torque
+constexpr int kExternalReferenceYes = 1064;
+constexpr int kExternalReferenceSetup = 3208;
+constexpr int kAdvancedButton = 3158;
+constexpr int kMotorBrakeCheck = 3381;
+constexpr int kCanopenSettingsButton = 10022;
+
+// Opens the Drive Setup, picks the control mode there as a user does, lets
+// `then` work the dialog and closes it with OK, so that everything the editor
+// does on a change of mode has happened.
+void ChooseControlMode(CMC_Setup& setup, ScriptedUser& user, int mode, const DialogScript& then)
 {
-    setup.SetParameterValueInBaseUnit("ControlMode", mode);
-    ComputeRegistersFromParameters(&setup);
-    ComputeParametersFromRegisters(&setup);
-    ComputeParameterLimits(&setup);
-    UpdateClosedLoopOptions(&setup);
+    user.OnDialog(kDriveSetup, [mode, then](DialogDriver& d) {
+        d.Click(kPositionModeRadio + mode);
+        if (then)
+            then(d);
+        d.Ok();
+    });
+    CDriveSetupDlg dialog(&setup, nullptr);
+    dialog.DoModal();
+}
+
+// Presses a button of the dialog that opens another one, and shoots that.
+void ShootChild(DialogDriver& d, ScriptedUser& user, Camera& camera, int button, int templateId,
+                const QString& name)
+{
+    user.OnDialog(templateId, [&camera, name](DialogDriver& child) {
+        camera.Shoot(child, name);
+        child.Cancel();
+    });
+    d.Click(button);
+}
+
+// The motor setup, which the Drive Setup opens on its own: shot the first
+// time, as it opens and, when the motor has no brake yet, with the brake
+// ticked (its output line shown); the brake is then left as it was.
+void ShootMotorSetupOnce(ScriptedUser& user, Camera& camera)
+{
+    auto shot = std::make_shared<bool>(false);
+    user.OnDialog(kMotorSetup, [&camera, shot](DialogDriver& d) {
+        if (!std::exchange(*shot, true)) {
+            camera.Shoot(d, QStringLiteral("108-motor-setup"));
+            if (d.IsEnabled(kMotorBrakeCheck) && !d.IsChecked(kMotorBrakeCheck)) {
+                d.Click(kMotorBrakeCheck);
+                camera.Shoot(d, QStringLiteral("108-motor-setup-brake"));
+                d.Click(kMotorBrakeCheck);
+            }
+        }
+        d.Cancel();
+    });
+}
+
+// The Drive Setup, the Advanced and the External Reference Setup dialogs in
+// each control mode, the mode chosen in the Drive Setup and the external
+// reference switched on there before its "Setup" button is pressed.
+void ShootControlModes(CMC_Setup& setup, ScriptedUser& user, Camera& camera)
+{
+    for (int mode : {0, 1, 2}) {
+        const QString suffix = QStringLiteral("-") + QString::fromUtf8(ModeName(mode));
+        ChooseControlMode(setup, user, mode, [&user, &camera, &suffix](DialogDriver& d) {
+            camera.Shoot(d, QStringLiteral("106-drive-setup") + suffix);
+            ShootChild(d, user, camera, kAdvancedButton, 110, QStringLiteral("110-advanced") + suffix);
+            d.Click(kExternalReferenceYes);
+            ShootChild(d, user, camera, kExternalReferenceSetup, 111,
+                       QStringLiteral("111-external-reference") + suffix);
+        });
+    }
 }
 
 template <typename Dialog>
@@ -168,20 +225,12 @@ void RunScreenshots(const std::string& folder, const SetupOption& option, std::o
     HostApplication();
     ScriptedUser user;
     Camera camera(QString::fromStdString(folder), out);
-    for (int mode : {0, 1, 2}) {
-        SetControlMode(*setup, mode);
-        const QString suffix = QStringLiteral("-") + QString::fromUtf8(ModeName(mode));
-        // The Drive Setup dialog opens the motor setup on its own first.
-        user.OnDialog(108, [&camera](DialogDriver& d) {
-            camera.Shoot(d, QStringLiteral("108-motor-setup"));
-            d.Cancel();
-        });
-        ShootDialog<CDriveSetupDlg>(*setup, user, camera, 106, QStringLiteral("106-drive-setup") + suffix);
-        ShootDialog<CAdvancedDialog>(*setup, user, camera, 110, QStringLiteral("110-advanced") + suffix);
-        ShootDialog<CAnalogReferenceDlg>(*setup, user, camera, 111,
-                                         QStringLiteral("111-external-reference") + suffix);
-    }
-    SetControlMode(*setup, 0);
+    ShootMotorSetupOnce(user, camera);
+    ShootControlModes(*setup, user, camera);
+    ChooseControlMode(*setup, user, 0, [&user, &camera](DialogDriver& d) {
+        ShootChild(d, user, camera, kCanopenSettingsButton, CMC_CanSettingsDlg::kTemplate,
+                   QStringLiteral("30002-canopen-settings"));
+    });
     ShootDialog<CFiltersDialog>(*setup, user, camera, 295, QStringLiteral("295-filters"));
     ShootDialog<CDriveInfo>(*setup, user, camera, 3018, QStringLiteral("3018-drive-info"));
     ShootDialog<CInertiaQuestion>(*setup, user, camera, 3056, QStringLiteral("3056-motor-inertia"));

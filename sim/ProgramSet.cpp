@@ -43,8 +43,5 @@ const std::vector<ProgramInfo>& ProgramSet()
 
 const ProgramInfo* FindProgram(std::string_view name)
 {
-    for (const ProgramInfo& info : ProgramSet())
-        if (EqualsIgnoringCase(info.name, name))
-            return &info;
-    return nullptr;
+    return FindNamed(ProgramSet(), name);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -19,6 +20,16 @@ inline bool EqualsIgnoringCase(std::string_view a, std::string_view b)
         if (FoldCase(a[i]) != FoldCase(b[i]))
             return false;
     return true;
+}
+
+// The element of a range whose `name` equals name ignoring letter case; null when none.
+template <typename Range>
+auto FindNamed(const Range& range, std::string_view name) -> decltype(&*std::begin(range))
+{
+    for (const auto& item : range)
+        if (EqualsIgnoringCase(item.name, name))
+            return &item;
+    return nullptr;
 }
 
 struct CaseInsensitiveHash {

@@ -1,5 +1,6 @@
 #include "SetupFile.h"
 
+#include "CanSettings.h"
 #include "Errors.h"
 #include "JsonFields.h"
 #include "Setup.h"
@@ -55,6 +56,8 @@ bool ReadOptions(const JsonValue& options, JsonFields& fields, CMC_Setup& setup)
             return false;
         if (!seen.emplace(name, true).second)
             return fields.Fail(value.line, "duplicate option \"" + name + "\"");
+        if (const CanOption* can = FindCanOption(name); can && !ParseCanOption(*can, value.text))
+            return fields.Fail(value.line, "the option \"" + name + "\": " + CanOptionRule(*can));
         read.emplace_back(name, value.text);
     }
     setup.ReplaceOptions(std::move(read));

@@ -1,6 +1,7 @@
 #include "EditSetupDlg.h"
 
 #include "Automation.h"
+#include "CanSettingsDlg.h"
 #include "Errors.h"
 #include "HostServices.h"
 #include "MotorEditor.h"
@@ -381,10 +382,9 @@ bool CMC_EditSetupDlg::OnCommand(int id)
         return true;
     }
     if (id == 10022 && HasItem(10022)) {
-        auto* combo = Item<QComboBox>(10021);
-        ShowMessageBox(QStringLiteral("CANopen: the drive answers at %1 with its axis ID as node ID.")
-                           .arg(combo ? combo->currentText() : QStringLiteral("its baud rate")),
-                       MB_OK | MB_ICONINFORMATION, QStringLiteral("CANopen settings"));
+        CMC_CanSettingsDlg settings(m_setup, this);
+        if (settings.DoModal() == IDOK)
+            FillBaudRateCombo(Item<QComboBox>(10021), ReadCanSettings(*m_setup).baudRate);
         return true;
     }
     if (m_motorEditor && m_motorEditor->OnCommand(id))
@@ -394,20 +394,12 @@ bool CMC_EditSetupDlg::OnCommand(int id)
 
 void CMC_EditSetupDlg::EnableCANSettings()
 {
-    static const struct {
-        const char* text;
-        int rate;
-    } rates[] = {{"125 kbps", 125000}, {"250 kbps", 250000}, {"500 kbps", 500000}, {"1 Mbps", 1000000}};
     for (int id : {10020, 10021, 10022, 10023})
         EnableChild(id, true);
     auto* combo = Item<QComboBox>(10021);
     if (!combo)
         return;
-    combo->clear();
-    for (const auto& rate : rates)
-        combo->addItem(QString::fromUtf8(rate.text), rate.rate);
-    const int current = m_setup->HasOption("CANBaudRate") ? m_setup->GetIntOption("CANBaudRate") : 500000;
-    combo->setCurrentIndex(std::max(0, combo->findData(current)));
+    FillBaudRateCombo(combo, ReadCanSettings(*m_setup).baudRate);
     connect(combo, &QComboBox::activated, this, [this, combo](int index) {
         m_setup->SetOption("CANBaudRate", combo->itemData(index).toString().toStdString());
     });

@@ -41,7 +41,8 @@ public:
     void RefreshAllParameters(int unused = 0);
     void RefreshParameterControls(const char* name);
 
-    // The CAN bus group (10020 to 10023): baud rate list and CANopen settings.
+    // The CAN bus group (10020 to 10023): the baud rate list, and the button
+    // that opens the CANopen settings (CanSettingsDlg.h); the two stay in step.
     void EnableCANSettings();
     // The motor database controls (10010 to 10013).
     void InitializeMotorEditor();

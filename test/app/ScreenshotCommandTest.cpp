@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <set>
+#include <sstream>
+#include <vector>
 
 namespace {
 
@@ -48,6 +51,41 @@ TEST_F(ScreenshotCommand, ShowsEachTuningTestOnBothPagesAfterARunAndSavesItsPlot
             EXPECT_TRUE(fs::exists(shots / (std::string(plot) + extension)));
         EXPECT_EQ(Lines(shots / (std::string(plot) + ".csv")), points + 1);
     }
+}
+
+// The pictures the command reports, one path a line.
+std::vector<std::string> Pictures(const std::string& out)
+{
+    std::vector<std::string> pictures;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.ends_with(".png"))
+            pictures.push_back(line);
+    return pictures;
+}
+
+TEST_F(ScreenshotCommand, GivesEveryPictureItsOwnFileAndEachControlModeItsExternalReference)
+{
+    const fs::path shots = dir / "shots";
+    const CliRun run = Velmaro({"screenshot", shots.string(), "--setup", copy});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::vector<std::string> pictures = Pictures(run.out);
+    const std::set<std::string> distinct(pictures.begin(), pictures.end());
+    EXPECT_EQ(distinct.size(), pictures.size()) << run.out;
+    EXPECT_NE(run.out.find(std::to_string(pictures.size()) + " pictures in"), std::string::npos) << run.out;
+    for (const std::string& picture : pictures)
+        EXPECT_TRUE(fs::exists(picture)) << picture;
+
+    // The External Reference Setup looks different in each control mode.
+    std::set<std::string> references;
+    for (const char* mode : {"position", "speed", "torque"}) {
+        const fs::path reference = shots / ("111-external-reference-" + std::string(mode) + ".png");
+        ASSERT_TRUE(distinct.count(reference.string())) << reference;
+        references.insert(ReadFile(reference));
+    }
+    EXPECT_EQ(references.size(), 3u);
+    // The motor setup as it opens, and with the brake ticked.
+    EXPECT_NE(ReadFile(shots / "108-motor-setup.png"), ReadFile(shots / "108-motor-setup-brake.png"));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "DriveSetupDlg.h"
 
 #include "Automation.h"
+#include "CanSettings.h"
+#include "CanSettingsDlg.h"
 #include "EngineCore.h"
 #include "ParametersToRegisters.h"
 #include "SetupDialogTest.h"
@@ -424,6 +426,111 @@ TEST_F(DriveSetupDialog, SaveChecksGateTheBaudRateAndAxisIdOnlyWhenTheDriveHasBo
         d.Ok();
     });
     EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+// ---- CANopen settings -------------------------------------------------------------
+
+using CanDlg = CMC_CanSettingsDlg;
+
+// Opens the CANopen settings from the Drive Setup's button; `script` works them.
+void OpenCanSettings(ScriptedUser& user, DialogDriver& driveSetup, DialogScript script)
+{
+    user.OnDialog(CanDlg::kTemplate, std::move(script));
+    driveSetup.Click(10022);
+}
+
+TEST_F(DriveSetupDialog, CanopenSettingsOkStoresEachValueInStepWithTheBaudRateListAndASavedSetupKeepsThem)
+{
+    Run([this](DialogDriver& d) {
+        d.SelectComboText(10021, "1 Mbps");
+        OpenCanSettings(user, d, [](DialogDriver& can) {
+            EXPECT_EQ(can.Text(CanDlg::kNodeId), "1");
+            EXPECT_EQ(can.Text(CanDlg::kBaudRate), "1 Mbps");
+            EXPECT_EQ(can.Text(CanDlg::kHeartbeatTime), "0");
+            EXPECT_EQ(can.Text(CanDlg::kSdoTimeout), "1000");
+            can.SetEditText(CanDlg::kNodeId, "42");
+            can.SelectComboText(CanDlg::kBaudRate, "250 kbps");
+            can.SetEditText(CanDlg::kHeartbeatTime, "100");
+            can.SetEditText(CanDlg::kSdoTimeout, " 2500 ");
+            can.Ok();
+        });
+        EXPECT_EQ(d.Text(10021), "250 kbps");
+        d.Ok();
+    });
+    SetupLoadResult saved = ParseSetup(SerializeSetup(*setup), "saved", SetupDescription::Default());
+    ASSERT_TRUE(saved.setup) << saved.error;
+    EXPECT_EQ(ReadCanSettings(*saved.setup), (CanSettings{250000, 42, 100, 2500}));
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(DriveSetupDialog, CanopenSettingsCancelKeepsEverything)
+{
+    setup->SetOption("CANNodeId", "7");
+    const auto options = setup->GetOptions();
+    Run([this](DialogDriver& d) {
+        OpenCanSettings(user, d, [](DialogDriver& can) {
+            EXPECT_EQ(can.Text(CanDlg::kNodeId), "7");
+            can.SetEditText(CanDlg::kNodeId, "8");
+            can.SelectComboText(CanDlg::kBaudRate, "125 kbps");
+            can.Cancel();
+        });
+        EXPECT_EQ(d.Text(10021), "500 kbps");
+        d.Ok();
+    });
+    EXPECT_EQ(setup->GetOptions(), options);
+}
+
+TEST_F(DriveSetupDialog, CanopenSettingsRefuseAnUnusableEntryWithAMessageAndStoreNothing)
+{
+    struct Case {
+        int id;
+        const char* text;
+        const char* rule;
+    };
+    const Case cases[] = {
+        {CanDlg::kNodeId, "128", "the node id is a whole number from 1 to 127"},
+        {CanDlg::kHeartbeatTime, "-5", "the producer heartbeat time is a whole number of ms from 0 to 65535"},
+        {CanDlg::kHeartbeatTime, "1.5", "the producer heartbeat time is a whole number of ms"},
+        {CanDlg::kSdoTimeout, "5", "the SDO timeout is a whole number of ms from 10 to 65535"},
+    };
+    const auto options = setup->GetOptions();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::size_t before = user.Messages().size();
+        Run([&](DialogDriver& d) {
+            OpenCanSettings(user, d, [&](DialogDriver& can) {
+                can.SetEditText(CanDlg::kNodeId, "5"); // usable, but refused with the rest
+                can.SetEditText(c.id, QString::fromUtf8(c.text));
+                can.Ok();
+                EXPECT_TRUE(can.Dialog()->isVisible());
+                can.Cancel();
+            });
+            d.Ok();
+        });
+        ASSERT_EQ(user.Messages().size(), before + 1);
+        EXPECT_TRUE(user.Messages().back().text.contains(QString::fromUtf8(c.rule)))
+            << user.Messages().back().text.toStdString();
+        EXPECT_EQ(setup->GetOptions(), options);
+    }
+}
+
+TEST_F(DriveSetupDialog, TheDriveHasNoBaudRateRegisterSoAChosenRateChangesNoParameter)
+{
+    std::unique_ptr<CMC_Setup> unchosen;
+    Run([&](DialogDriver& d) {
+        unchosen = setup->Clone();
+        OpenCanSettings(user, d, [](DialogDriver& can) {
+            can.SelectComboText(CanDlg::kBaudRate, "125 kbps");
+            can.Ok();
+        });
+        d.Ok();
+    });
+    ASSERT_TRUE(unchosen);
+    ComputeRegistersFromParameters(unchosen.get());
+    EXPECT_EQ(ReadCanSettings(*setup).baudRate, 125000);
+    for (const auto& p : setup->GetParameters())
+        EXPECT_EQ(p->GetValueInInternalUnit(), unchosen->GetParameterValueInInternalUnit(p->Name()))
+            << p->Name();
 }
 
 // ---- change and refresh handlers ------------------------------------------------

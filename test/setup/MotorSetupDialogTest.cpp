@@ -2,6 +2,7 @@
 
 #include "BrakeOutputs.h"
 #include "MotorSetupDialog.h"
+#include "RegistersToParameters.h"
 #include "TestLauncher.h"
 
 #include <QAbstractButton>
@@ -185,7 +186,7 @@ TEST_F(MotorSetupDialogTest, BrakeTextFollowsTheOutputStageAndItsInversion)
     const QString npn = "Motor brake is applied when NPN (sink) output is connected to GND.";
     Run([&](DialogDriver& d) {
         ASSERT_EQ(d.ComboCount(3382), 4);
-        EXPECT_EQ(d.Text(3382), "OUT2 (pin 2)");
+        EXPECT_EQ(d.Text(3382).toStdString(), "OUT2 (pin 2)");
         EXPECT_EQ(d.Text(3386), pnp); // active high, not inverted
         d.SelectComboIndex(3382, 1);
         EXPECT_EQ(Value("MotorBrake_output"), 4.0);
@@ -218,6 +219,25 @@ TEST_F(MotorSetupDialogTest, BrakeControlsFollowTheCheckAndNeedABrakeOutput)
         EXPECT_FALSE(d.IsEnabled(3390));
         d.Ok();
     });
+}
+
+TEST_F(MotorSetupDialogTest, TickingTheBrakeOnTheReferenceSetupShowsOneOfTheDrivesLines)
+{
+    // As the file holds it, and as the editor derives the port from the brake register.
+    for (const bool derived : {false, true}) {
+        SCOPED_TRACE(derived ? "derived from the register" : "as loaded");
+        setup = Reference();
+        if (derived)
+            ComputeParametersFromRegisters(setup.get());
+        Run([](DialogDriver& d) {
+            ASSERT_FALSE(d.IsChecked(3381));
+            d.Click(3381);
+            EXPECT_EQ(d.Text(3382).toStdString(), "OUT2 (pin 2)");
+            EXPECT_EQ(d.Text(3386).toStdString(),
+                      "Motor brake is applied when PNP (source) output is connected to +Vlog.");
+            d.Cancel();
+        });
+    }
 }
 
 TEST_F(MotorSetupDialogTest, PolePairsEditRecomputesTheElectricalAngleRegisters)
