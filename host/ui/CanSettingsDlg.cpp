@@ -32,8 +32,8 @@ void FillBaudRateCombo(QComboBox* combo, int rate)
     combo->setCurrentIndex(std::max(0, combo->findData(rate)));
 }
 
-CMC_CanSettingsDlg::CMC_CanSettingsDlg(CMC_Setup* setup, QWidget* parent)
-    : CMC_Dialog(kTemplate, parent), m_setup(setup)
+CMC_CanSettingsDlg::CMC_CanSettingsDlg(CMC_Setup* setup, bool baudRateEditable, QWidget* parent)
+    : CMC_Dialog(kTemplate, parent), m_setup(setup), m_baudRateEditable(baudRateEditable)
 {
 }
 
@@ -43,6 +43,7 @@ int CMC_CanSettingsDlg::OnInitDialog()
     for (const Entry& entry : kEntries)
         SetChildText(entry.id, QString::number(settings.*FindCanOption(entry.option)->field));
     FillBaudRateCombo(Item<QComboBox>(kBaudRate), settings.baudRate);
+    EnableChild(kBaudRate, m_baudRateEditable);
     return 1;
 }
 
@@ -67,7 +68,8 @@ void CMC_CanSettingsDlg::OnOK()
     for (const Entry& entry : kEntries)
         if (!ReadEntry(entry.id, *FindCanOption(entry.option), settings))
             return;
-    if (const auto* combo = Item<QComboBox>(kBaudRate); combo != nullptr && combo->currentIndex() >= 0)
+    if (const auto* combo = Item<QComboBox>(kBaudRate);
+        m_baudRateEditable && combo != nullptr && combo->currentIndex() >= 0)
         settings.baudRate = combo->currentData().toInt();
     StoreCanSettings(*m_setup, settings);
     EndDialog(IDOK);

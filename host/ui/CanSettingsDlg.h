@@ -21,7 +21,9 @@ public:
         kSdoTimeout = 30014,
     };
 
-    CMC_CanSettingsDlg(CMC_Setup* setup, QWidget* parent);
+    // The baud rate is offered only when the caller's list of rates is live:
+    // a drive that does not save its rate keeps the one it has.
+    CMC_CanSettingsDlg(CMC_Setup* setup, bool baudRateEditable, QWidget* parent);
 
 protected:
     int OnInitDialog() override;
@@ -31,6 +33,7 @@ private:
     bool ReadEntry(int id, const CanOption& option, CanSettings& settings);
 
     CMC_Setup* m_setup;
+    bool m_baudRateEditable;
 };
 
 // Fills a combo box with the CAN baud rates, each item carrying its rate

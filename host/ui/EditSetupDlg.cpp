@@ -382,7 +382,8 @@ bool CMC_EditSetupDlg::OnCommand(int id)
         return true;
     }
     if (id == 10022 && HasItem(10022)) {
-        CMC_CanSettingsDlg settings(m_setup, this);
+        const auto* rates = Item<QComboBox>(10021);
+        CMC_CanSettingsDlg settings(m_setup, rates == nullptr || rates->isEnabled(), this);
         if (settings.DoModal() == IDOK)
             FillBaudRateCombo(Item<QComboBox>(10021), ReadCanSettings(*m_setup).baudRate);
         return true;

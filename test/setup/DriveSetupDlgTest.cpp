@@ -533,6 +533,27 @@ TEST_F(DriveSetupDialog, TheDriveHasNoBaudRateRegisterSoAChosenRateChangesNoPara
             << p->Name();
 }
 
+TEST_F(DriveSetupDialog, CanopenSettingsOfferTheBaudRateOnlyWhenTheDriveSavesIt)
+{
+    Prepare({{"save_CAN_baudrate", 0}});
+    Run([this](DialogDriver& d) {
+        ASSERT_FALSE(d.IsEnabled(10021));
+        OpenCanSettings(user, d, [](DialogDriver& can) {
+            EXPECT_FALSE(can.IsEnabled(CanDlg::kBaudRate));
+            can.SelectComboText(CanDlg::kBaudRate, "125 kbps");
+            can.SetEditText(CanDlg::kNodeId, "9");
+            can.Ok();
+        });
+        d.Click(3377);
+        OpenCanSettings(user, d, [](DialogDriver& can) {
+            EXPECT_TRUE(can.IsEnabled(CanDlg::kBaudRate));
+            can.Cancel();
+        });
+        d.Ok();
+    });
+    EXPECT_EQ(ReadCanSettings(*setup), (CanSettings{500000, 9, 0, 1000}));
+}
+
 // ---- change and refresh handlers ------------------------------------------------
 
 TEST_F(DriveSetupDialog, AStartCurrentAboveTheNominalCurrentWarnsWithTheTimeItLasts)
