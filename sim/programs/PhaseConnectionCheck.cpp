@@ -11,7 +11,7 @@ namespace {
 
 using namespace program;
 
-class MotorPhaseConnectionTest final : public Program {
+class PhaseConnectionCheck final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -64,7 +64,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeMotorPhaseConnectionTest()
+std::unique_ptr<Program> MakePhaseConnectionCheck()
 {
-    return std::make_unique<MotorPhaseConnectionTest>();
+    return std::make_unique<PhaseConnectionCheck>();
 }

@@ -38,7 +38,7 @@ constexpr double kMaxVoltage = 0.95 * kCommandLimit;
 constexpr double kRecordLimit = 10.0; // [s] the longest log the program waits for
 constexpr int kMaxTrims = 2;
 
-class IdentROrRs final : public Program {
+class ResistanceMeasurement final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -177,7 +177,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeIdentROrRs()
+std::unique_ptr<Program> MakeResistanceMeasurement()
 {
-    return std::make_unique<IdentROrRs>();
+    return std::make_unique<ResistanceMeasurement>();
 }

@@ -45,7 +45,7 @@ double ModulatorDelay(const Firmware& fw)
     return fw.PwmPeriod() + 0.5 * fw.FastPeriod();
 }
 
-class IdentLOrTauEl final : public Program {
+class InductanceMeasurement final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -144,7 +144,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeIdentLOrTauEl()
+std::unique_ptr<Program> MakeInductanceMeasurement()
 {
-    return std::make_unique<IdentLOrTauEl>();
+    return std::make_unique<InductanceMeasurement>();
 }

@@ -17,7 +17,7 @@ namespace {
 
 using namespace program;
 
-class MotorPolePairsDetectionTest final : public Program {
+class PolePairsCount final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -96,7 +96,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeMotorPolePairsDetectionTest()
+std::unique_ptr<Program> MakePolePairsCount()
 {
-    return std::make_unique<MotorPolePairsDetectionTest>();
+    return std::make_unique<PolePairsCount>();
 }

@@ -13,7 +13,7 @@ namespace {
 
 using namespace program;
 
-class HallSignalsConnectionTest final : public Program {
+class HallSignalsCheck final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -63,7 +63,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeHallSignalsConnectionTest()
+std::unique_ptr<Program> MakeHallSignalsCheck()
 {
-    return std::make_unique<HallSignalsConnectionTest>();
+    return std::make_unique<HallSignalsCheck>();
 }

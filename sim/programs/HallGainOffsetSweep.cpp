@@ -68,7 +68,7 @@ double MeanAngle(double a, double b)
     return std::atan2(std::sin(a) + std::sin(b), std::cos(a) + std::cos(b));
 }
 
-class DetectHallGainOffsetTest final : public Program {
+class HallGainOffsetSweep final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -316,7 +316,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeDetectHallGainOffsetTest()
+std::unique_ptr<Program> MakeHallGainOffsetSweep()
 {
-    return std::make_unique<DetectHallGainOffsetTest>();
+    return std::make_unique<HallGainOffsetSweep>();
 }
