@@ -293,15 +293,11 @@ std::vector<UnsolicitedFrame> VirtualDrive::TakeUnsolicitedFrames(double now)
     return frames;
 }
 
+// A reset stops the program as a stop request does, then clears the drive.
 LinkResult VirtualDrive::Reset(double now)
 {
-    if (!Answers())
-        return LinkResult::NoAnswer;
-    AdvanceTo(now);
-    if (m_program) {
-        m_program->OnStop(*m_firmware);
-        EndFinishedProgram();
-    }
-    m_firmware->Reset();
-    return LinkResult::Ok;
+    const LinkResult result = StopProgram(now);
+    if (result == LinkResult::Ok)
+        m_firmware->Reset();
+    return result;
 }

@@ -20,8 +20,6 @@ void PutWord(std::vector<std::uint8_t>& bytes, std::uint16_t word)
 
 } // namespace
 
-// ---- Logger and scope ---------------------------------------------------------------------------
-
 void Firmware::StartLog(const std::vector<std::string>& variables, int points, int divider, bool fastLoop)
 {
     m_log = Log{};

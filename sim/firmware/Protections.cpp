@@ -15,9 +15,20 @@ constexpr double kHallLow = 0.1 / 5.0;    // fraction of full scale below which 
 constexpr double kHallHigh = 4.9 / 5.0;   // and above which
 constexpr double kHallMissingTime = 0.02; // [s]
 
-} // namespace
+// A loop's control error out of its band for more than its time [speed-loop
+// periods] in a row; counts the periods. A loop that does not run, or whose
+// time is 65535 (off), starts the count again.
+bool ErrorPersists(bool loopRuns, double error, double band, int time, int& count)
+{
+    if (!loopRuns || time == 65535) {
+        count = 0;
+        return false;
+    }
+    count = std::abs(error) > band ? count + 1 : 0;
+    return count > time;
+}
 
-// ---- Power stage and protections ------------------------------------------------------
+} // namespace
 
 bool Firmware::SwitchOn()
 {
@@ -141,27 +152,13 @@ void Firmware::Protections()
     }
 
     // Control errors.
-    if (m_mode == ControlMode::Position && m_p.positionErrorTime != 65535) {
-        const bool out = std::abs(m_posRef - m_position) > m_p.positionErrorBand;
-        m_positionErrorCount = out ? m_positionErrorCount + 1 : 0;
-        if (m_positionErrorCount > m_p.positionErrorTime) {
-            Trip(Mer::kControlError);
-            return;
-        }
-    } else {
-        m_positionErrorCount = 0;
-    }
-    const bool speedLoop = m_mode == ControlMode::Speed || (m_mode == ControlMode::Position && m_p.cascade);
-    if (speedLoop && m_p.speedErrorTime != 65535) {
-        const bool out = std::abs(m_speedRef - m_speed) > m_p.speedErrorBand;
-        m_speedErrorCount = out ? m_speedErrorCount + 1 : 0;
-        if (m_speedErrorCount > m_p.speedErrorTime) {
-            Trip(Mer::kControlError);
-            return;
-        }
-    } else {
-        m_speedErrorCount = 0;
-    }
+    const bool positionLoop = m_mode == ControlMode::Position;
+    const bool speedLoop = m_mode == ControlMode::Speed || (positionLoop && m_p.cascade);
+    if (ErrorPersists(positionLoop, m_posRef - m_position, m_p.positionErrorBand, m_p.positionErrorTime,
+                      m_positionErrorCount) ||
+        ErrorPersists(speedLoop, m_speedRef - m_speed, m_p.speedErrorBand, m_p.speedErrorTime,
+                      m_speedErrorCount))
+        Trip(Mer::kControlError);
 }
 
 bool Firmware::I2tSetting::Integrate(double& integral, double currentSquared, double periods) const
