@@ -89,6 +89,18 @@ protected:
         return true;
     }
 
+    // The reference setup downloaded, the positioning run, then the
+    // resistance run at the test current from the positioning's voltage;
+    // false when the resistance run did not end.
+    bool RunResistanceFromPositioning(Host& host)
+    {
+        auto setup = ReferenceSetup();
+        host.Download(*setup);
+        const Preliminary p = RunPreliminary(host, kTestCurrent);
+        return host.Run("Ident_R_or_Rs",
+                        {{"In1", kTestCurrent}, {"RefTest", p.refTest}, {"RIncTest", p.rincTest}});
+    }
+
     // The sequence on a library motor at its test current.
     bool IdentifyLibraryMotor(const std::string& file, bool noisy, Identified& out, bool delta = false)
     {
@@ -247,11 +259,7 @@ TEST_F(ResistanceInductance, OpenPhaseGivesNoResistance)
     options.plant.faults.Add("open-phase");
     VirtualDrive drive(MotorModel::Reference(), options);
     Host host(drive);
-    auto setup = ReferenceSetup();
-    host.Download(*setup);
-    const Preliminary p = RunPreliminary(host, kTestCurrent);
-    ASSERT_TRUE(
-        host.Run("Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", p.refTest}, {"RIncTest", p.rincTest}}));
+    ASSERT_TRUE(RunResistanceFromPositioning(host));
     EXPECT_FALSE(host.AxisOn());
     EXPECT_EQ(host.Variable("var_i1"), kNoResult);
 }
@@ -260,11 +268,7 @@ TEST_F(ResistanceInductance, WithoutAStartVoltageTheResistanceRunFindsItsOwn)
 {
     VirtualDrive drive;
     Host host(drive);
-    auto setup = ReferenceSetup();
-    host.Download(*setup);
-    const Preliminary p = RunPreliminary(host, kTestCurrent);
-    ASSERT_TRUE(
-        host.Run("Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", p.refTest}, {"RIncTest", p.rincTest}}));
+    ASSERT_TRUE(RunResistanceFromPositioning(host));
     const double guided = host.Variable("var_i1");
     ASSERT_TRUE(host.Run("Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", 0.0}, {"RIncTest", 0.0}}));
     EXPECT_NEAR(host.Variable("var_i1"), guided, 0.02 * guided);
