@@ -74,18 +74,7 @@ void DriveDescription::ApplyTo(PlantOptions& options) const
 bool DriveDescription::Parse(const std::string& text, const std::string& fileName, DriveDescription& drive,
                              std::string& error)
 {
-    JsonValue root;
-    if (!ParseDataFile(text, fileName, "velmaro-drive", root, error))
-        return false;
-    DriveDescription result;
-    std::string problem;
-    JsonFields fields(problem);
-    if (!ReadDrive(fields, root, result)) {
-        error = fileName + ":" + problem;
-        return false;
-    }
-    drive = std::move(result);
-    return true;
+    return ReadDataFile(text, fileName, "velmaro-drive", ReadDrive, DriveDescription(), drive, error);
 }
 
 bool DriveDescription::Load(const std::string& path, DriveDescription& drive, std::string& error)

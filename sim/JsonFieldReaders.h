@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <sstream>
 #include <string>
+#include <utility>
 
 namespace simfile {
 
@@ -78,6 +79,27 @@ inline bool ParseDataFile(const std::string& text, const std::string& fileName, 
     }
     error = fileName + ":" + problem;
     return false;
+}
+
+// Parses a data file of the format and reads its fields with
+// read(fields, root, result), from the defaults `result` holds; `target`
+// takes the result only when the whole file is good. On failure error reads
+// "FILE:LINE: problem".
+template <typename T, typename Reader>
+bool ReadDataFile(const std::string& text, const std::string& fileName, const char* format, Reader read,
+                  T result, T& target, std::string& error)
+{
+    JsonValue root;
+    if (!ParseDataFile(text, fileName, format, root, error))
+        return false;
+    std::string problem;
+    JsonFields fields(problem);
+    if (!read(fields, root, result)) {
+        error = fileName + ":" + problem;
+        return false;
+    }
+    target = std::move(result);
+    return true;
 }
 
 // Reads a data file whole; on failure error names it.

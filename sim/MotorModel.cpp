@@ -191,19 +191,10 @@ MotorModel MotorModel::Reference()
 bool MotorModel::Parse(const std::string& text, const std::string& fileName, MotorModel& motor,
                        std::string& error)
 {
-    JsonValue root;
-    if (!ParseDataFile(text, fileName, "velmaro-motor", root, error))
-        return false;
-    MotorModel result = Reference();
-    result.name.clear();
-    std::string problem;
-    JsonFields fields(problem);
-    if (!ReadMotor(fields, root, result)) {
-        error = fileName + ":" + problem;
-        return false;
-    }
-    motor = std::move(result);
-    return true;
+    // Fields a file leaves out keep the reference motor's values.
+    MotorModel defaults = Reference();
+    defaults.name.clear();
+    return ReadDataFile(text, fileName, "velmaro-motor", ReadMotor, std::move(defaults), motor, error);
 }
 
 bool MotorModel::Load(const std::string& path, MotorModel& motor, std::string& error)

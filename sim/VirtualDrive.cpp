@@ -183,8 +183,8 @@ LinkResult VirtualDrive::StopProgram(double now)
     return LinkResult::Ok;
 }
 
-LinkResult VirtualDrive::ReadUserVariable(double now, const std::string& program, const std::string& name,
-                                          double& value)
+LinkResult VirtualDrive::UserVariablesAt(double now, const std::string& program, const std::string& name,
+                                         UserVariables*& variables)
 {
     if (!Answers())
         return LinkResult::NoAnswer;
@@ -192,30 +192,33 @@ LinkResult VirtualDrive::ReadUserVariable(double now, const std::string& program
     const ProgramInfo* info = FindProgram(program);
     if (!info)
         return Fail(LinkResult::NoSuchProgram, "The drive has no program \"" + program + "\".");
-    const UserVariables& variables = VariablesOf(*info);
-    if (!variables.Has(name))
+    variables = &VariablesOf(*info);
+    if (!variables->Has(name))
         return Fail(LinkResult::NoSuchVariable,
                     "The program \"" + program + "\" has no variable \"" + name + "\".");
-    value = variables.Get(name);
     return LinkResult::Ok;
+}
+
+LinkResult VirtualDrive::ReadUserVariable(double now, const std::string& program, const std::string& name,
+                                          double& value)
+{
+    UserVariables* variables = nullptr;
+    const LinkResult result = UserVariablesAt(now, program, name, variables);
+    if (result == LinkResult::Ok)
+        value = variables->Get(name);
+    return result;
 }
 
 LinkResult VirtualDrive::WriteUserVariable(double now, const std::string& program, const std::string& name,
                                            double value)
 {
-    if (!Answers())
-        return LinkResult::NoAnswer;
-    AdvanceTo(now);
-    const ProgramInfo* info = FindProgram(program);
-    if (!info)
-        return Fail(LinkResult::NoSuchProgram, "The drive has no program \"" + program + "\".");
-    UserVariables& variables = VariablesOf(*info);
-    if (!variables.Has(name))
-        return Fail(LinkResult::NoSuchVariable,
-                    "The program \"" + program + "\" has no variable \"" + name + "\".");
-    variables.Set(name, value);
-    variables.NoteWritten(name);
-    return LinkResult::Ok;
+    UserVariables* variables = nullptr;
+    const LinkResult result = UserVariablesAt(now, program, name, variables);
+    if (result == LinkResult::Ok) {
+        variables->Set(name, value);
+        variables->NoteWritten(name);
+    }
+    return result;
 }
 
 LinkResult VirtualDrive::ReadVariable(double now, const std::string& name, double& value)
@@ -293,15 +296,11 @@ std::vector<UnsolicitedFrame> VirtualDrive::TakeUnsolicitedFrames(double now)
     return frames;
 }
 
+// A reset stops the program as a stop request does, then clears the drive.
 LinkResult VirtualDrive::Reset(double now)
 {
-    if (!Answers())
-        return LinkResult::NoAnswer;
-    AdvanceTo(now);
-    if (m_program) {
-        m_program->OnStop(*m_firmware);
-        EndFinishedProgram();
-    }
-    m_firmware->Reset();
-    return LinkResult::Ok;
+    const LinkResult result = StopProgram(now);
+    if (result == LinkResult::Ok)
+        m_firmware->Reset();
+    return result;
 }

@@ -73,6 +73,10 @@ private:
     bool Answers();
     bool KnowsVariable(const std::string& name) const;
     UserVariables& VariablesOf(const ProgramInfo& info);
+    // A request for a program's user variable: the drive runs up to `now`,
+    // then finds the program's variables; a failure says what is missing.
+    LinkResult UserVariablesAt(double now, const std::string& program, const std::string& name,
+                               UserVariables*& variables);
     void EndFinishedProgram();
 
     FaultSet m_faults;

@@ -119,7 +119,7 @@ PhaseCurrents PhaseTest(Bench& bench)
     return {bench.host.Variable("var_i1") / kCurrentScale, bench.host.Variable("var_i2") / kCurrentScale};
 }
 
-TEST(PhaseConnectionTest, ConnectedMotorCarriesTheTestCurrentOnPhaseA)
+TEST(PhaseConnectionProgram, ConnectedMotorCarriesTheTestCurrentOnPhaseA)
 {
     Bench bench;
     const PhaseCurrents currents = PhaseTest(bench);
@@ -132,7 +132,7 @@ TEST(PhaseConnectionTest, ConnectedMotorCarriesTheTestCurrentOnPhaseA)
 // The sensors sit on the inverter's legs: two crossed motor leads carry the
 // legs' currents as a right connection would, and look balanced (the Hall
 // gain and offset test finds them); an open phase does not.
-TEST(PhaseConnectionTest, CrossedLeadsLookBalancedAnOpenPhaseFails)
+TEST(PhaseConnectionProgram, CrossedLeadsLookBalancedAnOpenPhaseFails)
 {
     const double itest = kTestCurrent / kCurrentScale;
     Bench swapped(MotorModel::Reference(), WithFaults({"swapped-phases"}));
@@ -166,37 +166,43 @@ std::array<double, 3> SampleHalls(Host& host, double seconds)
     return moved;
 }
 
-TEST(HallSignalsTest, EverySignalSweepsWhileTheVectorTurnsUntilStopped)
+// Starts the Hall signals program at the positioning's voltage: the vector
+// turns until StopHallSweep.
+LinkResult StartHallSweep(Bench& bench)
+{
+    bench.host.SetUser("Hall_Signals_Connection_Test", "RefTest", bench.host.Position(kTestCurrent));
+    bench.host.SetUser("Hall_Signals_Connection_Test", "run_test", 1.0);
+    return bench.drive.StartProgram(bench.host.Tick(), {"Hall_Signals_Connection_Test", {}}, nullptr);
+}
+
+// "run_test" = 0; true when the program has ended within a second.
+bool StopHallSweep(Bench& bench)
+{
+    bench.host.SetUser("Hall_Signals_Connection_Test", "run_test", 0.0);
+    return bench.host.WaitForEnd("Hall_Signals_Connection_Test", 1.0);
+}
+
+TEST(HallSignalsProgram, EverySignalSweepsWhileTheVectorTurnsUntilStopped)
 {
     Bench bench;
-    const double refTest = bench.host.Position(kTestCurrent);
-    bench.host.SetUser("Hall_Signals_Connection_Test", "RefTest", refTest);
-    bench.host.SetUser("Hall_Signals_Connection_Test", "run_test", 1.0);
-    ASSERT_EQ(bench.drive.StartProgram(bench.host.Tick(), {"Hall_Signals_Connection_Test", {}}, nullptr),
-              LinkResult::Ok);
+    ASSERT_EQ(StartHallSweep(bench), LinkResult::Ok);
     const auto moved = SampleHalls(bench.host, 2.0);
     for (double volts : moved)
         EXPECT_GT(volts, 1.0);
     EXPECT_TRUE(bench.host.AxisOn());
-    bench.host.SetUser("Hall_Signals_Connection_Test", "run_test", 0.0);
-    EXPECT_TRUE(bench.host.WaitForEnd("Hall_Signals_Connection_Test", 1.0));
+    EXPECT_TRUE(StopHallSweep(bench));
     EXPECT_EQ(bench.host.Mer() & 0x0022, 0);
 }
 
-TEST(HallSignalsTest, MissingSignalStaysFlatAndIsReported)
+TEST(HallSignalsProgram, MissingSignalStaysFlatAndIsReported)
 {
     Bench bench(MotorModel::Reference(), WithFaults({"missing-hall"}));
-    const double refTest = bench.host.Position(kTestCurrent);
-    bench.host.SetUser("Hall_Signals_Connection_Test", "RefTest", refTest);
-    bench.host.SetUser("Hall_Signals_Connection_Test", "run_test", 1.0);
-    ASSERT_EQ(bench.drive.StartProgram(bench.host.Tick(), {"Hall_Signals_Connection_Test", {}}, nullptr),
-              LinkResult::Ok);
+    ASSERT_EQ(StartHallSweep(bench), LinkResult::Ok);
     const auto moved = SampleHalls(bench.host, 2.0);
     EXPECT_GT(moved[0], 1.0);
     EXPECT_GT(moved[1], 1.0);
     EXPECT_EQ(moved[2], 0.0);
-    bench.host.SetUser("Hall_Signals_Connection_Test", "run_test", 0.0);
-    EXPECT_TRUE(bench.host.WaitForEnd("Hall_Signals_Connection_Test", 1.0));
+    EXPECT_TRUE(StopHallSweep(bench));
     EXPECT_EQ(bench.host.Mer() & 0x0022, Mer::kHallMissing);
 }
 
@@ -231,7 +237,7 @@ double CountPolePairs(Bench& bench)
     return host.Variable("var_i2");
 }
 
-TEST(PolePairsTest, CountsOneMovePerPolePairToComeBackToTheMark)
+TEST(PolePairsProgram, CountsOneMovePerPolePairToComeBackToTheMark)
 {
     Bench reference;
     EXPECT_EQ(CountPolePairs(reference), 4.0);
@@ -268,7 +274,7 @@ HallResults DetectHalls(Bench& bench)
     return r;
 }
 
-TEST(HallGainOffsetTest, FindsTheSensorsGainsOffsetsAndAngle)
+TEST(HallGainOffsetProgram, FindsTheSensorsGainsOffsetsAndAngle)
 {
     for (const char* file : {"reference-servo-200W.json", "servo-320V-1kW.json"}) {
         const MotorModel motor = simtest::LoadMotor(file);
@@ -304,7 +310,7 @@ TEST(HallGainOffsetTest, FindsTheSensorsGainsOffsetsAndAngle)
     }
 }
 
-TEST(HallGainOffsetTest, OrderMismatchMissingSignalAndCrossedPhasesAreReported)
+TEST(HallGainOffsetProgram, OrderMismatchMissingSignalAndCrossedPhasesAreReported)
 {
     Bench swapped(MotorModel::Reference(), WithFaults({"swapped-hall"}));
     EXPECT_EQ(DetectHalls(swapped).status, -2.0);

@@ -89,6 +89,26 @@ protected:
         return true;
     }
 
+    // The reference setup downloaded, the positioning run, then the
+    // resistance run at the test current from the positioning's voltage;
+    // false when the resistance run did not end.
+    bool RunResistanceFromPositioning(Host& host)
+    {
+        auto setup = ReferenceSetup();
+        host.Download(*setup);
+        const Preliminary p = RunPreliminary(host, kTestCurrent);
+        return host.Run("Ident_R_or_Rs",
+                        {{"In1", kTestCurrent}, {"RefTest", p.refTest}, {"RIncTest", p.rincTest}});
+    }
+
+    // The sequence on a library motor at its test current.
+    bool IdentifyLibraryMotor(const std::string& file, bool noisy, Identified& out, bool delta = false)
+    {
+        VirtualDrive drive(LoadMotor(file), Sensors(noisy));
+        auto setup = ReferenceSetup();
+        return Identify(drive, out, TestCurrentFor(*setup, file), delta);
+    }
+
     EngineScales scales;
 };
 
@@ -98,11 +118,9 @@ TEST_F(ResistanceInductance, EveryLibraryMotorWithinToleranceOfItsTruth)
         for (const std::string& file : LibraryMotorFiles()) {
             SCOPED_TRACE(file + (noisy ? ", noisy sensors" : ""));
             const MotorModel motor = LoadMotor(file);
-            VirtualDrive drive(motor, Sensors(noisy));
             Identified found;
-            auto setup = ReferenceSetup();
             const bool delta = MotorFileParameter(file, "MotorPhaseConnectionType") == 1.0;
-            ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file), delta));
+            ASSERT_TRUE(IdentifyLibraryMotor(file, noisy, found, delta));
             EXPECT_NEAR(found.R, motor.R, 0.05 * motor.R);
             EXPECT_NEAR(found.L, 0.5 * (motor.Ld + motor.Lq), 0.10 * 0.5 * (motor.Ld + motor.Lq));
             EXPECT_NEAR(found.Vdc, 48.0, 0.02 * 48.0);
@@ -118,10 +136,8 @@ TEST_F(ResistanceInductance, InductanceWithinTwoPercentWhereTheDeadTimeWeighsMos
     // first.
     const std::string file = "small-24V-60W.json";
     const MotorModel motor = LoadMotor(file);
-    VirtualDrive drive(motor, Sensors(false));
     Identified found;
-    auto setup = ReferenceSetup();
-    ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file)));
+    ASSERT_TRUE(IdentifyLibraryMotor(file, false, found));
     const double inductance = 0.5 * (motor.Ld + motor.Lq);
     EXPECT_NEAR(found.L, inductance, 0.02 * inductance);
 }
@@ -188,10 +204,8 @@ TEST_F(ResistanceInductance, CouplingRingingAboveTheRunsFrequencyStaysOffTheDAxi
         SCOPED_TRACE(noisy ? "noisy sensors" : "noise-free");
         const std::string file = "servo-48V-400W.json";
         const MotorModel motor = LoadMotor(file);
-        VirtualDrive drive(motor, Sensors(noisy));
         Identified found;
-        auto setup = ReferenceSetup();
-        ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file)));
+        ASSERT_TRUE(IdentifyLibraryMotor(file, noisy, found));
         EXPECT_NEAR(found.Ld, motor.Ld, 0.01 * motor.Ld);
         EXPECT_NEAR(found.L, motor.Ld, 0.02 * motor.Ld);
         EXPECT_LT(found.shaftLoss, 0.1);
@@ -205,10 +219,8 @@ TEST_F(ResistanceInductance, CouplingRingingAtTheRunsFrequencyIsSeenAsTheShaftsL
     // losses give it away, and the dialog refuses the value.
     const std::string file = "belt-axis-48V-750W.json";
     const MotorModel motor = LoadMotor(file);
-    VirtualDrive drive(motor, Sensors(false));
     Identified found;
-    auto setup = ReferenceSetup();
-    ASSERT_TRUE(Identify(drive, found, TestCurrentFor(*setup, file)));
+    ASSERT_TRUE(IdentifyLibraryMotor(file, false, found));
     EXPECT_GT(found.shaftLoss, kMaxShaftLoss);
     EXPECT_NEAR(found.R, motor.R, 0.01 * motor.R);
 }
@@ -247,11 +259,7 @@ TEST_F(ResistanceInductance, OpenPhaseGivesNoResistance)
     options.plant.faults.Add("open-phase");
     VirtualDrive drive(MotorModel::Reference(), options);
     Host host(drive);
-    auto setup = ReferenceSetup();
-    host.Download(*setup);
-    const Preliminary p = RunPreliminary(host, kTestCurrent);
-    ASSERT_TRUE(
-        host.Run("Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", p.refTest}, {"RIncTest", p.rincTest}}));
+    ASSERT_TRUE(RunResistanceFromPositioning(host));
     EXPECT_FALSE(host.AxisOn());
     EXPECT_EQ(host.Variable("var_i1"), kNoResult);
 }
@@ -260,11 +268,7 @@ TEST_F(ResistanceInductance, WithoutAStartVoltageTheResistanceRunFindsItsOwn)
 {
     VirtualDrive drive;
     Host host(drive);
-    auto setup = ReferenceSetup();
-    host.Download(*setup);
-    const Preliminary p = RunPreliminary(host, kTestCurrent);
-    ASSERT_TRUE(
-        host.Run("Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", p.refTest}, {"RIncTest", p.rincTest}}));
+    ASSERT_TRUE(RunResistanceFromPositioning(host));
     const double guided = host.Variable("var_i1");
     ASSERT_TRUE(host.Run("Ident_R_or_Rs", {{"In1", kTestCurrent}, {"RefTest", 0.0}, {"RIncTest", 0.0}}));
     EXPECT_NEAR(host.Variable("var_i1"), guided, 0.02 * guided);

@@ -3,6 +3,7 @@
 // measured phase currents: "var_i1" = phase A, "var_i2" = phase B [current
 // units]. With the motor connected right, IA is about the test current and
 // IB about minus half of it.
+#include "AlignedStartProgram.h"
 #include "Firmware.h"
 #include "ProgramHelpers.h"
 #include "Programs.h"
@@ -11,32 +12,21 @@ namespace {
 
 using namespace program;
 
-class MotorPhaseConnectionTest final : public Program {
+class PhaseConnectionCheck final : public AlignedStartProgram {
 public:
     void Start(Firmware& fw) override
     {
         fw.SetVariable("var_i1", 0.0);
         fw.SetVariable("var_i2", 0.0);
-        m_voltage = User("RefTest");
-        if (!IsVoltageInput(m_voltage)) {
-            Finish(fw);
-            return;
-        }
-        if (!SwitchOn(fw))
-            return;
-        fw.ImposeAngle(kRestAngle);
-        fw.SetVoltage(0.0);
-        m_phase.Enter(kRamp);
+        if (StartAligned(fw))
+            m_phase.Enter(kSettle);
     }
 
-    void Step(Firmware& fw) override
+protected:
+    void StepHolding(Firmware& fw) override
     {
         m_phase.Tick();
         switch (m_phase.Current()) {
-        case kRamp:
-            if (RampVoltage(fw, m_phase, m_voltage, Ticks(fw, 0.05)))
-                m_phase.Enter(kSettle);
-            break;
         case kSettle:
             if (m_phase.Ticks() >= Ticks(fw, 0.15))
                 m_phase.Enter(kMeasure);
@@ -55,16 +45,15 @@ public:
     }
 
 private:
-    enum { kRamp, kSettle, kMeasure };
+    enum { kSettle, kMeasure };
     Phase m_phase;
-    double m_voltage = 0.0;
     double m_sumA = 0.0;
     double m_sumB = 0.0;
 };
 
 } // namespace
 
-std::unique_ptr<Program> MakeMotorPhaseConnectionTest()
+std::unique_ptr<Program> MakePhaseConnectionCheck()
 {
-    return std::make_unique<MotorPhaseConnectionTest>();
+    return std::make_unique<PhaseConnectionCheck>();
 }

@@ -1,4 +1,4 @@
-#include "ProfileTuningTest.h"
+#include "ProfileRun.h"
 
 #include "ProgramHelpers.h"
 
@@ -17,7 +17,7 @@ constexpr double kMaxCount = 32767.0;
 
 } // namespace
 
-void ProfileTuningTest::Start(Firmware& fw)
+void ProfileRun::Start(Firmware& fw)
 {
     SegmentTable table;
     for (std::size_t i = 0; i < 6; ++i) {
@@ -40,13 +40,13 @@ void ProfileTuningTest::Start(Firmware& fw)
     fw.StartProfile(table, Target(), m_repeat);
 }
 
-void ProfileTuningTest::FastStep(Firmware& fw)
+void ProfileRun::FastStep(Firmware& fw)
 {
     if (m_guard.Check(fw))
         fw.SetCurrent(0.0);
 }
 
-void ProfileTuningTest::Step(Firmware& fw)
+void ProfileRun::Step(Firmware& fw)
 {
     if (m_guard.Tripped()) {
         SetUser("test_flag", 0.0);
@@ -60,30 +60,30 @@ void ProfileTuningTest::Step(Firmware& fw)
         End(fw);
 }
 
-void ProfileTuningTest::OnProtection(Firmware& fw)
+void ProfileRun::OnProtection(Firmware& fw)
 {
     m_registers.Restore(fw);
     FinishNoResult(fw);
 }
 
-void ProfileTuningTest::OnStop(Firmware& fw)
+void ProfileRun::OnStop(Firmware& fw)
 {
     End(fw);
 }
 
-void ProfileTuningTest::End(Firmware& fw)
+void ProfileRun::End(Firmware& fw)
 {
     m_registers.Restore(fw);
     Finish(fw);
 }
 
-double ProfileTuningTest::LimitInput(const char* name) const
+double ProfileRun::LimitInput(const char* name) const
 {
     const double value = User(name);
     return std::isfinite(value) && value > 0.0 ? std::min(value, kCommandLimit) : 0.0;
 }
 
-void ProfileTuningTest::SetCascade(Firmware& fw, RegisterOverrides& registers, bool cascade)
+void ProfileRun::SetCascade(Firmware& fw, RegisterOverrides& registers, bool cascade)
 {
     const auto acr = static_cast<std::int64_t>(fw.Register("ACR"));
     const std::int64_t bit = std::int64_t{1} << 9;

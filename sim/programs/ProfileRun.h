@@ -17,7 +17,7 @@
 #include "Program.h"
 #include "ProgramGuards.h"
 
-class ProfileTuningTest : public Program {
+class ProfileRun : public Program {
 public:
     void Start(Firmware& fw) final;
     void FastStep(Firmware& fw) final;

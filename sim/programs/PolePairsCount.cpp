@@ -6,6 +6,7 @@
 //   has ended.
 // - 1: finish; "var_i2" then holds the number of moves, the pole pairs.
 // The program marks a command as taken by setting "var_i2" to -1.
+#include "AlignedStartProgram.h"
 #include "Firmware.h"
 #include "ProgramHelpers.h"
 #include "Programs.h"
@@ -17,23 +18,14 @@ namespace {
 
 using namespace program;
 
-class MotorPolePairsDetectionTest final : public Program {
+class PolePairsCount final : public AlignedStartProgram {
 public:
     void Start(Firmware& fw) override
     {
         fw.SetVariable("var_i2", -1.0);
         SetUser("poles_pairs", 0.0);
-        m_voltage = User("RefTest");
-        if (!IsVoltageInput(m_voltage)) {
-            fw.SetVariable("var_i2", 0.0);
-            Finish(fw);
-            return;
-        }
-        if (!SwitchOn(fw))
-            return;
-        fw.ImposeAngle(kRestAngle);
-        fw.SetVoltage(0.0);
-        m_phase.Enter(kRamp);
+        if (StartAligned(fw, {{"var_i2", 0.0}}))
+            m_phase.Enter(kWaiting);
     }
 
     void OnDriveVariableWritten(Firmware& fw, std::string_view name) override
@@ -52,14 +44,11 @@ public:
         }
     }
 
-    void Step(Firmware& fw) override
+protected:
+    void StepHolding(Firmware& fw) override
     {
         m_phase.Tick();
         switch (m_phase.Current()) {
-        case kRamp:
-            if (RampVoltage(fw, m_phase, m_voltage, Ticks(fw, 0.05)))
-                m_phase.Enter(kWaiting);
-            break;
         case kWaiting:
             if (m_finishRequested) {
                 fw.SetVariable("var_i2", User("poles_pairs"));
@@ -87,16 +76,15 @@ public:
     }
 
 private:
-    enum { kRamp, kWaiting, kMoving };
+    enum { kWaiting, kMoving };
     Phase m_phase;
-    double m_voltage = 0.0;
     bool m_pendingMove = false;
     bool m_finishRequested = false;
 };
 
 } // namespace
 
-std::unique_ptr<Program> MakeMotorPolePairsDetectionTest()
+std::unique_ptr<Program> MakePolePairsCount()
 {
-    return std::make_unique<MotorPolePairsDetectionTest>();
+    return std::make_unique<PolePairsCount>();
 }

@@ -117,7 +117,7 @@ double FitAcceleration(const std::vector<double>& p, std::size_t first, std::siz
     return 2.0 * x[2] / (half * half);
 }
 
-class TotalInertiaIdentificationTest final : public Program {
+class InertiaRun final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -337,7 +337,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeTotalInertiaIdentificationTest()
+std::unique_ptr<Program> MakeInertiaRun()
 {
-    return std::make_unique<TotalInertiaIdentificationTest>();
+    return std::make_unique<InertiaRun>();
 }

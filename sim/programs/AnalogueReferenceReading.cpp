@@ -7,7 +7,7 @@
 
 namespace {
 
-class AnalogueReferenceTest final : public Program {
+class AnalogueReferenceReading final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -19,7 +19,7 @@ public:
 
 } // namespace
 
-std::unique_ptr<Program> MakeAnalogueReferenceTest()
+std::unique_ptr<Program> MakeAnalogueReferenceReading()
 {
-    return std::make_unique<AnalogueReferenceTest>();
+    return std::make_unique<AnalogueReferenceReading>();
 }

@@ -20,7 +20,7 @@ namespace {
 
 using namespace program;
 
-class InitialPositioningTest final : public Program {
+class InitialPositioning final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -109,7 +109,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeInitialPositioningTest()
+std::unique_ptr<Program> MakeInitialPositioning()
 {
-    return std::make_unique<InitialPositioningTest>();
+    return std::make_unique<InitialPositioning>();
 }

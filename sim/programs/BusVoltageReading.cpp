@@ -13,7 +13,7 @@ using namespace program;
 // Five time constants of the firmware's bus filter and more.
 constexpr double kMeasureTime = 0.1; // [s]
 
-class VdcDetectionTest final : public Program {
+class BusVoltageReading final : public Program {
 public:
     void Start(Firmware& fw) override { fw.SwitchOff(); }
 
@@ -30,7 +30,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeVdcDetectionTest()
+std::unique_ptr<Program> MakeBusVoltageReading()
 {
-    return std::make_unique<VdcDetectionTest>();
+    return std::make_unique<BusVoltageReading>();
 }

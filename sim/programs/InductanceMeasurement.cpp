@@ -20,6 +20,7 @@
 #include "Firmware.h"
 #include "ProgramHelpers.h"
 #include "Programs.h"
+#include "StandstillMeasurement.h"
 
 #include <algorithm>
 #include <cmath>
@@ -33,9 +34,8 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kFrequency = 500.0; // [Hz] first choice
 constexpr int kMaxHalvings = 3;
 constexpr double kMaxVoltage = 0.95 * kCommandLimit;
-constexpr double kRampTime = 0.25;    // [s] from 0 to the whole voltage
-constexpr double kSettleTime = 0.05;  // [s]
-constexpr double kRecordLimit = 10.0; // [s]
+constexpr double kRampTime = 0.25;   // [s] from 0 to the whole voltage
+constexpr double kSettleTime = 0.05; // [s]
 
 // From a current sample to the middle of the time the voltage computed on
 // it acts [s]: it loads into the modulator one PWM period after the sample
@@ -45,21 +45,12 @@ double ModulatorDelay(const Firmware& fw)
     return fw.PwmPeriod() + 0.5 * fw.FastPeriod();
 }
 
-class IdentLOrTauEl final : public Program {
+class InductanceMeasurement final : public StandstillMeasurement {
 public:
     void Start(Firmware& fw) override
     {
-        fw.SetVariable("var_i1", kNoResult);
-        m_target = User("In1");
-        if (!IsCurrentInput(m_target)) {
-            Finish(fw);
+        if (!StartAtStandstill(fw))
             return;
-        }
-        if (!SwitchOn(fw))
-            return;
-        fw.HoldBrake(); // the rotor stays put, whatever load pulls it
-        fw.HoldLog();
-        fw.ImposeAngle(kRestAngle);
         // An odd increment visits every angle, so the converter's steps average out.
         const double increment = std::round(kFrequency * kTurn * fw.FastPeriod());
         SetIncrement(fw, static_cast<long>(increment) | 1L);
@@ -107,10 +98,7 @@ public:
             }
             break;
         case kRecord:
-            if (fw.LogFull() || m_phase.Ticks() >= Ticks(fw, kRecordLimit)) {
-                fw.SetVariable("var_i1", m_voltage);
-                Finish(fw);
-            }
+            FinishWhenRecorded(fw, m_phase);
             break;
         }
     }
@@ -134,8 +122,6 @@ private:
     }
 
     Phase m_phase;
-    double m_target = 0.0;   // [current units]
-    double m_voltage = 0.0;  // [voltage command units]
     double m_filtered = 0.0; // current magnitude [current units]
     double m_lead = 0.0;     // [rad]
     long m_increment = 0;    // [angle units per current-loop period]
@@ -144,7 +130,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeIdentLOrTauEl()
+std::unique_ptr<Program> MakeInductanceMeasurement()
 {
-    return std::make_unique<IdentLOrTauEl>();
+    return std::make_unique<InductanceMeasurement>();
 }

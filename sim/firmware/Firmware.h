@@ -28,6 +28,14 @@
 //
 // Threading: the firmware runs on the caller's thread, inside the virtual
 // drive's requests; nothing here is shared between threads.
+//
+// The definitions, a file for each part beside this header: Firmware.cpp
+// (registers, drive variables, a program's start, reset), Configuration.cpp
+// (the registers read into the loops' settings), CurrentLoop.cpp (the PWM
+// tick, the measurements, the current controller and the modulator: the hot
+// path), SpeedPositionLoops.cpp (the slow-loop tick and the outer loops),
+// ReferenceProfile.cpp, Protections.cpp (the power stage and "MER"),
+// Logger.cpp (the log and the scope frames).
 #pragma once
 
 #include "BiquadSlots.h"

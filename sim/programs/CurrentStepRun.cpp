@@ -26,7 +26,7 @@ constexpr double kRest = 0.0025;      // [s] at 0 before the first step
 constexpr double kHalfPeriod = 0.010; // [s]
 constexpr double kRunLimit = 10.0;    // [s] the longest log the program waits for
 
-class CurrentControllerTuningTest final : public Program {
+class CurrentStepRun final : public Program {
 public:
     void Start(Firmware& fw) override
     {
@@ -79,7 +79,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeCurrentControllerTuningTest()
+std::unique_ptr<Program> MakeCurrentStepRun()
 {
-    return std::make_unique<CurrentControllerTuningTest>();
+    return std::make_unique<CurrentStepRun>();
 }

@@ -1,12 +1,12 @@
 // "Speed_Controller_Tuning_Test": the speed loop follows the profile (see
-// ProfileTuningTest.h). The speed controller's output, the current
+// ProfileRun.h). The speed controller's output, the current
 // reference, is limited to "IlimPS_Test" [current units] for the run.
-#include "ProfileTuningTest.h"
+#include "ProfileRun.h"
 #include "Programs.h"
 
 namespace {
 
-class SpeedControllerTuningTest final : public ProfileTuningTest {
+class SpeedProfileRun final : public ProfileRun {
 protected:
     ProfileTarget Target() const override { return ProfileTarget::Speed; }
     void SetLimits(Firmware& fw, program::RegisterOverrides& registers) override
@@ -18,7 +18,7 @@ protected:
 
 } // namespace
 
-std::unique_ptr<Program> MakeSpeedControllerTuningTest()
+std::unique_ptr<Program> MakeSpeedProfileRun()
 {
-    return std::make_unique<SpeedControllerTuningTest>();
+    return std::make_unique<SpeedProfileRun>();
 }

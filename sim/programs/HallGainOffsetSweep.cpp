@@ -31,6 +31,7 @@
 // "SIN2REC", "KSLIP" the gains of A, B, C (2^28 / amplitude); "ALPHA" the
 // angle to add to the Hall angle to get the electrical angle (angle units,
 // 0 to 65535); "ZAOFF" the same angle in position increments, signed.
+#include "AlignedStartProgram.h"
 #include "Firmware.h"
 #include "ProgramHelpers.h"
 #include "Programs.h"
@@ -68,26 +69,17 @@ double MeanAngle(double a, double b)
     return std::atan2(std::sin(a) + std::sin(b), std::cos(a) + std::cos(b));
 }
 
-class DetectHallGainOffsetTest final : public Program {
+class HallGainOffsetSweep final : public AlignedStartProgram {
 public:
     void Start(Firmware& fw) override
     {
         fw.SetVariable("WEAKINC", 0.0);
         for (const char* name : kResults)
             fw.SetVariable(name, 0.0);
-        m_voltage = User("RefTest");
-        if (!IsVoltageInput(m_voltage)) {
-            fw.SetVariable("WEAKINC", -1.0);
-            Finish(fw);
-            return;
-        }
         const double pp = std::round(fw.Register("MECRESL") * fw.Register("ENC2THL") / 4294967296.0);
         m_revolutions = static_cast<int>(std::clamp(pp, 1.0, 8.0));
-        if (!SwitchOn(fw))
-            return;
-        fw.ImposeAngle(kRestAngle);
-        fw.SetVoltage(0.0);
-        m_phase.Enter(kRamp);
+        if (StartAligned(fw, {{"WEAKINC", -1.0}}))
+            m_phase.Enter(kSettle);
     }
 
     void OnProtection(Firmware& fw) override
@@ -96,14 +88,11 @@ public:
         Finish(fw);
     }
 
-    void Step(Firmware& fw) override
+protected:
+    void StepHolding(Firmware& fw) override
     {
         m_phase.Tick();
         switch (m_phase.Current()) {
-        case kRamp:
-            if (RampVoltage(fw, m_phase, m_voltage, Ticks(fw, 0.05)))
-                m_phase.Enter(kSettle);
-            break;
         case kSettle:
             Settle(fw);
             break;
@@ -125,7 +114,7 @@ public:
     }
 
 private:
-    enum { kRamp, kSettle, kSweep, kPause };
+    enum { kSettle, kSweep, kPause };
     static constexpr int kSweeps = 4; // forwards and back at the test current, then at the probe's
     static constexpr const char* kResults[] = {"ALPHA",  "KSLIP",     "SFTCWEAK", "AD3OFF",
                                                "AD6OFF", "SRECTCOMP", "SIN2REC",  "ZAOFF"};
@@ -302,7 +291,6 @@ private:
     }
 
     Phase m_phase;
-    double m_voltage = 0.0;      // [voltage command units]
     double m_current = 0.0;      // magnitude [current units]
     double m_currentAlong = 0.0; // its part along the voltage (q) [current units]
     double m_probeCurrent = 0.0; // [current units], 0: no probe
@@ -316,7 +304,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeDetectHallGainOffsetTest()
+std::unique_ptr<Program> MakeHallGainOffsetSweep()
 {
-    return std::make_unique<DetectHallGainOffsetTest>();
+    return std::make_unique<HallGainOffsetSweep>();
 }

@@ -18,6 +18,7 @@
 #include "Firmware.h"
 #include "ProgramHelpers.h"
 #include "Programs.h"
+#include "StandstillMeasurement.h"
 
 #include <algorithm>
 #include <cmath>
@@ -35,24 +36,14 @@ constexpr double kRestWindow = 0.02;   // [s] the rotor counts as at rest when i
 constexpr double kRestTravel = 4.0;    // ...within this span [increments] for this time
 constexpr double kRestLimit = 1.0;     // [s] the longest wait for it
 constexpr double kMaxVoltage = 0.95 * kCommandLimit;
-constexpr double kRecordLimit = 10.0; // [s] the longest log the program waits for
 constexpr int kMaxTrims = 2;
 
-class IdentROrRs final : public Program {
+class ResistanceMeasurement final : public StandstillMeasurement {
 public:
     void Start(Firmware& fw) override
     {
-        fw.SetVariable("var_i1", kNoResult);
-        m_target = User("In1");
-        if (!IsCurrentInput(m_target)) {
-            Finish(fw);
+        if (!StartAtStandstill(fw))
             return;
-        }
-        if (!SwitchOn(fw))
-            return;
-        fw.HoldBrake(); // the rotor stays put, whatever load pulls it
-        fw.HoldLog();
-        fw.ImposeAngle(kRestAngle);
         fw.SetVoltage(0.0);
         m_start = User("RefTest");
         m_phase.Enter(IsVoltageInput(m_start) && m_start < kMaxVoltage ? kRamp : kSearch);
@@ -157,16 +148,11 @@ private:
             }
             return;
         }
-        if (fw.LogFull() || m_phase.Ticks() >= Ticks(fw, kRecordLimit)) {
-            fw.SetVariable("var_i1", m_voltage);
-            Finish(fw);
-        }
+        FinishWhenRecorded(fw, m_phase);
     }
 
     Phase m_phase;
-    double m_target = 0.0;  // [current units]
-    double m_start = 0.0;   // [voltage command units]
-    double m_voltage = 0.0; // [voltage command units]
+    double m_start = 0.0; // [voltage command units]
     double m_sumQ = 0.0, m_sumA = 0.0, m_sumB = 0.0;
     int m_trims = 0;
     long m_period = 4; // triangle period [speed-loop periods]
@@ -177,7 +163,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakeIdentROrRs()
+std::unique_ptr<Program> MakeResistanceMeasurement()
 {
-    return std::make_unique<IdentROrRs>();
+    return std::make_unique<ResistanceMeasurement>();
 }

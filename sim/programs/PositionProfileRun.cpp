@@ -1,18 +1,18 @@
 // "Position_Controller_Tuning_Test_with_SpdCtrl" and
 // "Position_Controller_Tuning_Test_without_SpdCtrl": the position loop follows
-// the profile (see ProfileTuningTest.h). With the speed loop its output, the
+// the profile (see ProfileRun.h). With the speed loop its output, the
 // speed reference, is limited to "LimitSpeed_Test" [speed units] for the run;
 // without it the position loop drives the current controller directly and
 // its output, the current reference, is limited to "IlimPS_Test" [current
 // units].
-#include "ProfileTuningTest.h"
+#include "ProfileRun.h"
 #include "Programs.h"
 
 namespace {
 
-class PositionControllerTuningTest final : public ProfileTuningTest {
+class PositionProfileRun final : public ProfileRun {
 public:
-    explicit PositionControllerTuningTest(bool withSpeedLoop) : m_withSpeedLoop(withSpeedLoop) {}
+    explicit PositionProfileRun(bool withSpeedLoop) : m_withSpeedLoop(withSpeedLoop) {}
 
 protected:
     ProfileTarget Target() const override { return ProfileTarget::Position; }
@@ -29,12 +29,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<Program> MakePositionControllerTuningTestWithSpdCtrl()
+std::unique_ptr<Program> MakePositionProfileRunWithSpeedLoop()
 {
-    return std::make_unique<PositionControllerTuningTest>(true);
+    return std::make_unique<PositionProfileRun>(true);
 }
 
-std::unique_ptr<Program> MakePositionControllerTuningTestWithoutSpdCtrl()
+std::unique_ptr<Program> MakePositionProfileRunWithoutSpeedLoop()
 {
-    return std::make_unique<PositionControllerTuningTest>(false);
+    return std::make_unique<PositionProfileRun>(false);
 }
