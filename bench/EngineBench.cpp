@@ -2,6 +2,7 @@
 // the host calls them on every edit and redisplay.
 #include "Exports.h"
 #include "ParametersToRegisters.h"
+#include "ReferenceSetup.h"
 #include "RegistersToParameters.h"
 #include "Setup.h"
 #include "SetupFile.h"
@@ -17,12 +18,8 @@ namespace {
 
 std::unique_ptr<CMC_Setup> Reference()
 {
-    SetupLoadResult loaded =
-        LoadSetupFile(DataDirectory() + "/reference-setup.json", SetupDescription::Default());
-    if (!loaded.setup)
-        throw std::runtime_error(loaded.error);
     RegisterScaleProvider({&GetScaleFactor, &GetScaleOffset});
-    return std::move(loaded.setup);
+    return LoadReferenceSetup();
 }
 
 void BM_ComputeAllOptions(benchmark::State& state)

@@ -1,4 +1,5 @@
 // Lookup, conversion and reading costs of the setup model.
+#include "ReferenceSetup.h"
 #include "Setup.h"
 #include "SetupFile.h"
 
@@ -8,15 +9,6 @@
 #include <string>
 
 namespace {
-
-std::unique_ptr<CMC_Setup> LoadReference()
-{
-    SetupLoadResult loaded =
-        LoadSetupFile(DataDirectory() + "/reference-setup.json", SetupDescription::Default());
-    if (!loaded.setup)
-        throw std::runtime_error(loaded.error);
-    return std::move(loaded.setup);
-}
 
 double TrivialFactor(CMC_Setup*, const char*, const char*)
 {
@@ -29,7 +21,7 @@ double TrivialOffset(CMC_Setup*, const char*)
 
 void BM_FindParameter(benchmark::State& state)
 {
-    auto setup = LoadReference();
+    auto setup = LoadReferenceSetup();
     const char* names[] = {"Kp_C_scl",  "kpi",      "IMAXPROT", "isMotorI2t",
                            "TestSpeed", "PWM_freq", "SFTKPS",   "Jt"};
     std::size_t i = 0;
@@ -42,7 +34,7 @@ BENCHMARK(BM_FindParameter);
 
 void BM_DriveScaledBaseRead(benchmark::State& state)
 {
-    auto setup = LoadReference();
+    auto setup = LoadReferenceSetup();
     RegisterScaleProvider({&TrivialFactor, &TrivialOffset});
     const CMC_Parameter* p = nullptr;
     for (const auto& candidate : setup->GetParameters())

@@ -2,6 +2,7 @@
 // "simulated" rate) with the reference motor at 20 kHz, and the wall time of
 // a whole drive program run through the link.
 #include "Plant.h"
+#include "ReferenceSetup.h"
 #include "Setup.h"
 #include "SetupDescription.h"
 #include "SetupFile.h"
@@ -14,20 +15,11 @@
 
 namespace {
 
-std::unique_ptr<CMC_Setup> Reference()
-{
-    SetupLoadResult loaded =
-        LoadSetupFile(DataDirectory() + "/reference-setup.json", SetupDescription::Default());
-    if (!loaded.setup)
-        throw std::runtime_error(loaded.error);
-    return std::move(loaded.setup);
-}
-
 // The drive with the reference setup, the power stage on.
 std::unique_ptr<VirtualDrive> RunningDrive(const VirtualDriveOptions& options = {})
 {
     auto drive = std::make_unique<VirtualDrive>(MotorModel::Reference(), options);
-    drive->DownloadSetup(0.0, *Reference());
+    drive->DownloadSetup(0.0, *LoadReferenceSetup());
     if (!drive->GetFirmware().SwitchOn())
         throw std::runtime_error("the power stage does not switch on");
     return drive;
@@ -110,7 +102,7 @@ BENCHMARK(BM_SpeedLoop);
 // A whole positioning program through the link, as a test dialog runs it.
 void BM_InitialPositioningProgram(benchmark::State& state)
 {
-    const auto setup = Reference();
+    const auto setup = LoadReferenceSetup();
     for (auto _ : state) {
         VirtualDrive drive;
         double now = 0.0;
