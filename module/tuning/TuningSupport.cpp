@@ -39,10 +39,7 @@ void WriteRegistersToDrive(CMC_Setup* setup, std::initializer_list<const char*> 
 
 const LoopGain* FindGain(std::span<const LoopGain> gains, const char* name)
 {
-    for (const LoopGain& gain : gains)
-        if (IsName(name, gain.name))
-            return &gain;
-    return nullptr;
+    return name != nullptr ? FindNamed(gains, name) : nullptr;
 }
 
 void ConvertLoopGain(CMC_Setup* setup, const LoopGain& gain)
