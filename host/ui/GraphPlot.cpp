@@ -326,13 +326,20 @@ void GraphPlot::ReplotNow()
     replot(rpImmediateRefresh);
 }
 
+int GraphPlot::ReplotInterval() const
+{
+    const auto drawing = static_cast<int>(std::ceil(kReplotTimeShare * replotTime(true)));
+    return std::max(kReplotIntervalMs, drawing);
+}
+
 void GraphPlot::RequestReplot()
 {
-    if (!m_sinceReplot.isValid() || m_sinceReplot.elapsed() >= kReplotIntervalMs) {
+    const int interval = ReplotInterval();
+    if (!m_sinceReplot.isValid() || m_sinceReplot.elapsed() >= interval) {
         m_sinceReplot.start();
         replot(rpQueuedReplot);
     } else if (!m_replotTimer.isActive()) {
-        m_replotTimer.start(kReplotIntervalMs - static_cast<int>(m_sinceReplot.elapsed()));
+        m_replotTimer.start(interval - static_cast<int>(m_sinceReplot.elapsed()));
     }
 }
 

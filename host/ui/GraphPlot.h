@@ -23,8 +23,11 @@ struct GraphColumn;
 
 class GraphPlot : public QCustomPlot {
 public:
-    // Redraws come at most this often however often they are asked for.
+    // Redraws come at most this often however often they are asked for, and
+    // never take more than a fifth of the time: a slow redraw (many points,
+    // a loaded machine) waits longer for the next.
     static constexpr int kReplotIntervalMs = 40;
+    static constexpr double kReplotTimeShare = 4.0; // waiting per unit of drawing
 
     GraphPlot(const CGraphFilter& filter, bool scope, QWidget* parent = nullptr);
 
@@ -63,6 +66,8 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    // [ms] between redraws asked for in a stream.
+    int ReplotInterval() const;
     // The smallest span holding the values added.
     struct Extent {
         double low = std::numeric_limits<double>::infinity();
