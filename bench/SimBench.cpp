@@ -1,6 +1,7 @@
 // The virtual drive's speed: simulated seconds per wall-clock second (the
 // "simulated" rate) with the reference motor at 20 kHz, and the wall time of
 // a whole drive program run through the link.
+#include "MinimalLoop.h"
 #include "Plant.h"
 #include "ReferenceSetup.h"
 #include "Setup.h"
@@ -10,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 
@@ -25,9 +27,13 @@ std::unique_ptr<VirtualDrive> RunningDrive(const VirtualDriveOptions& options = 
     return drive;
 }
 
+constexpr double kChunk = 0.1;                            // [s] simulated per iteration
+constexpr long kChunkPeriods = 2000;                      // of 50 us
+constexpr double kQCurrent = 1.5 * 3273.6;                // [counts] 1.5 A
+constexpr double kFieldIncrement = 65536.0 * 50.0 * 5e-5; // a field turning at 50 Hz [angle units a period]
+
 void Simulate(benchmark::State& state, VirtualDrive& drive)
 {
-    constexpr double kChunk = 0.1; // [s] simulated per iteration
     for (auto _ : state)
         drive.AdvanceTo(drive.Time() + kChunk);
     if (!drive.GetFirmware().IsOn())
@@ -36,17 +42,72 @@ void Simulate(benchmark::State& state, VirtualDrive& drive)
         benchmark::Counter(kChunk * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-// The current loop closed on a field that turns at 50 Hz, noise-free.
-void BM_CurrentLoop(benchmark::State& state)
+// The current loop closed on a field that turns at 50 Hz.
+std::unique_ptr<VirtualDrive> CurrentLoopDrive(const VirtualDriveOptions& options = {})
 {
-    auto drive = RunningDrive();
+    auto drive = RunningDrive(options);
     Firmware& fw = drive->GetFirmware();
     fw.ImposeAngle(0.0);
-    fw.SetAngleIncrement(65536.0 * 50.0 * fw.FastPeriod());
-    fw.SetCurrent(1.5 * 3273.6);
-    Simulate(state, *drive);
+    fw.SetAngleIncrement(kFieldIncrement);
+    fw.SetCurrent(kQCurrent);
+    return drive;
+}
+
+// ... noise-free.
+void BM_CurrentLoop(benchmark::State& state)
+{
+    Simulate(state, *CurrentLoopDrive());
 }
 BENCHMARK(BM_CurrentLoop);
+
+// The minimal loop of the same equations on the same motor, drive and gains.
+MinimalLoop MinimalLoopLike(VirtualDrive& drive)
+{
+    const Firmware& fw = drive.GetFirmware();
+    const Plant& plant = drive.GetPlant();
+    const auto whole = [&](const char* name) { return static_cast<std::int64_t>(fw.Register(name)); };
+    const MinimalLoop::Gains gains{whole("KPI"), whole("KII"), static_cast<int>(whole("SFTKPI")),
+                                   static_cast<int>(whole("SFTKII")), fw.Register("FILTERQ") / 32767.0};
+    return MinimalLoop(plant.Motor(), plant.Hardware(), gains, plant.Options().busVoltage,
+                       plant.Options().supplyResistance);
+}
+
+void BM_MinimalLoop(benchmark::State& state)
+{
+    auto drive = RunningDrive();
+    MinimalLoop loop = MinimalLoopLike(*drive);
+    for (auto _ : state)
+        if (!loop.Run(kChunkPeriods, kFieldIncrement, kQCurrent))
+            state.SkipWithError("the over-current comparator tripped");
+    state.counters["simulated"] =
+        benchmark::Counter(kChunk * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_MinimalLoop);
+
+// The two side by side, chunk for chunk: the virtual drive's time over the
+// minimal loop's ("ratio", at most 1.5 is the goal).
+void BM_CurrentLoopAgainstMinimalLoop(benchmark::State& state)
+{
+    auto drive = CurrentLoopDrive();
+    MinimalLoop loop = MinimalLoopLike(*drive);
+    using Clock = std::chrono::steady_clock;
+    Clock::duration virtualDrive{}, minimal{};
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        drive->AdvanceTo(drive->Time() + kChunk);
+        const auto middle = Clock::now();
+        loop.Run(kChunkPeriods, kFieldIncrement, kQCurrent);
+        const auto end = Clock::now();
+        virtualDrive += middle - start;
+        minimal += end - middle;
+    }
+    const double simulated = kChunk * static_cast<double>(state.iterations());
+    state.counters["drive x real time"] = simulated / std::chrono::duration<double>(virtualDrive).count();
+    state.counters["floor x real time"] = simulated / std::chrono::duration<double>(minimal).count();
+    state.counters["ratio"] =
+        std::chrono::duration<double>(virtualDrive) / std::chrono::duration<double>(minimal);
+}
+BENCHMARK(BM_CurrentLoopAgainstMinimalLoop);
 
 // The plant alone, at a constant voltage that turns the motor.
 void BM_PlantAlone(benchmark::State& state)
@@ -55,12 +116,11 @@ void BM_PlantAlone(benchmark::State& state)
     plant.ConfigureHardware(DriveHardware{});
     plant.SetEnabled(true);
     plant.SetDuties(0.55, 0.5, 0.45);
-    constexpr int kSteps = 2000; // 0.1 s at 20 kHz
     for (auto _ : state)
-        for (int k = 0; k < kSteps; ++k)
+        for (long k = 0; k < kChunkPeriods; ++k)
             plant.Step();
     state.counters["simulated"] =
-        benchmark::Counter(0.1 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+        benchmark::Counter(kChunk * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_PlantAlone);
 
@@ -71,12 +131,7 @@ void BM_CurrentLoopWithNoise(benchmark::State& state)
     options.plant.currentNoise = 0.02;
     options.plant.hallNoise = 0.005;
     options.plant.busNoise = 0.05;
-    auto drive = RunningDrive(options);
-    Firmware& fw = drive->GetFirmware();
-    fw.ImposeAngle(0.0);
-    fw.SetAngleIncrement(65536.0 * 50.0 * fw.FastPeriod());
-    fw.SetCurrent(1.5 * 3273.6);
-    Simulate(state, *drive);
+    Simulate(state, *CurrentLoopDrive(options));
 }
 BENCHMARK(BM_CurrentLoopWithNoise);
 

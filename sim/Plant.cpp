@@ -247,6 +247,10 @@ void Plant::TorqueOverStep(double idBefore, double iqBefore, double cw, double s
 {
     const double cosEnd = m_cos * cw - m_sin * sw, sinEnd = m_sin * cw + m_cos * sw;
     const double iq = 0.5 * (iqBefore + (-m_ia * sinEnd + m_ib * cosEnd));
+    if (!m_salient) { // a round rotor makes no reluctance torque
+        m_torque = m_torqueFactor * (m_psi * iq);
+        return;
+    }
     const double id = 0.5 * (idBefore + (m_ia * cosEnd + m_ib * sinEnd));
     m_torque = m_torqueFactor * (m_psi * iq + (m_lds - m_lqs) * id * iq);
 }

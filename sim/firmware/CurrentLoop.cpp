@@ -245,11 +245,19 @@ std::int64_t Firmware::RunPwmPeriods(std::int64_t periods)
         Trip(Mer::kShortCircuit);
         return;
     }
-    if (m_program && !m_program->IsFinished())
-        m_program->FastStep(*this);
-    if (!m_on)
+    // Without a program's step between them the measurement flows straight
+    // into the controller (the compiler keeps it in registers).
+    if (!m_program || m_program->IsFinished()) {
+        ControlAndModulate();
         return;
+    }
+    m_program->FastStep(*this);
+    if (m_on)
+        ControlAndModulate();
+}
 
+void Firmware::ControlAndModulate()
+{
     switch (m_mode) {
     case ControlMode::Off:
         m_uq = m_ud = 0.0;

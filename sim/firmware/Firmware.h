@@ -333,6 +333,8 @@ private:
     void SlowLoop();
     void MeasureCurrents();
     void MeasureHalls();
+    // The voltage of the control mode, limited and modulated into the duties.
+    void ControlAndModulate();
     void RunCurrentController();
     double CurrentPi(double reference, double measured, std::int64_t& integral) const;
     // The speed loop on m_speedRef; referenceSpeed is the profile's speed
