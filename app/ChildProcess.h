@@ -28,7 +28,8 @@ public:
     // Runs program with args (args[0] is the program's name), its stdout and
     // stderr written to the two files (made or emptied). The child ends when
     // the thread that started it ends, so it never outlives its owner.
-    // False, with the reason, when it cannot be started.
+    // False, with the reason, when no process can be started; a program that
+    // cannot be run ends its process with exit code 127.
     bool Start(const std::string& program, const std::vector<std::string>& args,
                const std::string& stdoutFile, const std::string& stderrFile, std::string& error);
     // Blocks the calling thread until the child ends.

@@ -81,9 +81,9 @@ std::string ReadText(const fs::path& file)
 }
 
 // The command line that commissions one motor as `velmaro commission` does,
-// its setup saved in the work folder.
+// its setup saved in the motor's own folder.
 std::vector<std::string> CommissionCommandLine(const SweepArgs& args, const std::string& executable,
-                                               const fs::path& motor, const fs::path& work)
+                                               const fs::path& motor, const fs::path& folder)
 {
     const std::string name = motor.stem().string();
     std::vector<std::string> command = {executable,
@@ -92,7 +92,7 @@ std::vector<std::string> CommissionCommandLine(const SweepArgs& args, const std:
                                         motor.string(),
                                         "--json",
                                         "-o",
-                                        (work / (name + "-setup.json")).string()};
+                                        (folder / "setup.json").string()};
     if (!args.setup.IsReference())
         command.insert(command.end(), {"--setup", args.setup.path});
     if (!args.driveFile.empty())
@@ -103,18 +103,23 @@ std::vector<std::string> CommissionCommandLine(const SweepArgs& args, const std:
 }
 
 // Commissions one motor in its own process (its dialogs need a GUI thread of
-// their own), its result and its progress kept in the work folder.
+// their own), its result and its progress kept in a folder of the motor's
+// own in the work folder.
 SweepRow CommissionMotor(const SweepArgs& args, const std::string& executable, const fs::path& motor,
                          const fs::path& work)
 {
-    const fs::path result = work / (motor.stem().string() + ".json");
-    const fs::path log = work / (motor.stem().string() + ".log");
+    const fs::path folder = work / motor.stem();
+    const fs::path result = folder / "result.json";
+    const fs::path log = folder / "commission.log";
     const auto start = std::chrono::steady_clock::now();
     ChildProcess child;
     ChildExit exit;
     std::string error;
-    if (child.Start(executable, CommissionCommandLine(args, executable, motor, work), result.string(),
-                    log.string(), error))
+    std::error_code code;
+    if (!fs::create_directory(folder, code))
+        error = folder.string() + ": cannot be made: " + (code ? code.message() : "it exists");
+    else if (child.Start(executable, CommissionCommandLine(args, executable, motor, folder), result.string(),
+                         log.string(), error))
         exit = child.Wait();
     SweepRow row = SweepRowOf(motor.string(), ReadText(result), exit, error.empty() ? ReadText(log) : error);
     row.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -87,6 +87,13 @@ void FailWithoutResult(SweepRow& row, const ChildExit& exit, const std::string& 
         row.failure = said;
 }
 
+// A message of several lines on one line of the table.
+std::string OneLine(std::string text)
+{
+    std::ranges::replace(text, '\n', ' ');
+    return text;
+}
+
 // The column's target in percent: the loosest of its values' targets.
 double ColumnTarget(const SweepColumn& column)
 {
@@ -215,7 +222,8 @@ bool SweepRow::WithinTargets() const
 std::string SweepRow::Verdict() const
 {
     if (!commissioned)
-        return "FAILED" + (failedTest.empty() ? std::string() : " in " + failedTest) + ": " + failure;
+        return "FAILED" + (failedTest.empty() ? std::string() : " in " + failedTest) + ": " +
+               OneLine(failure);
     std::string offTarget;
     for (std::size_t c = 0; c < errors.size() && c < SweepColumns().size(); ++c)
         if (!errors[c].withinTarget)

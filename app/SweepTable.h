@@ -33,7 +33,7 @@ struct SweepRow {
 
     bool WithinTargets() const;
     bool Passed() const { return commissioned && WithinTargets(); }
-    // "passed", "off target: L, Jt", "FAILED in Pole pairs: ..." or "FAILED: ..."
+    // "passed", "off target: L, Jt", "FAILED in Pole pairs: ..." or "FAILED: ...", on one line
     std::string Verdict() const;
 };
 

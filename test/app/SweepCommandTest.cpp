@@ -92,7 +92,7 @@ TEST_F(SweepCommand, ADamagedOrCrashingMotorIsAFailedRowAndTheOthersGoOn)
 
     // the motors' output is kept for a look at what failed
     const fs::path logs = table["logFolder"].get<std::string>();
-    EXPECT_NE(ReadFile(logs / "damaged.log").find("damaged.json:1: "), std::string::npos);
+    EXPECT_NE(ReadFile(logs / "damaged" / "commission.log").find("damaged.json:1: "), std::string::npos);
     fs::remove_all(logs);
 }
 
