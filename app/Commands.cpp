@@ -7,6 +7,7 @@
 #include "FilterCommand.h"
 #include "SetupCommands.h"
 #include "SetupDescription.h"
+#include "SweepCommand.h"
 
 #include <CLI/CLI.hpp>
 
@@ -37,6 +38,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     AddEditCommand(app, out, err, exitCode);
     AddScreenshotCommand(app, out, err, exitCode);
     AddCommissionCommand(app, out, err, exitCode);
+    AddSweepCommand(app, out, err, exitCode);
 
     ErrorSink previous = SetErrorSink([&err](const std::string& message) { err << message << '\n'; });
     std::vector<std::string> reversed(args.rbegin(), args.rend());

@@ -4,6 +4,7 @@
 // of its two runs, within its accuracy target, and the tuned speed and
 // position loops tracking their profiles as the models of their designs
 // predict.
+#include "AccuracyTargets.h"
 #include "Commissioning.h"
 #include "Tracking.h"
 
@@ -27,17 +28,6 @@ namespace {
 
 using namespace simtest;
 
-// The accuracy each identified value reaches against the true motor
-// (relative; 0: exact). A salient rotor's inductance is the mean of its axes.
-// The inductance's target is 2 %, but the 400 W servo's coupling rings near
-// the inductance run's frequency and the shaft's motion puts it 2.03 % off:
-// the test allows 2.5 %.
-const std::map<std::string, double> kAccuracy = {
-    {"Vdc", 0.005},     {"pp", 0.0},         {"R", 0.01},         {"L", 0.025},
-    {"Jt", 0.02},       {"HALLAGAIN", 0.01}, {"HALLBGAIN", 0.01}, {"HALLCGAIN", 0.01},
-    {"HALLAOFF", 0.01}, {"HALLBOFF", 0.01},  {"HALLCOFF", 0.01},
-};
-
 // With noise on the sensors and the inverter's dead time, the targets that
 // the noise moves.
 const std::map<std::string, double> kNoisyAccuracy = {{"R", 0.03}, {"L", 0.05}, {"Jt", 0.05}};
@@ -46,7 +36,7 @@ double AccuracyOf(const std::string& name, bool noisy)
 {
     if (noisy && kNoisyAccuracy.count(name))
         return kNoisyAccuracy.at(name);
-    return kAccuracy.at(name);
+    return IdentificationAccuracy().at(name);
 }
 
 // The module's editor, as its EditSetup export opens it.
@@ -103,7 +93,7 @@ protected:
 void ExpectIdentifiedWithinTargets(const CommissionResult& result, CMC_Setup& setup, const std::string& file,
                                    bool noisy)
 {
-    EXPECT_EQ(result.identified.size(), kAccuracy.size());
+    EXPECT_EQ(result.identified.size(), IdentificationAccuracy().size());
     for (const IdentifiedValue& value : result.identified) {
         SCOPED_TRACE(value.name);
         ASSERT_EQ(value.runs.size(), 2u);
