@@ -117,6 +117,9 @@ void Plant::Precompute()
     }
     m_stepsPerAmpere = m_adcMax / (2.0 * m_hw.currentFullScale) * m_inverseAdcStep;
     m_stepsAtZero = 32768.0 * m_inverseAdcStep + 0.5;
+    const FaultSet& faults = m_options.faults;
+    m_plainLegSensors = !faults.shortCircuit && !faults.swappedPhases && m_options.currentNoise <= 0.0 &&
+                        m_options.currentOffsetA == 0.0 && m_options.currentOffsetB == 0.0;
 }
 
 void Plant::SetEnabled(bool on)
@@ -222,7 +225,8 @@ void Plant::StepElectrical(double omegaE, double cw, double sw)
     poleB -= deadShare(legB);
     poleC -= deadShare(legC);
     m_busCurrent = m_duty[0] * legA + m_duty[1] * legB + m_duty[2] * legC;
-    m_shortCurrent = faults.shortCircuit ? (poleA - poleB) * (1.0 / kShortResistance) : 0.0;
+    if (faults.shortCircuit)
+        m_shortCurrent = (poleA - poleB) * (1.0 / kShortResistance);
     if (faults.swappedPhases)
         std::swap(poleA, poleB);
 
@@ -456,8 +460,10 @@ void Plant::MidPeriodLegCurrents(double poleA, double poleB, double poleC, doubl
     legC = -0.5 * alpha - halfSqrt3 * beta;
     if (swapped)
         std::swap(legA, legB);
-    legA += m_shortCurrent;
-    legB -= m_shortCurrent;
+    if (m_options.faults.shortCircuit) {
+        legA += m_shortCurrent;
+        legB -= m_shortCurrent;
+    }
 }
 
 void Plant::StepElectricalRound(double va, double vb, double omegaE, double cw, double sw)

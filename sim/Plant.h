@@ -141,6 +141,8 @@ public:
     // crossed, leg A carries the motor's phase B current.
     double ReadCurrent(int leg)
     {
+        if (m_plainLegSensors)
+            return WholeSteps((leg == 0 ? Ia() : Ib()) * m_stepsPerAmpere + m_stepsAtZero) - 32768.0;
         const bool crossed = m_options.faults.swappedPhases;
         double amps = leg == 0 ? (crossed ? Ib() : Ia()) + m_shortCurrent + m_options.currentOffsetA
                                : (crossed ? Ia() : Ib()) - m_shortCurrent + m_options.currentOffsetB;
@@ -159,7 +161,8 @@ public:
     bool OverCurrentComparator() const
     {
         const double limit = m_hw.currentFullScale;
-        const double a = Ia() + m_shortCurrent, b = Ib() - m_shortCurrent;
+        const double a = m_plainLegSensors ? Ia() : Ia() + m_shortCurrent;
+        const double b = m_plainLegSensors ? Ib() : Ib() - m_shortCurrent;
         return std::abs(a) > limit || std::abs(b) > limit || std::abs(a + b) > limit;
     }
     // The current the inverter draws from the DC link over the last period
@@ -279,6 +282,9 @@ private:
     double m_adcStep = 64.0;
     double m_stepsPerAmpere = 51.15; // converter steps per ampere
     double m_stepsAtZero = 512.5;    // converter steps at zero current, and a half to round
+    // The leg sensors read the motor's currents as they are: no short, no
+    // crossed leads, no offset, no noise.
+    bool m_plainLegSensors = true;
 
     // inverter
     bool m_enabled = false;
