@@ -267,4 +267,45 @@ TEST(PlantConverters, FaultsChangeWhatTheSensorsSee)
     EXPECT_NEAR(weak.BusVoltage(), 24.0, 1e-12);
 }
 
+// The leg sensors of a plain drive read the motor's currents directly; an
+// offset, noise or crossed leads must still reach what they read.
+TEST(PlantConverters, LegSensorsSeeTheirOffsetsNoiseAndCrossedLeads)
+{
+    const MotorModel motor = FrictionlessMotor();
+    const auto driven = [&](const PlantOptions& options) {
+        Plant plant(motor, options);
+        plant.ConfigureHardware(NoDeadTime());
+        plant.HoldSpeed(0.0);
+        plant.SetEnabled(true);
+        ApplyVector(plant, 1.6, 0.0); // 2 A into phase A, -1 A in B
+        StepFor(plant, 400);
+        return plant;
+    };
+    Plant plain = driven(StiffSupply());
+    const double a = plain.ReadCurrent(0), b = plain.ReadCurrent(1);
+    EXPECT_NEAR(a, 2.0 * 3273.6, 32.0);
+    EXPECT_NEAR(b, -3273.6, 32.0);
+
+    PlantOptions offset = StiffSupply();
+    offset.currentOffsetA = 0.5;
+    offset.currentOffsetB = -0.25;
+    Plant shifted = driven(offset);
+    EXPECT_NEAR(shifted.ReadCurrent(0) - a, 0.5 * 3273.6, 64.0);
+    EXPECT_NEAR(shifted.ReadCurrent(1) - b, -0.25 * 3273.6, 64.0);
+
+    PlantOptions crossed = StiffSupply();
+    crossed.faults.swappedPhases = true;
+    Plant swapped = driven(crossed);
+    EXPECT_NEAR(swapped.ReadCurrent(0), swapped.Ib() * 3273.6, 32.0); // leg A carries phase B
+    EXPECT_NEAR(swapped.ReadCurrent(1), swapped.Ia() * 3273.6, 32.0);
+
+    PlantOptions noisy = StiffSupply();
+    noisy.currentNoise = 0.05;
+    Plant hissing = driven(noisy);
+    bool differs = false;
+    for (int k = 0; k < 10 && !differs; ++k)
+        differs = hissing.ReadCurrent(0) != hissing.ReadCurrent(0);
+    EXPECT_TRUE(differs) << "noise does not reach the readings";
+}
+
 } // namespace
