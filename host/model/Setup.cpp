@@ -95,6 +95,8 @@ void CMC_Setup::AddAllDescribed()
 
 CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) const
 {
+    if (m_lookupObserver)
+        m_lookupObserver(LookupKind::Parameter, name);
     auto it = m_parameterIndex.find(name);
     if (it != m_parameterIndex.end())
         return it->second;
@@ -105,6 +107,8 @@ CMC_Parameter* CMC_Setup::FindParameter(std::string_view name) const
 
 CMC_Variable* CMC_Setup::FindVariable(std::string_view name, int showError) const
 {
+    if (m_lookupObserver)
+        m_lookupObserver(LookupKind::Variable, name);
     auto it = m_variableIndex.find(name);
     if (it != m_variableIndex.end())
         return it->second;

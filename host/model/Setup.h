@@ -8,8 +8,10 @@
 #include "SetupDescription.h"
 #include "Variable.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,6 +37,11 @@ public:
     // Lookup ignoring letter case; a miss is reported when g_bShowErrors is set.
     CMC_Parameter* FindParameter(std::string_view name) const;
     CMC_Variable* FindVariable(std::string_view name, int showError = 1) const;
+    // Hears every lookup by name, found or not, in the order made: which names a
+    // computation reads and how often. Not copied by Clone; empty: none.
+    enum class LookupKind { Parameter, Variable };
+    using LookupObserver = std::function<void(LookupKind kind, std::string_view name)>;
+    void SetLookupObserver(LookupObserver observer) { m_lookupObserver = std::move(observer); }
     const std::vector<std::unique_ptr<CMC_Parameter>>& GetParameters() const { return m_parameters; }
     const std::vector<std::unique_ptr<CMC_Variable>>& GetVariables() const { return m_variables; }
     const CMC_UnitTable& GetUnits() const { return m_description->Units(); }
@@ -97,6 +104,7 @@ private:
     std::vector<std::unique_ptr<CMC_Variable>> m_variables;
     CaseInsensitiveMap<CMC_Parameter*> m_parameterIndex;
     CaseInsensitiveMap<CMC_Variable*> m_variableIndex;
+    LookupObserver m_lookupObserver;
     std::vector<std::pair<std::string, std::string>> m_options;
     Identity m_identity;
     std::shared_ptr<CMC_ChipLink> m_link;

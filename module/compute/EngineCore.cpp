@@ -8,7 +8,8 @@
 #include <numbers>
 #include <string>
 
-bool FindParameters(CMC_Setup* setup, std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups)
+bool FindParameters(CMC_Setup* setup,
+                    std::initializer_list<std::pair<std::string_view, CMC_Parameter**>> lookups)
 {
     for (const auto& [name, out] : lookups) {
         *out = setup->FindParameter(name);

@@ -7,11 +7,14 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string_view>
 #include <utility>
 
 // Looks up each name in order and stores the parameter. Stops at the first
 // missing one (the host reports it when g_bShowErrors is set) and returns false.
-bool FindParameters(CMC_Setup* setup, std::initializer_list<std::pair<const char*, CMC_Parameter**>> lookups);
+// Names are views, so a literal's length is known when compiled.
+bool FindParameters(CMC_Setup* setup,
+                    std::initializer_list<std::pair<std::string_view, CMC_Parameter**>> lookups);
 
 // Lookup with g_bShowErrors cleared, so that an optional name reports nothing.
 CMC_Parameter* FindQuietly(const CMC_Setup* setup, const char* name);

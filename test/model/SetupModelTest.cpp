@@ -4,7 +4,10 @@
 #include <initializer_list>
 #include <limits>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -254,6 +257,25 @@ TEST_F(SetupModel, ChipAccessGoesThroughTheLink)
     link->readValue = std::numeric_limits<double>::infinity();
     EXPECT_EQ(speed->ReadFromChip(), 0);
     EXPECT_EQ(speed->GetValueInInternalUnit(), 12.0);
+}
+
+TEST_F(SetupModel, LookupObserverHearsEveryLookupAsSpelledUntilCleared)
+{
+    using Kind = CMC_Setup::LookupKind;
+    std::vector<std::pair<Kind, std::string>> heard;
+    setup->SetLookupObserver([&heard](Kind kind, std::string_view name) { heard.emplace_back(kind, name); });
+    {
+        QuietLookup quiet;
+        setup->GetParameterValueInBaseUnit("imax_prot");
+        setup->FindParameter("NoSuchName");
+        setup->FindVariable("aspd", 0);
+    }
+    setup->Clone()->FindParameter("KPI");
+    setup->SetLookupObserver({});
+    setup->FindParameter("KPI");
+    const std::vector<std::pair<Kind, std::string>> expected = {
+        {Kind::Parameter, "imax_prot"}, {Kind::Parameter, "NoSuchName"}, {Kind::Variable, "aspd"}};
+    EXPECT_EQ(heard, expected);
 }
 
 TEST_F(SetupModel, CloneIsDeep)
