@@ -161,8 +161,7 @@ public:
     bool OverCurrentComparator() const
     {
         const double limit = m_hw.currentFullScale;
-        const double a = m_plainLegSensors ? Ia() : Ia() + m_shortCurrent;
-        const double b = m_plainLegSensors ? Ib() : Ib() - m_shortCurrent;
+        const double a = Ia() + m_shortCurrent, b = Ib() - m_shortCurrent;
         return std::abs(a) > limit || std::abs(b) > limit || std::abs(a + b) > limit;
     }
     // The current the inverter draws from the DC link over the last period
